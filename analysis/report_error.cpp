@@ -1,0 +1,38 @@
+#include "report_error.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <utility>
+
+namespace vurma {
+namespace {
+ReportSink& Sink() {
+    static ReportSink sink;
+    return sink;
+}
+}  // namespace
+
+std::string TruncateUtf8(const std::string& text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    std::size_t end = maxBytes;
+    // Step back over continuation bytes so the cut lands on a character start.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
+void ReportError(const char* format, ...) {
+    char buffer[4096];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    const std::string text = TruncateUtf8(buffer, kReportMaxBytes);
+    std::fputs(text.c_str(), stderr);
+    if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
+    std::fflush(stderr);
+    if (Sink()) Sink()(text);
+}
+
+ReportSink SetReportSink(ReportSink sink) { return std::exchange(Sink(), std::move(sink)); }
+
+}  // namespace vurma

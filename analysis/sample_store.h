@@ -1,0 +1,45 @@
+// Conversion of captured PCM to normalised mono samples, the loudest-sample
+// search and the decisions taken when a capture ends.
+#pragma once
+
+#include <cstdint>
+
+namespace vurma {
+
+// A view of captured PCM: interleaved frames, 8-bit unsigned or 16-bit signed
+// little-endian samples. dataLen is the number of valid bytes.
+struct PcmView {
+    const std::uint8_t* data = nullptr;
+    std::uint32_t dataLen = 0;
+    int channels = 0;
+    int bitsPerSample = 0;
+};
+
+// Complete frames in the view: (dataLen / bytesPerSample) / channels.
+std::uint32_t CompleteFrames(const PcmView& pcm);
+
+// Mixes `count` frames starting at frame `first` into samples[index..] and
+// windowed[index..]. Writes nothing and returns false when those frames are
+// not all in the view. 8-bit: x / 127 - 1; 16-bit: x / 32767; the mono value
+// is the mean of the channels.
+bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count, double* samples,
+                    double* windowed, std::uint32_t index);
+
+// Index of the largest magnitude among samples[0..n-1]; earliest wins; 0 when n < 1.
+int FindLoudestSample(const double* samples, int n);
+
+// Capture frame at a media position in 100 ns units: trunc(rate * t * 1e-7).
+std::uint32_t FrameAtPosition(int sampleRate, std::int64_t position);
+
+inline constexpr int kMinSamplesToCompute = 512;
+inline constexpr char kMsgTooFewSamplesToCompute[] =
+    "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  ";
+
+// What the end of a capture does to the FFT-size selection.
+struct FinishDecision {
+    bool tooFew = false;  // fewer than 512 samples: message, select index 0, no analysis
+    int fftIndex = 0;     // selection afterwards (at most one step down)
+};
+FinishDecision DecideFinishCapture(int nSamples, int selectedFftIndex);
+
+}  // namespace vurma

@@ -1,0 +1,99 @@
+// The one media graph of the program and the operations the window and the
+// command line need of it. GStreamer (or the scriptable fake in tests)
+// stands behind IEngine; nothing here names either.
+//
+// All functions run on the GUI thread (or the headless main thread); only
+// the grabber callback runs on the streaming thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "hresult.h"
+
+namespace vurma::media {
+
+class IEngine;            // engine.h: graph, filters and pins, events, video, volume
+class CGrabberCallback;   // grabber_callback.h
+class IVideoOutput;       // engine.h: frames for the video panel
+
+// What a successful load tells the caller (window or command line).
+struct LoadedMedia {
+    int channels = 0;
+    int bitsPerSample = 0;        // also set when refused for its width
+    int sampleRate = 0;
+    std::int64_t duration = 0;    // D, 100 ns units
+    std::int64_t startFrame = 0;  // available range, 100 ns units
+    std::int64_t endFrame = 0;
+    std::uint32_t frameCount = 0; // F: frames the sample arrays must hold
+    std::uint32_t byteCount = 0;  // B: CaptureBlock size
+    std::string infoText;         // three lines: date, format, length (UTF-8)
+    bool noVideo = true;
+};
+
+class MediaSession {
+public:
+    explicit MediaSession(std::shared_ptr<IEngine> engine);
+    ~MediaSession();  // StopGraph, then DestroyGraph
+    MediaSession(const MediaSession&) = delete;
+    MediaSession& operator=(const MediaSession&) = delete;
+
+    // Graph lifecycle.
+    HRESULT CreateGraph();
+    HRESULT DestroyGraph();
+    void RebuildGraph();
+    bool HasGraph() const;
+
+    // Builds a fresh graph for the file, puts the grabber with a new callback
+    // in front of a new audio renderer, reads the format and sizes the
+    // CaptureBlock. Reports refusals and diagnostics through ReportError.
+    // Negative on refusal (the graph is then rebuilt and empty where the
+    // refusal rules say so); `out` is filled as far as the load got.
+    HRESULT LoadMediaFile(const std::string& utf8Path, LoadedMedia* out);
+
+    // The callback of the current load (no reference held); null after a
+    // refusal and while no file is loaded.
+    CGrabberCallback* callback() const;
+
+    // Transport. graphState(): 0 stopped, 1 paused, 2 running, changed only
+    // when the engine call succeeds.
+    HRESULT RunGraph();
+    HRESULT PauseGraph();
+    HRESULT StopGraph();
+    int graphState() const;
+    HRESULT GetState(int timeoutMs);
+    HRESULT StopWhenReady();
+    HRESULT GetCurrentPosition(std::int64_t* position);  // 100 ns units
+    // Absolute current position; stop position untouched when stop is null.
+    HRESULT SetPositions(std::int64_t current, const std::int64_t* stop);
+
+    // Events: `notify` may be called on any thread whenever events are queued
+    // (the window posts one message to its own thread); GetEvent never waits
+    // and returns false when the queue is empty.
+    void SetEventNotify(std::function<void()> notify);
+    bool GetEvent(long* code);
+
+    // Volume in hundredths of a dB: -10000 silence .. 0 full.
+    HRESULT MuteOn();
+    HRESULT MuteOff();
+    HRESULT SetVolume(int sliderPos);  // 100 * pos - 10000
+    HRESULT PutVolume(long volume);
+
+    // Video of the loaded file; null when it has none.
+    bool noVideo() const;
+    IVideoOutput* video();
+
+    // Headless use (command line): decode as fast as possible, no sound.
+    void SetUnsynchronised(bool on);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+// The engine the program runs on: GStreamer. Safe to call more than once.
+std::shared_ptr<IEngine> CreateGstEngine();
+
+}  // namespace vurma::media
