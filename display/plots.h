@@ -16,13 +16,13 @@ struct WaveInput {
     const double* samples = nullptr;  // mono samples
     int nSamples = 0;
     int sampleRate = 44100;
-    int startSample = 0;       // m_nStartSample: the analysis frame's start
-    int firstDrawn = 0;        // S: sample drawn at x = 0
-    int sliderPos = 0;         // P: time slider position, for the labels
-    int fftSize = 2048;        // N
-    int timeScaleUs = 5000;    // microseconds per division
+    int startSample = 0;     // m_nStartSample: the analysis frame's start
+    int firstDrawn = 0;      // S: sample drawn at x = 0
+    int sliderPos = 0;       // P: time slider position, for the labels
+    int fftSize = 2048;      // N
+    int timeScaleUs = 5000;  // microseconds per division
     double gain = 1.0;
-    bool showWindow = false;   // outline the analysis frame
+    bool showWindow = false;  // outline the analysis frame
 };
 struct AxisLabels {
     std::string start;  // left end
@@ -36,9 +36,9 @@ struct SpectrumInput {
     int sampleRate = 44100;
     int fftSize = 2048;
     double hzPerDiv = 500;
-    int firstBin = 1;            // F: frequency slider position
+    int firstBin = 1;  // F: frequency slider position
     bool cursorOn = false;
-    int cursorOffset = 100;      // x pixel of the cursor line
+    int cursorOffset = 100;  // x pixel of the cursor line
     int cursorBin = 1;
 };
 // Spectrum pass; returns the texts of the two frequency labels ("%d" Hz).

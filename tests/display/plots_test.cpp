@@ -1,0 +1,305 @@
+#include "display/plots.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "gui_app.h"
+
+namespace vurma::display {
+namespace {
+
+constexpr QRgb kBlack = 0x000000;
+constexpr QRgb kGrey = 0x787878;
+constexpr QRgb kGreen = 0x00ff00;
+constexpr QRgb kWhite = 0xffffff;
+constexpr QRgb kUntouched = 0xff0000;  // pre-fill outside the client area
+
+class PlotTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { test::EnsureApplication(); }
+
+    void MakeSurface(int w, int h) {
+        surface_ = CreatePlotSurface(w, h);
+        surface_.fill(QColor(kUntouched | 0xff000000));
+    }
+    QRgb Px(int x, int y) const { return surface_.pixel(x, y) & 0xffffff; }
+    // Number of pixels of `color` in the rectangle [x0, x1) x [y0, y1).
+    int Count(QRgb color, int x0, int y0, int x1, int y1) const {
+        int n = 0;
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) n += Px(x, y) == color;
+        }
+        return n;
+    }
+
+    QImage surface_;
+};
+
+// ---- Waveform (305 x 105) ----
+
+class WaveTest : public PlotTest {
+  protected:
+    void SetUp() override { MakeSurface(305, 105); }
+    AxisLabels Draw(const std::vector<double>& samples, int rate, int timeScaleUs, int first = 0) {
+        in_.samples = samples.data();
+        in_.nSamples = int(samples.size());
+        in_.sampleRate = rate;
+        in_.timeScaleUs = timeScaleUs;
+        in_.firstDrawn = first;
+        return DrawWave(surface_, in_);
+    }
+    WaveInput in_;
+};
+
+TEST_F(WaveTest, GridTicksCentreLineAndExtent) {
+    const AxisLabels labels = DrawWave(surface_, in_);
+    EXPECT_EQ(labels.start, "  0.000");
+    EXPECT_EQ(labels.end, "  0.015");
+    for (int x = 10; x <= 300; x += 10) {
+        if (x % 100 == 0) {
+            for (int y = 1; y < 100; ++y) ASSERT_EQ(Px(x, y), kGrey) << x << "," << y;
+        } else {
+            EXPECT_EQ(Px(x, 39), kBlack) << x;
+            for (int y = 40; y < 60; ++y) ASSERT_EQ(Px(x, y), kGrey) << x << "," << y;
+            EXPECT_EQ(Px(x, 60), kBlack) << x;
+        }
+    }
+    EXPECT_EQ(Px(15, 49), kBlack);
+    EXPECT_EQ(Px(15, 50), kGrey);  // centre line
+    EXPECT_EQ(Px(0, 50), kGrey);
+    // The full-height line at x = 300 (outside the edge rows) reaches H-5, not H-4.
+    EXPECT_EQ(Px(300, 0), kGrey);
+    EXPECT_EQ(Px(300, 100), kGrey);
+    EXPECT_EQ(Px(300, 101), kUntouched);
+    // Edge rows black over the grid; nothing drawn outside the client area.
+    EXPECT_EQ(Px(100, 0), kBlack);
+    EXPECT_EQ(Px(100, 100), kBlack);
+    EXPECT_EQ(Px(301, 50), kUntouched);
+    EXPECT_EQ(Px(0, 102), kUntouched);
+    EXPECT_EQ(Count(kGreen, 0, 0, 305, 105), 0);
+}
+
+TEST_F(WaveTest, TraceIsGreenAndStopsAtTheRightEdge) {
+    std::vector<double> samples(1000, 0.5);  // y = 25
+    Draw(samples, 20000, 5000);              // s = 1, d = 1
+    EXPECT_EQ(Count(kGreen, 0, 25, 300, 26), 300);
+    EXPECT_EQ(Px(300, 25), kGrey);  // the last point (x 300) is the polyline's excluded end
+    EXPECT_EQ(Px(301, 25), kUntouched);
+    EXPECT_EQ(Count(kGreen, 0, 0, 305, 25) + Count(kGreen, 0, 26, 305, 105), 0);
+}
+
+TEST_F(WaveTest, ClampedAmplitudesDisappearUnderTheEdgeRows) {
+    for (double v : {1.0, 3.0, -1.0, -3.0}) {
+        std::vector<double> samples(1000, v);
+        Draw(samples, 20000, 5000);
+        EXPECT_EQ(Count(kGreen, 0, 0, 305, 105), 0) << v;
+    }
+    // Gain scales the amplitude: 0.25 x 2 lands on y = 25.
+    std::vector<double> samples(1000, 0.25);
+    in_.gain = 2.0;
+    Draw(samples, 20000, 5000);
+    EXPECT_EQ(Px(10, 25), kGreen);
+}
+
+TEST_F(WaveTest, DecimationStepAndItsAnchorAtSampleZero) {
+    // Alternating samples: every sample plotted (s exactly 1 gives d = 1) zigzags.
+    std::vector<double> alternating(1000);
+    for (size_t i = 0; i < alternating.size(); ++i) alternating[i] = i % 2 ? -0.5 : 0.5;
+    Draw(alternating, 20000, 5000);
+    EXPECT_GT(Count(kGreen, 0, 30, 300, 70), 0);
+
+    // s = 2 gives d = 3: only multiples of 3 are plotted, all on row 25.
+    std::vector<double> thirds(2000);
+    for (size_t i = 0; i < thirds.size(); ++i) thirds[i] = i % 3 ? -0.5 : 0.5;
+    Draw(thirds, 40000, 5000);
+    EXPECT_GT(Count(kGreen, 0, 25, 300, 26), 290);
+    EXPECT_EQ(Count(kGreen, 0, 26, 305, 105), 0);
+
+    // S = 1: the first plotted sample is 3, at x = trunc(2 / 2) = 1.
+    Draw(thirds, 40000, 5000, 1);
+    EXPECT_EQ(Count(kGreen, 0, 0, 1, 105), 0);
+    EXPECT_EQ(Px(1, 25), kGreen);
+    EXPECT_EQ(Count(kGreen, 0, 26, 305, 105), 0);
+
+    // A start beyond the samples draws no trace.
+    Draw(thirds, 40000, 5000, 5000);
+    EXPECT_EQ(Count(kGreen, 0, 0, 305, 105), 0);
+}
+
+TEST_F(WaveTest, OutlineClosedAtRightEdgeAndOpenBeyond) {
+    in_.showWindow = true;
+    in_.fftSize = 299;  // x1 = 299 = W-6
+    Draw({}, 20000, 5000);
+    EXPECT_EQ(Px(0, 0), kWhite);
+    EXPECT_EQ(Px(298, 0), kWhite);
+    EXPECT_EQ(Px(299, 0), kWhite);
+    EXPECT_EQ(Px(299, 30), kWhite);
+    EXPECT_EQ(Px(299, 99), kWhite);
+    EXPECT_EQ(Px(1, 99), kWhite);
+    EXPECT_EQ(Px(0, 50), kWhite);
+    EXPECT_EQ(Px(299, 100), kBlack);  // b = H-6 is the polyline's end
+
+    in_.fftSize = 300;  // one pixel further: the right side stays open
+    Draw({}, 20000, 5000);
+    EXPECT_EQ(Px(298, 0), kWhite);
+    EXPECT_EQ(Px(299, 0), kBlack);
+    EXPECT_EQ(Px(299, 30), kBlack);
+    EXPECT_EQ(Px(299, 99), kWhite);
+    EXPECT_EQ(Px(0, 50), kWhite);
+
+    // Start-up scale: 2048 samples run far past the right edge.
+    in_.fftSize = 2048;
+    Draw({}, 44100, 5000);
+    EXPECT_EQ(Px(299, 30), kBlack);
+    EXPECT_EQ(Px(150, 0), kWhite);
+}
+
+TEST_F(WaveTest, LabelsFollowTheSliderPosition) {
+    in_.sliderPos = 44100;
+    const AxisLabels labels = Draw({}, 44100, 5000);
+    EXPECT_EQ(labels.start, "  1.000");
+    EXPECT_EQ(labels.end, "  1.015");
+}
+
+// ---- Spectrum (261 x 210) ----
+
+class SpectrumTest : public PlotTest {
+  protected:
+    void SetUp() override {
+        MakeSurface(261, 210);
+        db_.assign(4097, -300.0);
+        in_.db = db_.data();
+    }
+    AxisLabels Draw() { return DrawSpectrum(surface_, in_); }
+    // Only the five plot colours may appear in the client area.
+    void ExpectPlotColoursOnly() const {
+        for (int y = 0; y <= 205; ++y) {
+            for (int x = 0; x <= 256; ++x) {
+                const QRgb c = Px(x, y);
+                ASSERT_TRUE(c == kBlack || c == kGrey || c == kGreen || c == kWhite)
+                    << x << "," << y << " " << std::hex << c;
+            }
+        }
+    }
+    std::vector<double> db_;
+    SpectrumInput in_;
+};
+
+TEST_F(SpectrumTest, GridAndEdgeRows) {
+    Draw();
+    for (int y = 20; y <= 200; y += 20) {
+        EXPECT_EQ(Count(kGrey, 0, y, 256, y + 1), 256) << y;
+        EXPECT_EQ(Px(256, y), kGrey);  // vertical line at x 256
+        EXPECT_EQ(Px(257, y), kBlack);
+    }
+    for (int x = 64; x <= 256; x += 64) {
+        EXPECT_EQ(Count(kGrey, x, 1, x + 1, 205), 204) << x;
+    }
+    EXPECT_EQ(Px(256, 0), kGrey);  // edge rows end at x 255
+    EXPECT_EQ(Px(64, 0), kBlack);
+    EXPECT_EQ(Px(64, 205), kBlack);
+    EXPECT_EQ(Px(256, 205), kBlack);  // end of the vertical line
+    EXPECT_EQ(Px(10, 206), kUntouched);
+    EXPECT_EQ(Count(kGreen, 0, 0, 261, 210), 0);  // -300 dB: curve on the bottom row
+}
+
+TEST_F(SpectrumTest, CurveRowsAndClamping) {
+    db_.assign(db_.size(), -15.0);  // row 30
+    Draw();
+    EXPECT_EQ(Count(kGreen, 0, 30, 256, 31), 256);
+    EXPECT_EQ(Px(256, 30), kGrey);
+    EXPECT_EQ(Count(kGreen, 0, 0, 261, 30) + Count(kGreen, 0, 31, 261, 210), 0);
+
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (double level : {0.0, -0.4, 12.0, inf, -inf, nan}) {
+        db_.assign(db_.size(), level);
+        Draw();
+        EXPECT_EQ(Count(kGreen, 0, 0, 261, 210), 0) << level;
+    }
+
+    // First bin above N/2: no curve at all.
+    db_.assign(db_.size(), -15.0);
+    in_.firstBin = 1025;
+    Draw();
+    EXPECT_EQ(Count(kGreen, 0, 0, 261, 210), 0);
+}
+
+TEST_F(SpectrumTest, CursorLineBounds) {
+    in_.cursorOn = true;
+    in_.cursorBin = 0;       // no readouts
+    in_.cursorOffset = 255;  // W-6
+    Draw();
+    EXPECT_EQ(Count(kWhite, 255, 0, 256, 205), 205);
+    EXPECT_EQ(Count(kWhite, 0, 0, 261, 210), 205);
+
+    in_.cursorOffset = 256;  // W-5
+    Draw();
+    EXPECT_EQ(Count(kWhite, 0, 0, 261, 210), 0);
+    in_.cursorOffset = -1;
+    Draw();
+    EXPECT_EQ(Count(kWhite, 0, 0, 261, 210), 0);
+
+    in_.cursorOn = false;
+    in_.cursorOffset = 100;
+    in_.cursorBin = 10;
+    Draw();
+    EXPECT_EQ(Count(kWhite, 0, 0, 261, 210), 0);
+}
+
+TEST_F(SpectrumTest, ReadoutsOnBlackBoxes) {
+    db_.assign(db_.size(), -14.0);  // curve on row 28, through the note readout
+    in_.cursorOn = true;
+    in_.cursorOffset = 200;  // line through both readouts
+    in_.cursorBin = 10;      // 215 Hz: has a note name
+    Draw();
+    ExpectPlotColoursOnly();
+    // Peak text from (131, 3): white glyphs, the grid column 192 and the
+    // cursor line under it blanked.
+    EXPECT_GT(Count(kWhite, 131, 3, 230, 15), 50);
+    EXPECT_EQ(Count(kGrey, 131, 3, 230, 15), 0);
+    EXPECT_LT(Count(kWhite, 200, 3, 201, 15), 12);
+    // Note text from (161, 23) hides the curve on row 28.
+    EXPECT_GT(Count(kWhite, 161, 23, 235, 35), 20);
+    EXPECT_EQ(Count(kGreen, 161, 23, 235, 35), 0);
+    EXPECT_EQ(Px(100, 28), kGreen);
+
+    // Bins outside 1..N/2 get no readout: only the line is white.
+    for (int bin : {0, 1025}) {
+        in_.cursorBin = bin;
+        Draw();
+        EXPECT_EQ(Count(kWhite, 0, 0, 261, 210), 205) << bin;
+    }
+}
+
+TEST_F(SpectrumTest, FrequencyLabels) {
+    AxisLabels labels = Draw();
+    EXPECT_EQ(labels.start, "21");
+    EXPECT_EQ(labels.end, "2021");
+    in_.firstBin = 11;
+    labels = Draw();
+    EXPECT_EQ(labels.start, "236");
+    EXPECT_EQ(labels.end, "2236");
+}
+
+// ---- Play-state panel (144 x 23) ----
+
+TEST_F(PlotTest, StatusTextIsGreenOnBlack) {
+    MakeSurface(144, 23);
+    DrawStatus(surface_, "再生中...");
+    const int green = Count(kGreen, 0, 0, 140, 19);
+    EXPECT_GT(green, 20);
+    EXPECT_EQ(green + Count(kBlack, 0, 0, 140, 19), 140 * 19);  // no blended pixels
+    EXPECT_EQ(Count(kGreen, 0, 0, 140, 3), 0);
+    EXPECT_EQ(Count(kGreen, 0, 0, 3, 19), 0);
+
+    DrawStatus(surface_, "");
+    EXPECT_EQ(Count(kBlack, 0, 0, 140, 19), 140 * 19);
+    EXPECT_EQ(Px(141, 5), kUntouched);
+}
+
+}  // namespace
+}  // namespace vurma::display
