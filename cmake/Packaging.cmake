@@ -5,8 +5,8 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vurma)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_VENDOR "Vurma developers")
-set(CPACK_PACKAGE_CONTACT "Vurma developers <vurma@example.org>")
+set(CPACK_PACKAGE_VENDOR "The Vurma developers")
+set(CPACK_PACKAGE_CONTACT "The Vurma developers <vurma@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "audio spectrum analyser for media files")
 set(CPACK_PACKAGE_DESCRIPTION
     "Vurma plays a sound or video file, captures its decoded audio and shows the\n\
