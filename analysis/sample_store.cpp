@@ -9,6 +9,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define VURMA_HAVE_AVX2_PATH 1
+#endif
 
 namespace vurma {
 
@@ -98,6 +102,54 @@ std::uint32_t ConvertStereo16(const std::uint8_t* src, std::uint32_t count, doub
     return count;
 }
 
+#if defined(VURMA_HAVE_AVX2_PATH)
+// The same operations four frames at a time, for processors with AVX2 (the
+// default build targets plain x86-64, so this is chosen at run time). Only
+// separate multiplies and adds are used: no fused multiply-add.
+__attribute__((target("avx2"))) inline __m256d Div32767Avx(__m256d x) {
+    return _mm256_add_pd(_mm256_mul_pd(x, _mm256_set1_pd(kInv32767High)),
+                         _mm256_mul_pd(x, _mm256_set1_pd(kInv32767Low)));
+}
+
+__attribute__((target("avx2"))) std::uint32_t ConvertMono16Avx2(const std::uint8_t* src,
+                                                                std::uint32_t count, double* out,
+                                                                double* outWindowed) {
+    std::uint32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i pcm = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 2 * i));
+        const __m256d value = Div32767Avx(_mm256_cvtepi32_pd(_mm_cvtepi16_epi32(pcm)));
+        _mm256_storeu_pd(out + i, value);
+        _mm256_storeu_pd(outWindowed + i, value);
+    }
+    return i;
+}
+
+__attribute__((target("avx2"))) std::uint32_t ConvertStereo16Avx2(const std::uint8_t* src,
+                                                                  std::uint32_t count, double* out,
+                                                                  double* outWindowed) {
+    // L0 R0 L1 R1 L2 R2 L3 R3 regrouped as L0 L1 L2 L3 R0 R1 R2 R3.
+    const __m128i regroup = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
+    const __m256d half = _mm256_set1_pd(0.5);
+    std::uint32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i pcm = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
+        const __m128i grouped = _mm_shuffle_epi8(pcm, regroup);
+        const __m256d left = Div32767Avx(_mm256_cvtepi32_pd(_mm_cvtepi16_epi32(grouped)));
+        const __m256d right =
+            Div32767Avx(_mm256_cvtepi32_pd(_mm_cvtepi16_epi32(_mm_srli_si128(grouped, 8))));
+        const __m256d value = _mm256_mul_pd(_mm256_add_pd(left, right), half);
+        _mm256_storeu_pd(out + i, value);
+        _mm256_storeu_pd(outWindowed + i, value);
+    }
+    return i;
+}
+
+bool HasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#endif
+
 }  // namespace
 
 std::uint32_t CompleteFrames(const PcmView& pcm) {
@@ -135,9 +187,17 @@ bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count
 
     const std::uint8_t* src = pcm.data + static_cast<std::size_t>(first) * channels * 2;
     if (channels == 1) {
-        ConvertMono16(src, count, out, outWindowed);
+        std::uint32_t done = 0;
+#if defined(VURMA_HAVE_AVX2_PATH)
+        if (HasAvx2()) done = ConvertMono16Avx2(src, count, out, outWindowed);
+#endif
+        ConvertMono16(src + 2 * done, count - done, out + done, outWindowed + done);
     } else if (channels == 2) {
-        ConvertStereo16(src, count, out, outWindowed);
+        std::uint32_t done = 0;
+#if defined(VURMA_HAVE_AVX2_PATH)
+        if (HasAvx2()) done = ConvertStereo16Avx2(src, count, out, outWindowed);
+#endif
+        ConvertStereo16(src + 4 * done, count - done, out + done, outWindowed + done);
     } else {
         for (std::uint32_t i = 0; i < count; ++i) {
             double sum = 0.0;
