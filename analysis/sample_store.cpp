@@ -1,5 +1,6 @@
 #include "sample_store.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -144,11 +145,18 @@ __attribute__((target("avx2"))) std::uint32_t ConvertStereo16Avx2(const std::uin
     return i;
 }
 
-bool HasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
 #endif
+
+std::atomic<bool> g_bAvx2Allowed{true};
+
+bool HasAvx2() {
+#if defined(VURMA_HAVE_AVX2_PATH)
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has && g_bAvx2Allowed.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
 
 }  // namespace
 
@@ -210,6 +218,8 @@ bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count
     }
     return true;
 }
+
+bool AllowAvx2Conversion(bool allow) { return g_bAvx2Allowed.exchange(allow); }
 
 int FindLoudestSample(const double* samples, int n) {
     if (n < 1 || samples == nullptr) return 0;
