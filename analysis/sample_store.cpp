@@ -26,15 +26,17 @@ int BytesPerSample(const PcmView& pcm) {
     return 0;
 }
 
+// The signed 16-bit little-endian sample at p.
 inline double Pcm16(const std::uint8_t* p) {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
 }
 
 // x / 32767 and x / 127 without a division. The reciprocal is split into a
-// high part of at most 37 significant bits, so that x * high is exact for
-// every sample value, and the remainder; the one rounding of the final sum
-// then gives the correctly rounded quotient. The tests compare the result
-// with x / 32767.0 and x / 127.0 for every possible sample value.
+// high part short enough that x * high is exact for every sample value (31
+// and 39 significant bits against 16 and 8 bits of x) and the remainder; the
+// one rounding of the final sum then gives the correctly rounded quotient.
+// The tests compare the result with x / 32767.0 and x / 127.0 for every
+// possible sample value.
 constexpr double kInv32767High = 0x1.0002000400000p-15;
 constexpr double kInv32767Low = 0x1.0002000400080p-60;
 constexpr double kInv127High = 0x1.0204081020400p-7;
