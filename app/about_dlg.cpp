@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 #include "analyzer_dlg.h"
-#include "strings.h"
+#include "app_strings.h"
 
 namespace vurma::app {
 

@@ -31,11 +31,11 @@
 #include "analysis/sample_store.h"
 #include "analysis/settings.h"
 #include "analysis/window_functions.h"
+#include "app_strings.h"
 #include "display/plot_frame.h"
 #include "display/plots.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
-#include "strings.h"
 #include "widgets.h"
 
 namespace vurma::app {
@@ -782,10 +782,13 @@ void CAnalyzerDlg::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void CAnalyzerDlg::dropEvent(QDropEvent* event) {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.isEmpty()) return;
     event->acceptProposedAction();
-    OpenMediaFile(urls.first().toLocalFile());
+    OnDropFiles(event->mimeData()->urls());
+}
+
+void CAnalyzerDlg::OnDropFiles(const QList<QUrl>& urls) {
+    // Only the first file of a drop is loaded.
+    if (!urls.isEmpty()) OpenMediaFile(urls.first().toLocalFile());
 }
 
 // --- Transport ---
@@ -798,13 +801,7 @@ void CAnalyzerDlg::StartPlayback() {
 
 void CAnalyzerDlg::StopAndRewind() {
     m_timer->stop();
-    m_session->StopGraph();
-    HRESULT hr = m_session->GetState(500);
-    if (Failed(hr)) ReportError("Failed to read graph state!  hr=0x%x\r\n", unsigned(hr));
-    hr = m_session->SetPositions(0, nullptr);
-    if (Failed(hr)) ReportError("Failed to seek to beginning of media!  hr=0x%x\r\n", unsigned(hr));
-    hr = m_session->StopWhenReady();
-    if (Failed(hr)) ReportError("Failed in StopWhenReady!  hr=0x%x\r\n", unsigned(hr));
+    m_session->StopAndRewind();
     SetSliderPos(m_sliderTime, 0);
     SetPlayState(1);
 }
@@ -919,6 +916,25 @@ HRESULT CAnalyzerDlg::SeekToSample(int sliderPos) {
     return m_session->SetPositions(t, &m_endFrame);
 }
 
-void CAnalyzerDlg::AttachVideo() {}
+void CAnalyzerDlg::AttachVideo() {
+    media::IVideoOutput* out = m_session->video();
+    if (!out) return;
+    VideoPanel* panel = m_stVideo;
+    m_stVideo->setSource([out](QImage* picture) {
+        media::VideoFrame frame;
+        if (!out->TakeFrame(&frame) || frame.width <= 0 || frame.height <= 0) return false;
+        if (frame.bytes.size() < static_cast<std::size_t>(frame.stride) * frame.height)
+            return false;
+        *picture = QImage(frame.bytes.data(), frame.width, frame.height, frame.stride,
+                          QImage::Format_RGB32)
+                       .copy();
+        return true;
+    });
+    // Called on a streaming thread: only post to the panel's thread.
+    out->SetFrameNotify([panel] {
+        QMetaObject::invokeMethod(
+            panel, [panel] { panel->poll(); }, Qt::QueuedConnection);
+    });
+}
 
 }  // namespace vurma::app

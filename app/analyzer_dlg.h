@@ -9,6 +9,7 @@
 #include <QPoint>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -65,6 +66,7 @@ class CAnalyzerDlg : public QDialog {
     // Shell.
     void OnFileOpen();
     void OpenMediaFile(const QString& path);
+    void OnDropFiles(const QList<QUrl>& urls);
     void OnFileExit();
     void OnHelpAbout();
     void OnClose();

@@ -11,8 +11,8 @@
 #include "analysis/report_error.h"
 #include "analyzer_app.h"
 #include "analyzer_dlg.h"
+#include "app_strings.h"
 #include "media/media_session.h"
-#include "strings.h"
 
 #if __has_include("command_line.h")
 #include "command_line.h"

@@ -2,7 +2,6 @@
 
 #include <QKeyEvent>
 #include <QPainter>
-#include <QTimer>
 #include <QToolButton>
 
 namespace vurma::app {
@@ -34,21 +33,14 @@ void CursorSpin::keyPressEvent(QKeyEvent* event) {
     }
 }
 
-VideoPanel::VideoPanel(QWidget* parent) : QFrame(parent), timer_(new QTimer(this)) {
+VideoPanel::VideoPanel(QWidget* parent) : QFrame(parent) {
     setFrameStyle(QFrame::Panel | QFrame::Sunken);
     setLineWidth(2);
-    timer_->setInterval(40);
-    connect(timer_, &QTimer::timeout, this, [this] { poll(); });
 }
 
 void VideoPanel::setSource(FrameSource source) {
     source_ = std::move(source);
     picture_ = QImage();
-    if (source_) {
-        timer_->start();
-    } else {
-        timer_->stop();
-    }
     update();
 }
 

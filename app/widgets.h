@@ -7,7 +7,6 @@
 #include <QWidget>
 #include <functional>
 
-class QTimer;
 class QToolButton;
 
 namespace vurma::app {
@@ -42,6 +41,7 @@ class VideoPanel : public QFrame {
     explicit VideoPanel(QWidget* parent);
     void setSource(FrameSource source);  // empty: no video
     const QImage& picture() const { return picture_; }
+    // Takes a waiting picture, if any, and repaints.
     void poll();
 
   protected:
@@ -50,7 +50,6 @@ class VideoPanel : public QFrame {
   private:
     FrameSource source_;
     QImage picture_;
-    QTimer* timer_;
 };
 
 }  // namespace vurma::app
