@@ -173,12 +173,13 @@ QFont PlotFont(int pixelSize) {
     return font;
 }
 
-// Text with its top-left corner at (x, y), opaque: the character cells are
-// filled black first, so grid lines and curves under the text never show.
+// Text with its top-left corner at (x, y), opaque: the character cells (as
+// high as the font's pixel size) are filled black first, so grid lines and
+// curves under the text never show.
 void DrawOpaqueText(QPainter& painter, int x, int y, const QString& text, QRgb color) {
     if (text.isEmpty()) return;
     const QFontMetrics metrics(painter.font());
-    painter.fillRect(QRect(x, y, metrics.horizontalAdvance(text), metrics.height()),
+    painter.fillRect(QRect(x, y, metrics.horizontalAdvance(text), painter.font().pixelSize()),
                      QColor(kBlack));
     painter.setPen(QColor(color));
     painter.drawText(QPoint(x, y + metrics.ascent()), text);

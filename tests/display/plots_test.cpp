@@ -295,6 +295,7 @@ TEST_F(PlotTest, StatusTextIsGreenOnBlack) {
     EXPECT_EQ(green + Count(kBlack, 0, 0, 140, 19), 140 * 19);  // no blended pixels
     EXPECT_EQ(Count(kGreen, 0, 0, 140, 3), 0);
     EXPECT_EQ(Count(kGreen, 0, 0, 3, 19), 0);
+    EXPECT_EQ(Count(kGreen, 0, 13, 140, 19), 0);  // 10-pixel cell: rows 3..12
 
     DrawStatus(surface_, "");
     EXPECT_EQ(Count(kBlack, 0, 0, 140, 19), 140 * 19);
