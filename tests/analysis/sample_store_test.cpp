@@ -102,6 +102,48 @@ TEST(ConvertSamplesTest, EveryLayoutIsBitIdenticalToTheMeanOfChannels) {
     }
 }
 
+// Every 16-bit and 8-bit value, in each channel position and at odd and even
+// frame offsets, converts exactly as the plain division would.
+TEST(ConvertSamplesTest, EverySampleValueMatchesThePlainDivision) {
+    for (int channels : {1, 2}) {
+        std::vector<int> values;
+        for (int v = -32768; v <= 32767; ++v) {
+            values.push_back(v);
+            if (channels == 2) values.push_back(static_cast<std::int16_t>(v * 7919 + 13));
+        }
+        const std::vector<std::uint8_t> bytes = Pcm16Bytes(values);
+        const std::uint32_t frames = 65536;
+        for (std::uint32_t first : {0u, 1u}) {
+            Out out(frames);
+            ASSERT_TRUE(ConvertSamples(View(bytes, channels, 16), first, frames - first,
+                                       out.samples.data(), out.windowed.data(), 0));
+            for (std::uint32_t i = 0; i + first < frames; ++i) {
+                double sum = 0.0;
+                for (int c = 0; c < channels; ++c)
+                    sum += values[(i + first) * channels + c] / 32767.0;
+                ASSERT_EQ(out.samples[i], sum / channels) << channels << " " << i;
+                ASSERT_EQ(out.windowed[i], out.samples[i]);
+            }
+        }
+    }
+    std::vector<std::uint8_t> bytes;
+    for (int v = 0; v < 256; ++v) {
+        bytes.push_back(static_cast<std::uint8_t>(v));
+        bytes.push_back(static_cast<std::uint8_t>(255 - v));
+    }
+    for (int channels : {1, 2}) {
+        const std::uint32_t frames = 512 / channels;
+        Out out(frames);
+        ASSERT_TRUE(ConvertSamples(View(bytes, channels, 8), 0, frames, out.samples.data(),
+                                   out.windowed.data(), 0));
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            double sum = 0.0;
+            for (int c = 0; c < channels; ++c) sum += bytes[i * channels + c] / 127.0 - 1;
+            ASSERT_EQ(out.samples[i], sum / channels) << channels << " " << i;
+        }
+    }
+}
+
 TEST(ConvertSamplesTest, PlacesFramesAtTheRequestedIndex) {
     const std::vector<std::uint8_t> mono = Pcm16Bytes({0, 32767, -32767, 0});
     Out out(5);
