@@ -8,7 +8,11 @@
 namespace vurma::app {
 
 inline constexpr char kStrCaption[] = "Vurma";
+#ifdef VURMA_LEGAL_COPYRIGHT
+inline constexpr char kStrNotice[] = VURMA_LEGAL_COPYRIGHT;
+#else
 inline constexpr char kStrNotice[] = "Copyright (C) 2026 The Vurma developers";
+#endif
 #ifdef VURMA_VERSION_STRING
 inline constexpr char kStrVersion[] = VURMA_VERSION_STRING;
 #else

@@ -1,6 +1,7 @@
 // One real run: a generated WAV through the GStreamer engine, in the window.
 #include <QAction>
 #include <QFile>
+#include <QLabel>
 #include <QTest>
 #include <cmath>
 
