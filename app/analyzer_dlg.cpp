@@ -886,7 +886,15 @@ void CAnalyzerDlg::OnTimer() {
     m_nStartSample = 0;
     const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
                       m_nBitsPerSample};
-    ConvertSamples(pcm, FrameAtPosition(m_nSampleRate, t), n, m_pSamples, m_pWindowed, 0);
+    // The capture runs only just ahead of the sound heard, so the frame at
+    // the playing position is often not complete yet: then the newest N
+    // captured frames are shown instead.
+    std::uint32_t first = FrameAtPosition(m_nSampleRate, t);
+    const std::uint32_t captured = CompleteFrames(pcm);
+    if (first + static_cast<std::uint32_t>(n) > captured &&
+        captured >= static_cast<std::uint32_t>(n))
+        first = captured - n;
+    ConvertSamples(pcm, first, n, m_pSamples, m_pWindowed, 0);
 }
 
 void CAnalyzerDlg::OnGraphNotify() {
@@ -926,7 +934,7 @@ void CAnalyzerDlg::AttachVideo() {
         if (frame.bytes.size() < static_cast<std::size_t>(frame.stride) * frame.height)
             return false;
         *picture = QImage(frame.bytes.data(), frame.width, frame.height, frame.stride,
-                          QImage::Format_RGB32)
+                          QImage::Format_RGBX8888)
                        .copy();
         return true;
     });

@@ -51,10 +51,14 @@ TEST_F(TransportTest, OpenPlaysAndCapturesTheLiveFrame) {
     d.OnTimer();
     EXPECT_EQ(d.m_sliderTime->value(), static_cast<int>(132344.0 * 1000000 / 30000000));
     EXPECT_DOUBLE_EQ(d.m_pSamples[0], -8192.0 / 32767);
-    // Beyond what was captured: the previous frame stays.
+    // Not captured that far yet: the newest complete frame is shown.
+    ASSERT_TRUE(engine->FeedSample(8192.0 / 44100, Pcm16(1024, 2, 32767)));
     engine->graph()->position = 20000000;
     d.OnTimer();
     EXPECT_DOUBLE_EQ(d.m_pSamples[0], -8192.0 / 32767);
+    EXPECT_DOUBLE_EQ(d.m_pSamples[1023], -8192.0 / 32767);
+    EXPECT_DOUBLE_EQ(d.m_pSamples[1024], 1.0);
+    EXPECT_DOUBLE_EQ(d.m_pSamples[2047], 1.0);
 }
 
 TEST_F(TransportTest, EndOfMediaFinishesTheCaptureOnce) {
