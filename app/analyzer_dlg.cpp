@@ -129,6 +129,10 @@ CAnalyzerDlg::CAnalyzerDlg(std::shared_ptr<media::IEngine> engine, QWidget* pare
     setFont(font);
     setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
     setAcceptDrops(true);
+    // Fixed-size window with a caption, system menu, minimise and close box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     BuildMenu();
     BuildLayout();
     m_timer = new QTimer(this);

@@ -22,10 +22,10 @@ using vurma::app::CAnalyzerDlg;
 
 // Shows a new dialog and waits until its window has been painted once.
 class PaintWatch : public QObject {
-public:
+  public:
     bool painted = false;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint) painted = true;
         return QObject::eventFilter(watched, event);
