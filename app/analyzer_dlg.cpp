@@ -209,6 +209,7 @@ void CAnalyzerDlg::BuildLayout() {
     m_stPeak = MakeLabel(c, "", 254, 313, 70, 8, right);
     m_stNote = MakeLabel(c, "", 260, 324, 64, 8);
     m_stNoVideo = MakeLabel(c, "映像なし", 233, 39, 79, 8, Qt::AlignHCenter | Qt::AlignTop);
+    m_stNoVideo->setAutoFillBackground(true);  // a grey box over the black panel
     m_stNoVideo->hide();
     for (QLabel* label :
          {m_stTimeStart, m_stTimeEnd, m_stFreqStart, m_stFreqEnd, m_stPeak, m_stNote}) {
