@@ -37,14 +37,6 @@ TEST(LabelTest, UnitBoundaries) {
     EXPECT_EQ(FreqScaleLabel(2500), "2.5KHz/Div");
 }
 
-TEST(LabelTest, DefaultsPointAtTheDocumentedEntries) {
-    EXPECT_EQ(g_nFftSize[kDefaultFftIndex], kDefaultSampleCountSel);
-    EXPECT_EQ(g_dGain[kDefaultGainIndex], 1.0);
-    EXPECT_EQ(TimeScaleLabel(g_nTimeScale[kDefaultTimeScaleIndex]), "5mS/Div");
-    EXPECT_EQ(FreqScaleLabel(g_dFreqScale[kDefaultFreqScaleIndex]), "500Hz/Div");
-    for (int i = 0; i < kFftSizeCount; ++i) EXPECT_EQ(1 << g_nFftExp[i], g_nFftSize[i]);
-}
-
 TEST(FftSizeChangeTest, RefusalFallsBackToTheFirstSize) {
     FftSizeChange c = DecideFftSizeChange(3, 0);  // before any file
     EXPECT_TRUE(c.refused);
