@@ -5,6 +5,7 @@
 #include <string>
 
 #include "media/media_session.h"
+#include "vurma_version.h"
 
 namespace vurma {
 namespace {
@@ -17,6 +18,11 @@ struct Option {
 };
 
 int RunHelp(const char*);
+
+int RunVersion(const char*) {
+    std::printf("%s %s\n", VURMA_NAME, VURMA_VERSION_STRING);
+    return 0;
+}
 
 // Loads the file as the window would, without playing it, and prints the
 // recording information. Refusals and diagnostics go to stderr.
@@ -34,6 +40,7 @@ int RunInfo(const char* path) {
 
 const Option kOptions[] = {
     {"--info", "FILE", "print the recording information of FILE and exit", &RunInfo},
+    {"--version", nullptr, "print the program name and version and exit", &RunVersion},
     {"--help", nullptr, "show this help and exit", &RunHelp},
 };
 
