@@ -13,17 +13,17 @@ enum class InterfaceId { Unknown, SampleGrabberCB, Other };
 
 // A decoded buffer as the grabber hands it over.
 class IMediaSample {
-public:
+  public:
     virtual ~IMediaSample() = default;
     virtual HRESULT GetPointer(std::uint8_t** data) = 0;
     virtual long GetActualDataLength() = 0;
-    virtual HRESULT IsPreroll() = 0;          // S_OK when preroll
-    virtual HRESULT IsDiscontinuity() = 0;    // S_OK when a discontinuity
+    virtual HRESULT IsPreroll() = 0;        // S_OK when preroll
+    virtual HRESULT IsDiscontinuity() = 0;  // S_OK when a discontinuity
 };
 
 // Reference-counted callback interface the grabber calls.
 class ISampleGrabberCB {
-public:
+  public:
     virtual HRESULT QueryInterface(InterfaceId iid, void** out) = 0;
     virtual unsigned long AddRef() = 0;
     virtual unsigned long Release() = 0;
@@ -31,7 +31,7 @@ public:
     virtual HRESULT SampleCB(double sampleTime, IMediaSample* sample) = 0;
     virtual HRESULT BufferCB(double sampleTime, std::uint8_t* buffer, long length) = 0;
 
-protected:
+  protected:
     virtual ~ISampleGrabberCB() = default;
 };
 
@@ -41,7 +41,7 @@ protected:
 // only the bytes below it, and only ever clears m_bCapture. m_pData is
 // replaced (SetCaptureBuffer) or freed only while the graph is stopped.
 class CGrabberCallback final : public ISampleGrabberCB {
-public:
+  public:
     static constexpr std::uint32_t kInitialBufSize = 65535;
 
     CGrabberCallback();
@@ -66,7 +66,7 @@ public:
     double m_dLastTime = 0.0;
     std::uint32_t m_nBufSize = 0;
 
-private:
+  private:
     ~CGrabberCallback() override;
     std::atomic<long> m_cRef{0};
     bool m_bFirstTaken = false;  // the first buffer of a capture is taken whatever its time

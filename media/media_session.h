@@ -11,30 +11,29 @@
 #include <memory>
 #include <string>
 
+#include "engine.h"
 #include "hresult.h"
 
 namespace vurma::media {
 
-class IEngine;            // engine.h: graph, filters and pins, events, video, volume
-class CGrabberCallback;   // grabber_callback.h
-class IVideoOutput;       // engine.h: frames for the video panel
+class CGrabberCallback;  // grabber_callback.h
 
 // What a successful load tells the caller (window or command line).
 struct LoadedMedia {
     int channels = 0;
-    int bitsPerSample = 0;        // also set when refused for its width
+    int bitsPerSample = 0;  // also set when refused for its width
     int sampleRate = 0;
     std::int64_t duration = 0;    // D, 100 ns units
     std::int64_t startFrame = 0;  // available range, 100 ns units
     std::int64_t endFrame = 0;
-    std::uint32_t frameCount = 0; // F: frames the sample arrays must hold
-    std::uint32_t byteCount = 0;  // B: CaptureBlock size
-    std::string infoText;         // three lines: date, format, length (UTF-8)
+    std::uint32_t frameCount = 0;  // F: frames the sample arrays must hold
+    std::uint32_t byteCount = 0;   // B: CaptureBlock size
+    std::string infoText;          // three lines: date, format, length (UTF-8)
     bool noVideo = true;
 };
 
 class MediaSession {
-public:
+  public:
     explicit MediaSession(std::shared_ptr<IEngine> engine);
     ~MediaSession();  // StopGraph, then DestroyGraph
     MediaSession(const MediaSession&) = delete;
@@ -85,13 +84,34 @@ public:
     bool noVideo() const;
     IVideoOutput* video();
 
+    // The windows the video is attached to: the main window (message drain)
+    // and the video host frame with its client rectangle. Set before loading;
+    // headless callers leave them 0.
+    void SetVideoHost(WindowHandle mainWindow, WindowHandle videoHost, int left, int top, int width,
+                      int height);
+    // Fits the video window to the host rectangle; reports its failure.
+    HRESULT PositionVideoWindow();
+
+    // The graph half of a rewind: StopGraph, GetState(500), seek to 0 and
+    // StopWhenReady, each failure reported and the next step run anyway.
+    void StopAndRewind();
+
     // Headless use (command line): decode as fast as possible, no sound.
     void SetUnsynchronised(bool on);
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> d_;
 };
+
+// "FilterGraph <address> pid <process id, 8 hex digits>": the name under
+// which a graph is registered for outside inspection.
+std::string RotItemName(const void* graph, unsigned processId);
+
+// The three lines of the recording information: date, format, length
+// (minutes are not limited to two digits).
+std::string FormatInfoText(const std::string& dateText, int channels, int bitsPerSample,
+                           int sampleRate, std::int64_t totalMs);
 
 // The engine the program runs on: GStreamer. Safe to call more than once.
 std::shared_ptr<IEngine> CreateGstEngine();
