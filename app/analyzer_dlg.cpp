@@ -940,7 +940,7 @@ void CAnalyzerDlg::AttachVideo() {
             return false;
         *picture = QImage(frame.bytes.data(), frame.width, frame.height, frame.stride,
                           QImage::Format_RGBX8888)
-                       .copy();
+                       .convertToFormat(QImage::Format_RGB32);
         return true;
     });
     // Called on a streaming thread: only post to the panel's thread.
