@@ -1,0 +1,339 @@
+#include "app/export_command.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <new>
+#include <thread>
+#include <utility>
+
+#include "analysis/analysis_pass.h"
+#include "analysis/report_error.h"
+#include "analysis/sample_store.h"
+#include "analysis/window_functions.h"
+#include "export/csv_writer.h"
+#include "media/engine.h"
+#include "media/grabber_callback.h"
+#include "media/media_session.h"
+
+namespace vurma {
+
+const char kExportHelp[] =
+    "  --export OUT.csv [--start SECONDS | --search] [--fft 512|1024|2048|4096]\n"
+    "           [--window Rectangular|Hanning|Humming] [--gain G] FILE\n"
+    "                         decode FILE without window or sound, analyse one frame\n"
+    "                         and write the CSV file Save As would write, then exit;\n"
+    "                         the frame starts at SECONDS (default 0) or, with\n"
+    "                         --search, at the loudest sample; defaults 2048, Humming,\n"
+    "                         gain 1; G is 0.1 0.2 0.5 1 2 5 10 20 50 or 100; exit code\n"
+    "                         0 written, 1 file refused or CSV not written, 2 bad usage\n";
+
+namespace {
+
+constexpr char kMsgUsage[] =
+    "\n使い方: vurma --export OUT.csv [ｵﾌﾟｼｮﾝ] FILE  (詳しくは vurma --help)";
+constexpr char kMsgMemory[] = "ﾒﾓﾘｰが不足しています。  ";
+constexpr char kMsgDecodeError[] = "ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ";
+constexpr char kMsgStartTooLate[] = "開始時間が終わりに近すぎるので計算できません。  ";
+
+// How often the event queue is looked at while the file decodes.
+constexpr auto kEventPoll = std::chrono::milliseconds(5);
+
+// Command-line mistakes, worded like the other options' messages.
+void UsageError(const char* what, const std::string& value) {
+    ReportError("vurma: %s%s (see vurma --help)", what, value.c_str());
+}
+
+bool ParseDouble(const std::string& text, double* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(v)) return false;
+    *value = v;
+    return true;
+}
+
+// Index of the table entry equal to the number in `text`, or -1.
+template <typename T, int Count>
+int TableIndex(const std::string& text, const T (&table)[Count]) {
+    double v = 0;
+    if (!ParseDouble(text, &v)) return -1;
+    for (int i = 0; i < Count; ++i) {
+        if (static_cast<double>(table[i]) == v) return i;
+    }
+    return -1;
+}
+
+int WindowIndex(const std::string& name) {
+    for (int i = 0; i < kOfferedWindowCount; ++i) {
+        if (name == g_strWindowName[i]) return i;
+    }
+    return -1;
+}
+
+std::string StartLabel(int start, int sampleRate) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%7.3f", static_cast<double>(start) / sampleRate);
+    return text;
+}
+
+// Owns a zero-filled array of doubles; null when it could not be allocated.
+std::unique_ptr<double[]> ZeroedArray(std::size_t n) {
+    return std::unique_ptr<double[]>(new (std::nothrow) double[n == 0 ? 1 : n]());
+}
+
+}  // namespace
+
+bool IsExportCommand(const std::vector<std::string>& args) {
+    for (const std::string& a : args) {
+        if (a == "--") return false;
+        if (a == "--export" || a.rfind("--export=", 0) == 0) return true;
+    }
+    return false;
+}
+
+bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* options) {
+    ExportOptions o;
+    bool haveOutput = false;
+    bool haveStart = false;
+    bool haveFile = false;
+    bool optionsEnded = false;
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            if (haveFile) {
+                UsageError("--export takes one FILE, not also ", arg);
+                return false;
+            }
+            o.mediaPath = arg;
+            haveFile = true;
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string value;
+        bool inlineValue = false;
+        if (const auto eq = arg.find('='); eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+            inlineValue = true;
+        }
+        if (arg == "--search") {
+            if (inlineValue) {
+                UsageError("--search takes no value: ", value);
+                return false;
+            }
+            o.search = true;
+            continue;
+        }
+        const bool known = arg == "--export" || arg == "--start" || arg == "--fft" ||
+                           arg == "--window" || arg == "--gain";
+        if (!known) {
+            UsageError("unknown option ", args[i]);
+            return false;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= args.size()) {
+                UsageError("missing value for ", arg);
+                return false;
+            }
+            value = args[++i];
+        }
+        if (arg == "--export") {
+            if (value.empty()) {
+                UsageError("missing value for ", arg);
+                return false;
+            }
+            o.outputPath = value;
+            haveOutput = true;
+        } else if (arg == "--start") {
+            double seconds = 0;
+            if (!ParseDouble(value, &seconds) || seconds < 0) {
+                UsageError("--start takes seconds, 0 or more, not ", value);
+                return false;
+            }
+            o.startSeconds = seconds;
+            haveStart = true;
+        } else if (arg == "--fft") {
+            o.fftIndex = TableIndex(value, g_nFftSize);
+            if (o.fftIndex < 0) {
+                UsageError("--fft takes 512, 1024, 2048 or 4096, not ", value);
+                return false;
+            }
+        } else if (arg == "--window") {
+            o.windowIndex = WindowIndex(value);
+            if (o.windowIndex < 0) {
+                UsageError("--window takes Rectangular, Hanning or Humming, not ", value);
+                return false;
+            }
+        } else {
+            o.gainIndex = TableIndex(value, g_dGain);
+            if (o.gainIndex < 0) {
+                UsageError("--gain takes 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50 or 100, not ", value);
+                return false;
+            }
+        }
+    }
+
+    if (haveStart && o.search) {
+        UsageError("--start and --search cannot be combined", "");
+        return false;
+    }
+    if (!haveOutput) {
+        UsageError("--export OUT.csv is missing", "");
+        return false;
+    }
+    if (!haveFile) {
+        UsageError("--export needs the media FILE to analyse", "");
+        return false;
+    }
+    *options = o;
+    return true;
+}
+
+namespace {
+
+enum class Capture { Complete, Failed, Stalled };
+
+// Runs the loaded graph to the end of the media. A run in which neither the
+// captured bytes nor the position move for options.stallLimit is stopped and
+// reported as stalled, so that the caller can load the file once more.
+Capture CaptureWhole(media::MediaSession& session, media::CGrabberCallback* callback,
+                     std::chrono::milliseconds stallLimit) {
+    if (media::Failed(session.RunGraph())) {
+        ReportError("%s", kMsgDecodeError);
+        return Capture::Failed;
+    }
+    std::uint32_t lastLen = 0;
+    std::int64_t lastPos = -1;
+    auto lastProgress = std::chrono::steady_clock::now();
+    while (true) {
+        long code = 0;
+        while (session.GetEvent(&code)) {
+            if (code == media::EC_COMPLETE) return Capture::Complete;
+            if (code == media::EC_ERRORABORT) {
+                session.StopGraph();
+                ReportError("%s", kMsgDecodeError);
+                return Capture::Failed;
+            }
+        }
+        const std::uint32_t len = callback->m_nDataLen.load(std::memory_order_acquire);
+        std::int64_t pos = lastPos;
+        session.GetCurrentPosition(&pos);
+        const auto now = std::chrono::steady_clock::now();
+        if (len != lastLen || pos != lastPos) {
+            lastLen = len;
+            lastPos = pos;
+            lastProgress = now;
+        } else if (now - lastProgress >= stallLimit) {
+            session.StopGraph();
+            return Capture::Stalled;
+        }
+        std::this_thread::sleep_for(kEventPoll);
+    }
+}
+
+}  // namespace
+
+int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOptions& options,
+                         std::string* csvUtf8Out) {
+    media::MediaSession session(std::move(engine));
+    if (media::Failed(session.CreateGraph())) return kExitFailed;  // already reported
+    session.SetUnsynchronised(true);
+
+    // Decode the whole file, as the first playback does, but unpaced. A run
+    // that stalls is given one fresh load before the export gives up.
+    media::LoadedMedia loaded;
+    media::CGrabberCallback* callback = nullptr;
+    for (int attempt = 1;; ++attempt) {
+        if (media::Failed(session.LoadMediaFile(options.mediaPath, &loaded))) return kExitFailed;
+        callback = session.callback();
+        if (callback == nullptr || loaded.sampleRate <= 0 || loaded.channels <= 0) {
+            ReportError("%s", kMsgDecodeError);
+            return kExitFailed;
+        }
+        const Capture capture = CaptureWhole(session, callback, options.stallLimit);
+        if (capture == Capture::Complete) break;
+        if (capture == Capture::Failed) return kExitFailed;
+        if (attempt == 2) {
+            ReportError("%s", kMsgDecodeError);
+            return kExitFailed;
+        }
+    }
+
+    auto samples = ZeroedArray(loaded.frameCount);
+    auto windowed = ZeroedArray(loaded.frameCount);
+    auto spectrum = std::unique_ptr<SpectrumArrays>(new (std::nothrow) SpectrumArrays());
+    if (!samples || !windowed || !spectrum) {
+        ReportError("%s", kMsgMemory);
+        return kExitFailed;
+    }
+
+    // Finish the capture: nothing more is appended once the flag is clear.
+    callback->m_bCapture.store(0, std::memory_order_release);
+    session.StopGraph();
+    PcmView pcm;
+    pcm.data = callback->m_pData;
+    pcm.dataLen = callback->m_nDataLen.load(std::memory_order_acquire);
+    pcm.channels = loaded.channels;
+    pcm.bitsPerSample = loaded.bitsPerSample;
+    std::uint32_t frames = CompleteFrames(pcm);
+    if (frames > loaded.frameCount) frames = loaded.frameCount;  // never beyond the arrays
+    ConvertSamples(pcm, 0, frames, samples.get(), windowed.get(), 0);
+    const int nSamples = static_cast<int>(frames);
+
+    const FinishDecision finish = DecideFinishCapture(nSamples, options.fftIndex);
+    if (finish.tooFew) {
+        ReportError("%s", kMsgTooFewSamplesToCompute);
+        return kExitFailed;
+    }
+    AnalysisSettings settings;
+    settings.fftIndex = finish.fftIndex;
+    settings.gainIndex = options.gainIndex;
+    settings.windowIndex = options.windowIndex;
+    const int N = g_nFftSize[settings.fftIndex];
+
+    int start = 0;
+    if (options.search) {
+        start = FindLoudestSample(samples.get(), nSamples);
+    } else {
+        const double s = std::trunc(options.startSeconds * loaded.sampleRate);
+        start = s < static_cast<double>(nSamples) ? static_cast<int>(s) : nSamples;
+    }
+
+    AnalysisResult result;
+    if (!Analyze(samples.get(), windowed.get(), nSamples, start, loaded.sampleRate, settings,
+                 *spectrum, &result)) {
+        ReportError("%s", nSamples < N ? kMsgTooFewSamplesForChoice : kMsgStartTooLate);
+        return kExitFailed;
+    }
+
+    CsvInput csv;
+    csv.mediaPath = options.mediaPath;
+    csv.infoText = loaded.infoText;
+    csv.startText = StartLabel(start, loaded.sampleRate);
+    csv.gain = g_dGain[settings.gainIndex];
+    csv.fftSize = N;
+    csv.windowName = g_strWindowName[settings.windowIndex];
+    csv.peakText = result.peakText;
+    csv.noteText = result.noteText;
+    csv.sampleRate = loaded.sampleRate;
+    csv.spectrumDb = spectrum->db;
+    const std::string text = BuildCsvText(csv);
+    if (csvUtf8Out != nullptr) *csvUtf8Out = text;
+
+    if (!options.outputPath.empty() && WriteCsvFile(options.outputPath, text) != kCsvWriteOk) {
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+}  // namespace vurma
