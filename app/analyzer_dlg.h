@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -71,6 +72,9 @@ class CAnalyzerDlg : public QDialog {
     void OnHelpAbout();
     void OnClose();
     void ExportCsv();
+    // Asks for the CSV file's path, proposing `proposed`; empty when the user
+    // cancels. Tests replace it so no dialog opens.
+    std::function<QString(const QString& proposed)> m_chooseSaveFile;
     void EnableSaveAs(bool enable);
     void EnableOpen(bool enable);
 

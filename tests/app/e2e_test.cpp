@@ -1,10 +1,12 @@
 // One real run: a generated WAV through the GStreamer engine, in the window.
 #include <QAction>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QTest>
 #include <cmath>
 
+#include "app/export_command.h"
 #include "app_test_util.h"
 #include "media/media_session.h"
 
@@ -65,6 +67,29 @@ TEST(EndToEnd, AWavFilePlaysCapturesAndBecomesBrowsable) {
         EXPECT_TRUE(d.m_session->noVideo());
         EXPECT_TRUE(d.m_stNoVideo->isVisible());
         EXPECT_TRUE(d.m_stPeak->text().contains(QStringLiteral("Hz")));
+
+        // Save As writes the bytes the command-line export writes for the
+        // same file and settings, and proposes the media name with ".csv".
+        const QString windowCsv = path + QStringLiteral(".window.csv");
+        QString proposed;
+        d.m_chooseSaveFile = [&](const QString& p) {
+            proposed = p;
+            return windowCsv;
+        };
+        d.ExportCsv();
+        EXPECT_TRUE(proposed.endsWith(QFileInfo(path).completeBaseName() + QStringLiteral(".csv")));
+        ExportOptions options;
+        options.mediaPath = path.toStdString();
+        options.outputPath = (path + QStringLiteral(".cli.csv")).toStdString();
+        ASSERT_EQ(ExportFileHeadless(options, nullptr), kExitOk);
+        QFile a(windowCsv), b(QString::fromStdString(options.outputPath));
+        ASSERT_TRUE(a.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(b.open(QIODevice::ReadOnly));
+        const QByteArray windowBytes = a.readAll();
+        EXPECT_GT(windowBytes.size(), 1024 * 20);
+        EXPECT_EQ(windowBytes, b.readAll());
+        QFile::remove(windowCsv);
+        QFile::remove(QString::fromStdString(options.outputPath));
         d.close();
     }
     QFile::remove(path);
