@@ -62,6 +62,10 @@ constexpr char kFileFilter[] =
     "(*.mp3)|*.mp3|ASF ﾋﾞﾃﾞｵ (*.asf)|*.asf|WMA (Windows Media Audio) (*.wma)|*.wma|WMV "
     "(Windows Media Video) (*.wmv)|*.wmv|ﾋﾞﾃﾞｵCD (*.dat)|*.dat|すべてのﾌｧｲﾙ (*.*)|*.*||";
 
+constexpr char kMoreMediaPatterns[] =
+    ";*.flac;*.ogg;*.oga;*.ogv;*.opus;*.m4a;*.aac;*.mp4;*.m4v;*.mkv;*.mka;*.webm;*.aiff;*.caf;*."
+    "ac3";
+
 QRect DuRect(int x, int y, int w, int h) {
     return QRect(DialogUnits(x), DialogUnits(y), DialogUnits(w), DialogUnits(h));
 }
@@ -117,6 +121,11 @@ QStringList FileOpenNameFilters() {
     for (int i = 0; i + 1 < parts.size(); i += 2) {
         if (parts[i].isEmpty()) break;  // the closing empty pair
         QString patterns = parts[i + 1];
+        // The first choice covers every supported file: GStreamer also
+        // decodes these common formats, which the historical list lacks.
+        if (i == 0) patterns += QString::fromLatin1(kMoreMediaPatterns);
+        // "*.*" means every file; on Linux it would skip names without a dot.
+        if (patterns == QStringLiteral("*.*")) patterns = QStringLiteral("*");
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
         filters << parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')');
     }
