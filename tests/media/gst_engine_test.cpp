@@ -104,7 +104,8 @@ class GstTest : public ::testing::Test {
 };
 
 TEST_F(GstTest, PcmFormatsAndSizes) {
-    const std::string m8 = dir + "/m8.wav", s16 = dir + "/s16.wav", c6 = dir + "/c6.wav";
+    const std::string m8 = dir + "/八ビット モノラル 音声ファイル.wav", s16 = dir + "/s16.wav",
+                      c6 = dir + "/c6.wav";
     WriteWav(m8, 1, 8, 11025, 22050);
     WriteWav(s16, 2, 16, 44100, 132300);
     WriteWav(c6, 6, 16, 48000, 4800);
