@@ -30,13 +30,12 @@ inline constexpr int kDefaultTimeScaleIndex = 5;  // 5mS/Div
 inline constexpr int kDefaultFreqScaleIndex = 3;  // 500Hz/Div
 inline constexpr int kDefaultSampleCountSel = 2048;
 
-inline constexpr char kMsgTooFewSamplesForChoice[] =
-    "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  ";
+inline constexpr char kMsgTooFewSamplesForChoice[] = "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  ";
 
-std::string FftSizeLabel(int size);           // "%d"
-std::string GainLabel(double gain);           // "%g"
-std::string TimeScaleLabel(int microseconds); // 100uS/Div, 1mS/Div, 1S/Div
-std::string FreqScaleLabel(double hz);        // 50Hz/Div, 1KHz/Div
+std::string FftSizeLabel(int size);            // "%d"
+std::string GainLabel(double gain);            // "%g"
+std::string TimeScaleLabel(int microseconds);  // 100uS/Div, 1mS/Div, 1S/Div
+std::string FreqScaleLabel(double hz);         // 50Hz/Div, 1KHz/Div
 
 // Outcome of selecting FFT-size index `requestedIndex` while `nSamples`
 // samples are in the store: refused selections fall back to index 0 (512).

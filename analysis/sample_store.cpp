@@ -1,0 +1,277 @@
+#include "sample_store.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "settings.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define VURMA_HAVE_AVX2_PATH 1
+#endif
+
+namespace vurma {
+
+namespace {
+
+// Bytes per sample for the two supported widths; 0 for anything else.
+int BytesPerSample(const PcmView& pcm) {
+    if (pcm.bitsPerSample == 8) return 1;
+    if (pcm.bitsPerSample == 16) return 2;
+    return 0;
+}
+
+// The signed 16-bit little-endian sample at p.
+inline double Pcm16(const std::uint8_t* p) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[0] | (p[1] << 8)));
+}
+
+// x / 32767 and x / 127 without a division. The reciprocal is split into a
+// high part short enough that x * high is exact for every sample value (31
+// and 39 significant bits against 16 and 8 bits of x) and the remainder; the
+// one rounding of the final sum then gives the correctly rounded quotient.
+// The tests compare the result with x / 32767.0 and x / 127.0 for every
+// possible sample value.
+constexpr double kInv32767High = 0x1.0002000400000p-15;
+constexpr double kInv32767Low = 0x1.0002000400080p-60;
+constexpr double kInv127High = 0x1.0204081020400p-7;
+constexpr double kInv127Low = 0x1.0204081020408p-56;
+
+inline double Div32767(double x) { return x * kInv32767High + x * kInv32767Low; }
+inline double Div127(double x) { return x * kInv127High + x * kInv127Low; }
+
+// The loops below are the hot path of a whole-file conversion. With SSE2
+// they take two or four frames per step; each lane rounds exactly where the
+// scalar expression does, so the values are identical.
+#if defined(__SSE2__)
+// x * high + x * low, the division by 32767 with the split reciprocal.
+inline __m128d Div32767(__m128d x, __m128d high, __m128d low) {
+    return _mm_add_pd(_mm_mul_pd(x, high), _mm_mul_pd(x, low));
+}
+#endif
+
+std::uint32_t ConvertMono16(const std::uint8_t* src, std::uint32_t count, double* out,
+                            double* outWindowed) {
+    std::uint32_t i = 0;
+#if defined(__SSE2__)
+    const __m128d high = _mm_set1_pd(kInv32767High);
+    const __m128d low = _mm_set1_pd(kInv32767Low);
+    for (; i + 4 <= count; i += 4) {
+        const __m128i pcm = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 2 * i));
+        const __m128i wide = _mm_srai_epi32(_mm_unpacklo_epi16(pcm, pcm), 16);
+        const __m128d lo = Div32767(_mm_cvtepi32_pd(wide), high, low);
+        const __m128d hi =
+            Div32767(_mm_cvtepi32_pd(_mm_shuffle_epi32(wide, _MM_SHUFFLE(1, 0, 3, 2))), high, low);
+        _mm_storeu_pd(out + i, lo);
+        _mm_storeu_pd(out + i + 2, hi);
+        _mm_storeu_pd(outWindowed + i, lo);
+        _mm_storeu_pd(outWindowed + i + 2, hi);
+    }
+#endif
+    for (; i < count; ++i) {
+        const double value = Div32767(Pcm16(src + 2 * i));
+        out[i] = value;
+        outWindowed[i] = value;
+    }
+    return count;
+}
+
+std::uint32_t ConvertStereo16(const std::uint8_t* src, std::uint32_t count, double* out,
+                              double* outWindowed) {
+    std::uint32_t i = 0;
+#if defined(__SSE2__)
+    // Halving commutes with the rounding, so (a / 32767 + b / 32767) / 2 is
+    // formed with halved constants and no separate multiply.
+    const __m128d high = _mm_set1_pd(kInv32767High / 2);
+    const __m128d low = _mm_set1_pd(kInv32767Low / 2);
+    for (; i + 2 <= count; i += 2) {
+        // Two frames L0 R0 L1 R1, regrouped as L0 L1 R0 R1.
+        const __m128i pcm = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 4 * i));
+        const __m128i wide = _mm_srai_epi32(_mm_unpacklo_epi16(pcm, pcm), 16);
+        const __m128i grouped = _mm_shuffle_epi32(wide, _MM_SHUFFLE(3, 1, 2, 0));
+        const __m128d left = Div32767(_mm_cvtepi32_pd(grouped), high, low);
+        const __m128d right = Div32767(
+            _mm_cvtepi32_pd(_mm_shuffle_epi32(grouped, _MM_SHUFFLE(1, 0, 3, 2))), high, low);
+        const __m128d value = _mm_add_pd(left, right);
+        _mm_storeu_pd(out + i, value);
+        _mm_storeu_pd(outWindowed + i, value);
+    }
+#endif
+    for (; i < count; ++i) {
+        const double value = (Div32767(Pcm16(src + 4 * i)) + Div32767(Pcm16(src + 4 * i + 2))) / 2;
+        out[i] = value;
+        outWindowed[i] = value;
+    }
+    return count;
+}
+
+#if defined(VURMA_HAVE_AVX2_PATH)
+// The same operations four frames at a time, for processors with AVX2 (the
+// default build targets plain x86-64, so this is chosen at run time). Only
+// separate multiplies and adds are used: no fused multiply-add.
+
+// x * high + x * low, the division by 32767 with the split reciprocal.
+__attribute__((target("avx2"))) inline __m256d Div32767Avx(__m256d x, __m256d high, __m256d low) {
+    return _mm256_add_pd(_mm256_mul_pd(x, high), _mm256_mul_pd(x, low));
+}
+
+__attribute__((target("avx2"))) std::uint32_t ConvertMono16Avx2(const std::uint8_t* src,
+                                                                std::uint32_t count, double* out,
+                                                                double* outWindowed) {
+    const __m256d high = _mm256_set1_pd(kInv32767High);
+    const __m256d low = _mm256_set1_pd(kInv32767Low);
+    std::uint32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i pcm = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + 2 * i));
+        const __m256d value = Div32767Avx(_mm256_cvtepi32_pd(_mm_cvtepi16_epi32(pcm)), high, low);
+        _mm256_storeu_pd(out + i, value);
+        _mm256_storeu_pd(outWindowed + i, value);
+    }
+    return i;
+}
+
+__attribute__((target("avx2"))) std::uint32_t ConvertStereo16Avx2(const std::uint8_t* src,
+                                                                  std::uint32_t count, double* out,
+                                                                  double* outWindowed) {
+    // L0 R0 L1 R1 L2 R2 L3 R3 regrouped as L0 L1 L2 L3 R0 R1 R2 R3.
+    const __m128i regroup = _mm_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
+    // Halving commutes with the rounding, so (a / 32767 + b / 32767) / 2 is
+    // formed with halved constants and no separate multiply.
+    const __m256d high = _mm256_set1_pd(kInv32767High / 2);
+    const __m256d low = _mm256_set1_pd(kInv32767Low / 2);
+    std::uint32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128i pcm = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * i));
+        const __m128i grouped = _mm_shuffle_epi8(pcm, regroup);
+        const __m256d left =
+            Div32767Avx(_mm256_cvtepi32_pd(_mm_cvtepi16_epi32(grouped)), high, low);
+        const __m256d right = Div32767Avx(
+            _mm256_cvtepi32_pd(_mm_cvtepi16_epi32(_mm_srli_si128(grouped, 8))), high, low);
+        const __m256d value = _mm256_add_pd(left, right);
+        _mm256_storeu_pd(out + i, value);
+        _mm256_storeu_pd(outWindowed + i, value);
+    }
+    return i;
+}
+
+#endif
+
+std::atomic<bool> g_bAvx2Allowed{true};
+
+bool HasAvx2() {
+#if defined(VURMA_HAVE_AVX2_PATH)
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has && g_bAvx2Allowed.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+std::uint32_t CompleteFrames(const PcmView& pcm) {
+    const int bytes = BytesPerSample(pcm);
+    if (bytes == 0 || pcm.channels <= 0 || pcm.data == nullptr) return 0;
+    return (pcm.dataLen / static_cast<std::uint32_t>(bytes)) /
+           static_cast<std::uint32_t>(pcm.channels);
+}
+
+bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count, double* samples,
+                    double* windowed, std::uint32_t index) {
+    const std::uint32_t frames = CompleteFrames(pcm);
+    if (static_cast<std::uint64_t>(first) + count > frames) return false;
+    if (count == 0) return true;
+    if (samples == nullptr || windowed == nullptr) return false;
+
+    const int channels = pcm.channels;
+    double* out = samples + index;
+    double* outWindowed = windowed + index;
+
+    // Every path computes the same expression in the same order: the sum of
+    // the per-channel values (x / 127 - 1 or x / 32767), divided by channels.
+    if (pcm.bitsPerSample == 8) {
+        const std::uint8_t* src = pcm.data + static_cast<std::size_t>(first) * channels;
+        for (std::uint32_t i = 0; i < count; ++i) {
+            double sum = 0.0;
+            for (int c = 0; c < channels; ++c) sum += Div127(src[c]) - 1;
+            const double value = sum / channels;
+            out[i] = value;
+            outWindowed[i] = value;
+            src += channels;
+        }
+        return true;
+    }
+
+    const std::uint8_t* src = pcm.data + static_cast<std::size_t>(first) * channels * 2;
+    if (channels == 1) {
+        std::uint32_t done = 0;
+#if defined(VURMA_HAVE_AVX2_PATH)
+        if (HasAvx2()) done = ConvertMono16Avx2(src, count, out, outWindowed);
+#endif
+        ConvertMono16(src + 2 * done, count - done, out + done, outWindowed + done);
+    } else if (channels == 2) {
+        std::uint32_t done = 0;
+#if defined(VURMA_HAVE_AVX2_PATH)
+        if (HasAvx2()) done = ConvertStereo16Avx2(src, count, out, outWindowed);
+#endif
+        ConvertStereo16(src + 4 * done, count - done, out + done, outWindowed + done);
+    } else {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            double sum = 0.0;
+            for (int c = 0; c < channels; ++c) sum += Div32767(Pcm16(src + 2 * c));
+            const double value = sum / channels;
+            out[i] = value;
+            outWindowed[i] = value;
+            src += 2 * channels;
+        }
+    }
+    return true;
+}
+
+bool AllowAvx2Conversion(bool allow) { return g_bAvx2Allowed.exchange(allow); }
+
+int FindLoudestSample(const double* samples, int n) {
+    if (n < 1 || samples == nullptr) return 0;
+    double best = 0.0;
+    int result = 0;
+    for (int i = 0; i < n; ++i) {
+        const double magnitude = std::fabs(samples[i]);
+        if (magnitude > best) {
+            best = magnitude;
+            result = i;
+        }
+    }
+    return result;
+}
+
+std::uint32_t FrameAtPosition(int sampleRate, std::int64_t position) {
+    if (sampleRate <= 0 || position <= 0) return 0;
+    if (position > std::numeric_limits<std::int64_t>::max() / sampleRate)
+        return std::numeric_limits<std::uint32_t>::max();
+    const double frame = static_cast<double>(sampleRate * position) * 1e-7;
+    if (frame >= 4294967295.0) return std::numeric_limits<std::uint32_t>::max();
+    return static_cast<std::uint32_t>(frame);
+}
+
+FinishDecision DecideFinishCapture(int nSamples, int selectedFftIndex) {
+    FinishDecision decision;
+    if (nSamples < kMinSamplesToCompute) {
+        decision.tooFew = true;
+        decision.fftIndex = 0;
+        return decision;
+    }
+    int index = selectedFftIndex;
+    if (index < 0) index = 0;
+    if (index >= kFftSizeCount) index = kFftSizeCount - 1;
+    // One step down at most, even if the smaller size still does not fit.
+    if (nSamples < g_nFftSize[index] && index > 0) --index;
+    decision.fftIndex = index;
+    return decision;
+}
+
+}  // namespace vurma

@@ -1,0 +1,209 @@
+// PCM conversion, the loudest-sample search and the end-of-capture decisions.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "analysis/sample_store.h"
+
+namespace vurma {
+namespace {
+
+constexpr double kUnset = 42.0;
+
+std::vector<std::uint8_t> Pcm16Bytes(const std::vector<int>& values) {
+    std::vector<std::uint8_t> bytes;
+    for (int v : values) {
+        const auto u = static_cast<std::uint16_t>(static_cast<std::int16_t>(v));
+        bytes.push_back(static_cast<std::uint8_t>(u & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(u >> 8));
+    }
+    return bytes;
+}
+
+PcmView View(const std::vector<std::uint8_t>& bytes, int channels, int bits) {
+    PcmView v;
+    v.data = bytes.data();
+    v.dataLen = static_cast<std::uint32_t>(bytes.size());
+    v.channels = channels;
+    v.bitsPerSample = bits;
+    return v;
+}
+
+struct Out {
+    explicit Out(std::size_t n) : samples(n, kUnset), windowed(n, kUnset) {}
+    std::vector<double> samples;
+    std::vector<double> windowed;
+};
+
+TEST(ConvertSamplesTest, EightBitUsesDivisor127) {
+    const std::vector<std::uint8_t> mono = {0, 127, 128, 255};
+    Out out(4);
+    ASSERT_TRUE(ConvertSamples(View(mono, 1, 8), 0, 4, out.samples.data(), out.windowed.data(), 0));
+    EXPECT_EQ(out.samples[0], -1.0);
+    EXPECT_EQ(out.samples[1], 0.0);
+    EXPECT_NEAR(out.samples[2], 1.0 / 127, 1e-15);
+    EXPECT_DOUBLE_EQ(out.samples[3], 128.0 / 127);
+    EXPECT_EQ(out.windowed, out.samples);
+
+    const std::vector<std::uint8_t> stereo = {0, 255, 127, 127};
+    Out out2(2);
+    ASSERT_TRUE(
+        ConvertSamples(View(stereo, 2, 8), 0, 2, out2.samples.data(), out2.windowed.data(), 0));
+    EXPECT_DOUBLE_EQ(out2.samples[0], (-1.0 + 128.0 / 127) / 2);
+    EXPECT_EQ(out2.samples[1], 0.0);
+}
+
+TEST(ConvertSamplesTest, SixteenBitMeansTheChannels) {
+    const std::vector<std::uint8_t> stereo = Pcm16Bytes({16384, -16384, 32767, 32767, -32768, 0});
+    Out out(3);
+    ASSERT_TRUE(
+        ConvertSamples(View(stereo, 2, 16), 0, 3, out.samples.data(), out.windowed.data(), 0));
+    EXPECT_EQ(out.samples[0], 0.0);
+    EXPECT_EQ(out.samples[1], 1.0);
+    EXPECT_DOUBLE_EQ(out.samples[2], -32768.0 / 32767 / 2);
+
+    const std::vector<std::uint8_t> mono = Pcm16Bytes({32767, -32768, -1});
+    Out out1(3);
+    ASSERT_TRUE(
+        ConvertSamples(View(mono, 1, 16), 0, 3, out1.samples.data(), out1.windowed.data(), 0));
+    EXPECT_EQ(out1.samples[0], 1.0);
+    EXPECT_DOUBLE_EQ(out1.samples[1], -32768.0 / 32767);  // -1.0000305
+    EXPECT_DOUBLE_EQ(out1.samples[2], -1.0 / 32767);
+
+    const std::vector<std::uint8_t> six = Pcm16Bytes({32767, -32767, 100, -100, 0, 6});
+    Out out6(1);
+    ASSERT_TRUE(
+        ConvertSamples(View(six, 6, 16), 0, 1, out6.samples.data(), out6.windowed.data(), 0));
+    EXPECT_DOUBLE_EQ(out6.samples[0], 1.0 / 32767);
+    EXPECT_EQ(out6.windowed[0], out6.samples[0]);
+}
+
+// Every 16-bit and 8-bit value, in each channel position and at odd and even
+// frame offsets, converts exactly as the plain division would.
+TEST(ConvertSamplesTest, EverySampleValueMatchesThePlainDivision) {
+    for (bool avx2 : {true, false})
+        for (int channels : {1, 2}) {
+            const bool previous = AllowAvx2Conversion(avx2);
+            std::vector<int> values;
+            for (int v = -32768; v <= 32767; ++v) {
+                values.push_back(v);
+                if (channels == 2) values.push_back(static_cast<std::int16_t>(v * 7919 + 13));
+            }
+            const std::vector<std::uint8_t> bytes = Pcm16Bytes(values);
+            const std::uint32_t frames = 65536;
+            for (std::uint32_t first : {0u, 1u}) {
+                Out out(frames);
+                ASSERT_TRUE(ConvertSamples(View(bytes, channels, 16), first, frames - first,
+                                           out.samples.data(), out.windowed.data(), 0));
+                for (std::uint32_t i = 0; i + first < frames; ++i) {
+                    double sum = 0.0;
+                    for (int c = 0; c < channels; ++c)
+                        sum += values[(i + first) * channels + c] / 32767.0;
+                    ASSERT_EQ(out.samples[i], sum / channels)
+                        << channels << " " << avx2 << " " << i;
+                    ASSERT_EQ(out.windowed[i], out.samples[i]);
+                }
+            }
+            AllowAvx2Conversion(previous);
+        }
+    std::vector<std::uint8_t> bytes;
+    for (int v = 0; v < 256; ++v) {
+        bytes.push_back(static_cast<std::uint8_t>(v));
+        bytes.push_back(static_cast<std::uint8_t>(255 - v));
+    }
+    for (int channels : {1, 2}) {
+        const std::uint32_t frames = 512 / channels;
+        Out out(frames);
+        ASSERT_TRUE(ConvertSamples(View(bytes, channels, 8), 0, frames, out.samples.data(),
+                                   out.windowed.data(), 0));
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            double sum = 0.0;
+            for (int c = 0; c < channels; ++c) sum += bytes[i * channels + c] / 127.0 - 1;
+            ASSERT_EQ(out.samples[i], sum / channels) << channels << " " << i;
+        }
+    }
+}
+
+TEST(ConvertSamplesTest, PlacesFramesAtTheRequestedIndex) {
+    const std::vector<std::uint8_t> mono = Pcm16Bytes({0, 32767, -32767, 0});
+    Out out(5);
+    ASSERT_TRUE(
+        ConvertSamples(View(mono, 1, 16), 1, 2, out.samples.data(), out.windowed.data(), 2));
+    EXPECT_EQ(out.samples, (std::vector<double>{kUnset, kUnset, 1.0, -1.0, kUnset}));
+    EXPECT_EQ(out.windowed, out.samples);
+}
+
+TEST(ConvertSamplesTest, PartialFramesAndOutOfRangeRequestsWriteNothing) {
+    std::vector<std::uint8_t> bytes = Pcm16Bytes({100, 200, 300, 400});
+    bytes.resize(7);  // the second stereo frame is incomplete
+    const PcmView view = View(bytes, 2, 16);
+    EXPECT_EQ(CompleteFrames(view), 1u);
+
+    Out out(4);
+    const Out untouched(4);
+    EXPECT_FALSE(ConvertSamples(view, 0, 2, out.samples.data(), out.windowed.data(), 0));
+    EXPECT_FALSE(ConvertSamples(view, 1, 1, out.samples.data(), out.windowed.data(), 0));
+    // first + count wraps around in 32 bits; the check must not.
+    EXPECT_FALSE(ConvertSamples(view, std::numeric_limits<std::uint32_t>::max(), 2,
+                                out.samples.data(), out.windowed.data(), 0));
+    EXPECT_FALSE(ConvertSamples(view, 1, std::numeric_limits<std::uint32_t>::max(),
+                                out.samples.data(), out.windowed.data(), 0));
+    EXPECT_EQ(out.samples, untouched.samples);
+    EXPECT_EQ(out.windowed, untouched.windowed);
+
+    EXPECT_TRUE(ConvertSamples(view, 0, 1, out.samples.data(), out.windowed.data(), 0));
+    EXPECT_DOUBLE_EQ(out.samples[0], (100.0 / 32767 + 200.0 / 32767) / 2);
+}
+
+TEST(ConvertSamplesTest, UnusableFormatsHaveNoFrames) {
+    const std::vector<std::uint8_t> bytes(64, 1);
+    EXPECT_EQ(CompleteFrames(View(bytes, 0, 16)), 0u);
+    EXPECT_EQ(CompleteFrames(View(bytes, 2, 24)), 0u);
+    EXPECT_EQ(CompleteFrames(PcmView{}), 0u);
+    EXPECT_EQ(CompleteFrames(View(bytes, 3, 8)), 21u);
+    Out out(1);
+    EXPECT_FALSE(
+        ConvertSamples(View(bytes, 2, 24), 0, 1, out.samples.data(), out.windowed.data(), 0));
+    EXPECT_EQ(out.samples[0], kUnset);
+}
+
+TEST(FindLoudestSampleTest, EarliestLargestMagnitude) {
+    const std::vector<double> s = {0.1, -0.5, 0.3, 0.5, -0.5};
+    EXPECT_EQ(FindLoudestSample(s.data(), 5), 1);
+    EXPECT_EQ(FindLoudestSample(s.data(), 1), 0);
+    const std::vector<double> silence(100, 0.0);
+    EXPECT_EQ(FindLoudestSample(silence.data(), 100), 0);
+    EXPECT_EQ(FindLoudestSample(s.data(), 0), 0);
+}
+
+TEST(FrameAtPositionTest, TruncatesRateTimesPosition) {
+    EXPECT_EQ(FrameAtPosition(44100, 10'000'000), 44100u);
+    EXPECT_EQ(FrameAtPosition(44100, 226), 0u);           // 0.99666 frames
+    EXPECT_EQ(FrameAtPosition(48000, 2'083'333), 9999u);  // 9999.998
+    EXPECT_EQ(FrameAtPosition(44100, -5), 0u);
+    EXPECT_EQ(FrameAtPosition(44100, std::numeric_limits<std::int64_t>::max()),
+              std::numeric_limits<std::uint32_t>::max());
+}
+
+TEST(DecideFinishCaptureTest, TooFewOrOneStepDown) {
+    FinishDecision d = DecideFinishCapture(511, 2);
+    EXPECT_TRUE(d.tooFew);
+    EXPECT_EQ(d.fftIndex, 0);
+
+    d = DecideFinishCapture(1000, 3);  // 4096 selected: 2048 only, still too large
+    EXPECT_FALSE(d.tooFew);
+    EXPECT_EQ(d.fftIndex, 2);
+
+    d = DecideFinishCapture(512, 0);
+    EXPECT_FALSE(d.tooFew);
+    EXPECT_EQ(d.fftIndex, 0);
+
+    EXPECT_EQ(DecideFinishCapture(2048, 2).fftIndex, 2);
+    EXPECT_EQ(DecideFinishCapture(2047, 2).fftIndex, 1);
+    EXPECT_EQ(DecideFinishCapture(100000, 3).fftIndex, 3);
+}
+
+}  // namespace
+}  // namespace vurma

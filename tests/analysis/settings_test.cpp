@@ -1,0 +1,73 @@
+// Option labels and the FFT-size change rule.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "analysis/settings.h"
+
+namespace vurma {
+namespace {
+
+TEST(LabelTest, FullListsInTableOrder) {
+    std::vector<std::string> fft, gain, time, freq;
+    for (int v : g_nFftSize) fft.push_back(FftSizeLabel(v));
+    for (double v : g_dGain) gain.push_back(GainLabel(v));
+    for (int v : g_nTimeScale) time.push_back(TimeScaleLabel(v));
+    for (double v : g_dFreqScale) freq.push_back(FreqScaleLabel(v));
+    EXPECT_EQ(fft, (std::vector<std::string>{"512", "1024", "2048", "4096"}));
+    EXPECT_EQ(gain, (std::vector<std::string>{"0.1", "0.2", "0.5", "1", "2", "5", "10", "20", "50",
+                                              "100"}));
+    EXPECT_EQ(time,
+              (std::vector<std::string>{"100uS/Div", "200uS/Div", "500uS/Div", "1mS/Div", "2mS/Div",
+                                        "5mS/Div", "10mS/Div", "20mS/Div", "50mS/Div", "100mS/Div",
+                                        "200mS/Div", "500mS/Div", "1S/Div"}));
+    EXPECT_EQ(freq, (std::vector<std::string>{"50Hz/Div", "100Hz/Div", "200Hz/Div", "500Hz/Div",
+                                              "1KHz/Div", "2KHz/Div", "5KHz/Div", "10KHz/Div"}));
+}
+
+TEST(LabelTest, UnitBoundaries) {
+    EXPECT_EQ(TimeScaleLabel(999), "999uS/Div");
+    EXPECT_EQ(TimeScaleLabel(1000), "1mS/Div");
+    EXPECT_EQ(TimeScaleLabel(1999), "1mS/Div");  // truncated, not rounded
+    EXPECT_EQ(TimeScaleLabel(999999), "999mS/Div");
+    EXPECT_EQ(TimeScaleLabel(1000000), "1S/Div");
+    EXPECT_EQ(FreqScaleLabel(999), "999Hz/Div");
+    EXPECT_EQ(FreqScaleLabel(1000), "1KHz/Div");
+    EXPECT_EQ(FreqScaleLabel(2500), "2.5KHz/Div");
+}
+
+TEST(FftSizeChangeTest, RefusalFallsBackToTheFirstSize) {
+    FftSizeChange c = DecideFftSizeChange(3, 0);  // before any file
+    EXPECT_TRUE(c.refused);
+    EXPECT_EQ(c.selectedIndex, 0);
+    EXPECT_EQ(c.size, 512);
+
+    c = DecideFftSizeChange(3, 3000);  // not back to 2048
+    EXPECT_TRUE(c.refused);
+    EXPECT_EQ(c.selectedIndex, 0);
+
+    c = DecideFftSizeChange(1, 2048);  // live frame of 2048: smaller is fine
+    EXPECT_FALSE(c.refused);
+    EXPECT_EQ(c.selectedIndex, 1);
+    EXPECT_EQ(c.size, 1024);
+
+    c = DecideFftSizeChange(3, 4096);
+    EXPECT_FALSE(c.refused);
+    EXPECT_EQ(c.size, 4096);
+
+    EXPECT_TRUE(DecideFftSizeChange(0, 511).refused);
+    EXPECT_TRUE(DecideFftSizeChange(-1, 100000).refused);
+    EXPECT_TRUE(DecideFftSizeChange(4, 100000).refused);
+}
+
+TEST(FftSizeChangeTest, SliderKeepsAboutTheSameFrequency) {
+    EXPECT_EQ(RescaleFreqSliderPos(101, 512, 2048), 26);
+    EXPECT_EQ(RescaleFreqSliderPos(101, 4096, 2048), 201);
+    EXPECT_EQ(RescaleFreqSliderPos(1, 512, 4096), 1);
+    EXPECT_EQ(RescaleFreqSliderPos(4097, 512, 4096), 513);
+    EXPECT_EQ(RescaleFreqSliderPos(2048, 512, 2048), 512);  // trunc(511.75) + 1
+}
+
+}  // namespace
+}  // namespace vurma

@@ -1,0 +1,140 @@
+// FFT and window numerics, checked against values worked out independently
+// (closed forms and a direct DFT), not against the transform's own steps.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "analysis/fft.h"
+#include "analysis/window_functions.h"
+
+namespace vurma {
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kNegInf = -std::numeric_limits<double>::infinity();
+
+struct Work {
+    double db[kSpectrumSlots];
+    double re[kSpectrumSlots];
+    double im[kSpectrumSlots];
+};
+
+std::vector<double> Tone(int N, double amplitude, int bin, double phase) {
+    std::vector<double> x(N);
+    for (int n = 0; n < N; ++n) x[n] = amplitude * std::cos(2 * kPi * bin * n / N + phase);
+    return x;
+}
+
+TEST(SpectrumTest, ToneOnBinReadsItsAmplitudeInDb) {
+    Work w;
+    for (unsigned p = 9; p <= 12; ++p) {
+        const int N = 1 << p;
+        for (int bin : {1, 8, N / 4, N / 2 - 1}) {
+            for (double amplitude : {1.0, 0.25}) {
+                const std::vector<double> x = Tone(N, amplitude, bin, 0.3);
+                ComputeSpectrum(p, x.data(), w.db, w.re, w.im);
+                SCOPED_TRACE(testing::Message() << "N=" << N << " bin=" << bin);
+                EXPECT_NEAR(w.db[bin], 20 * std::log10(amplitude), 1e-9);
+                for (int k = 0; k <= N / 2; ++k) {
+                    if (k == bin) continue;
+                    EXPECT_LT(w.db[k], -200.0) << "k=" << k;
+                }
+            }
+        }
+    }
+}
+
+TEST(SpectrumTest, DcAndNyquistCarryTwiceTheAmplitude) {
+    Work w;
+    std::vector<double> ones(512, 1.0);
+    ComputeSpectrum(9, ones.data(), w.db, w.re, w.im);
+    EXPECT_NEAR(w.db[0], 6.0206, 1e-4);
+    for (int k = 1; k <= 256; ++k) EXPECT_LT(w.db[k], -200.0);
+
+    // The alternating sequence lies on bin N/2, which is written.
+    std::vector<double> alternating(1024);
+    for (int n = 0; n < 1024; ++n) alternating[n] = (n % 2 ? -0.5 : 0.5);
+    ComputeSpectrum(10, alternating.data(), w.db, w.re, w.im);
+    EXPECT_NEAR(w.db[512], 0.0, 1e-9);  // 20 log10(2 * 0.5)
+    EXPECT_LT(w.db[511], -200.0);
+}
+
+TEST(SpectrumTest, SilenceGivesNegativeInfinityInEveryBin) {
+    Work w;
+    std::vector<double> zeros(4096, 0.0);
+    ComputeSpectrum(12, zeros.data(), w.db, w.re, w.im);
+    for (int k = 0; k <= 2048; ++k) EXPECT_EQ(w.db[k], kNegInf) << k;
+}
+
+TEST(SpectrumTest, MatchesDirectDftOnNoise) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> dist(-1.0, 1.0);
+    Work w;
+    for (unsigned p : {9u, 11u}) {
+        const int N = 1 << p;
+        std::vector<double> x(N);
+        for (double& v : x) v = dist(rng);
+        ComputeSpectrum(p, x.data(), w.db, w.re, w.im);
+        for (int k = 0; k <= N / 2; ++k) {
+            std::complex<double> sum = 0;
+            for (int n = 0; n < N; ++n) sum += x[n] * std::polar(1.0, -2 * kPi * k * n / N);
+            const double expected = 10 * std::log10(std::norm(sum * (2.0 / N)));
+            EXPECT_NEAR(w.db[k], expected, 1e-6) << "N=" << N << " k=" << k;
+        }
+    }
+}
+
+TEST(SpectrumTest, SlotsAboveHalfOfSmallerSizeKeepEarlierValues) {
+    Work w;
+    ClearSpectrum(w.db);
+    for (int k = 0; k < kSpectrumSlots; ++k) EXPECT_EQ(w.db[k], 0.0);
+
+    const std::vector<double> wide = Tone(4096, 1.0, 1000, 0.0);
+    ComputeSpectrum(12, wide.data(), w.db, w.re, w.im);
+    const std::vector<double> before(w.db, w.db + kSpectrumSlots);
+
+    const std::vector<double> narrow = Tone(512, 0.5, 8, 0.0);
+    ComputeSpectrum(9, narrow.data(), w.db, w.re, w.im);
+    EXPECT_NEAR(w.db[8], 20 * std::log10(0.5), 1e-9);
+    EXPECT_NE(w.db[256], before[256]);
+    for (int k = 257; k < kSpectrumSlots; ++k) EXPECT_EQ(w.db[k], before[k]) << k;
+}
+
+TEST(WindowTest, HanningIsPeriodic) {
+    for (int N : {512, 4096}) {
+        EXPECT_EQ(WindowHanning(0, N), 0.0);
+        EXPECT_NEAR(WindowHanning(N / 4, N), 0.5, 1e-15);
+        EXPECT_DOUBLE_EQ(WindowHanning(N / 2, N), 1.0);
+        const double last = WindowHanning(N - 1, N);
+        EXPECT_GT(last, 0.0);
+        EXPECT_NEAR(last, 0.5 * (1 - std::cos(2 * kPi / N)), 1e-15);
+        EXPECT_NEAR(WindowHanning(1, N), last, 1e-15);  // symmetric about N/2
+    }
+}
+
+TEST(WindowTest, HammingAndRectangular) {
+    for (int N : {512, 2048}) {
+        EXPECT_NEAR(WindowHamming(0, N), 0.08, 1e-15);
+        EXPECT_DOUBLE_EQ(WindowHamming(N / 2, N), 1.0);
+        EXPECT_NEAR(WindowHamming(N / 4, N), 0.54, 1e-15);
+        for (int n : {0, 1, N / 3, N - 1}) EXPECT_EQ(WindowRectangular(n, N), 1.0);
+    }
+}
+
+TEST(WindowTest, OfferedNamesAndTheUnofferedFlatTop) {
+    ASSERT_EQ(kOfferedWindowCount, 3);
+    EXPECT_STREQ(g_strWindowName[2], "Humming");  // names the Hamming window
+    EXPECT_EQ(g_pfnWindow[2], WindowHamming);
+    // Defined at n = 0 (the limit of sin(x)/x) and finite everywhere.
+    EXPECT_EQ(WindowFlatTop(0, 512), WindowHamming(0, 512));
+    for (int n = 0; n < 512; ++n) EXPECT_TRUE(std::isfinite(WindowFlatTop(n, 512))) << n;
+    EXPECT_NEAR(WindowFlatTop(128, 512), 0.0, 1e-15);  // x = pi
+}
+
+}  // namespace
+}  // namespace vurma
