@@ -857,17 +857,26 @@ HRESULT GstGraph::RenderFile(const std::string& utf8Path) {
 
 GstElement* GstGraph::AudioRendererBin() {
     GstElement* bin = gst_bin_new(nullptr);
+    // The volume stage takes no 8-bit unsigned samples: convert in front.
+    // Played sound may also need resampling for the device; unsynchronised
+    // output goes nowhere and needs no resampling.
     GstElement* convert = Make("audioconvert");
-    GstElement* resample = Make("audioresample");
+    GstElement* resample = unsynchronised_ ? nullptr : Make("audioresample");
     GstElement* volume = Make("volume");
-    GstElement* sink = unsynchronised_ ? Make("fakesink") : Make("autoaudiosink");
-    if (convert == nullptr || resample == nullptr || volume == nullptr || sink == nullptr) {
+    GstElement* sink = Make(unsynchronised_ ? "fakesink" : "autoaudiosink");
+    if (convert == nullptr || (!unsynchronised_ && resample == nullptr) || volume == nullptr ||
+        sink == nullptr) {
         gst_object_unref(bin);
         return nullptr;
     }
     if (unsynchronised_) g_object_set(sink, "sync", FALSE, nullptr);
-    gst_bin_add_many(GST_BIN(bin), convert, resample, volume, sink, nullptr);
-    gst_element_link_many(convert, resample, volume, sink, nullptr);
+    if (resample != nullptr) {
+        gst_bin_add_many(GST_BIN(bin), convert, resample, volume, sink, nullptr);
+        gst_element_link_many(convert, resample, volume, sink, nullptr);
+    } else {
+        gst_bin_add_many(GST_BIN(bin), convert, volume, sink, nullptr);
+        gst_element_link_many(convert, volume, sink, nullptr);
+    }
     GstPad* pad = gst_element_get_static_pad(convert, "sink");
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
     gst_object_unref(pad);
