@@ -617,6 +617,8 @@ GstBusSyncReply GstGraph::OnBusMessage(GstBus*, GstMessage* message, gpointer da
         default:
             break;
     }
+    // Nothing is left on the bus: a dropped message is ours to release.
+    gst_message_unref(message);
     return GST_BUS_DROP;
 }
 

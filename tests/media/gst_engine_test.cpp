@@ -233,6 +233,13 @@ TEST_F(GstTest, UnsynchronisedCaptureOfASecondFileReplacesTheFirst) {
     ASSERT_EQ(cb->m_nDataLen.load(), data.size());
     EXPECT_EQ(0, std::memcmp(cb->m_pData, data.data(), data.size()));
     EXPECT_EQ(session.SetVolume(94), S_OK);
+
+    // Destroying the graph releases the grabber and with it every reference
+    // to the callback but the one taken here.
+    cb->AddRef();
+    session.DestroyGraph();
+    EXPECT_EQ(session.callback(), nullptr);
+    EXPECT_EQ(cb->Release(), 0u);
 }
 
 #ifdef VURMA_EXE
