@@ -12,6 +12,7 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -553,7 +554,7 @@ class GstGraph final : public IGraphBuilder,
     gulong audioProbe_ = 0;
     GstElement* volumeElement_ = nullptr;
     std::vector<std::shared_ptr<GFilter>> filters_;
-    bool linked_ = false;
+    std::atomic<bool> linked_{false};  // read by the bus handler
     bool unsynchronised_ = false;
     bool hasVideo_ = false;
     FilterState state_ = FilterState::Stopped;
