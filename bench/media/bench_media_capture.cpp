@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -53,9 +54,17 @@ void WriteWav(const std::string& path, int seconds) {
     f.write(reinterpret_cast<const char*>(data.data()), bytes);
 }
 
-std::map<std::string, double>& Seconds() {
-    static std::map<std::string, double> seconds;
+// Per-iteration wall times; the summary uses the median, since other work
+// on a shared machine disturbs single runs.
+std::map<std::string, std::vector<double>>& Seconds() {
+    static std::map<std::string, std::vector<double>> seconds;
     return seconds;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
 }
 
 // GStreamer alone: decode to 16-bit PCM into a fakesink as fast as it goes.
@@ -65,7 +74,7 @@ void BM_PlainDecode(benchmark::State& state, std::string kind) {
     const std::string desc = std::string("uridecodebin uri=") + uri +
                              " ! audioconvert ! audio/x-raw,format=S16LE ! fakesink sync=false";
     g_free(uri);
-    double total = 0;
+    std::vector<double>& times = Seconds()["plain " + kind];
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         GstElement* pipeline = gst_parse_launch(desc.c_str(), nullptr);
@@ -79,16 +88,16 @@ void BM_PlainDecode(benchmark::State& state, std::string kind) {
         gst_object_unref(bus);
         gst_element_set_state(pipeline, GST_STATE_NULL);
         gst_object_unref(pipeline);
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        times.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
-    Seconds()["plain " + kind] = total / static_cast<double>(state.iterations());
 }
 
 // The program's path: load (render, rewire, size) and capture to the end.
 void BM_Capture(benchmark::State& state, std::string kind) {
     const std::string& path = Files()[kind];
     auto engine = CreateGstEngine();
-    double total = 0;
+    std::vector<double>& times = Seconds()["capture " + kind];
     std::uint64_t bytes = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -119,10 +128,10 @@ void BM_Capture(benchmark::State& state, std::string kind) {
         if (!complete) state.SkipWithError("no end of media");
         bytes = session.callback()->m_nDataLen.load();
         session.StopGraph();
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        times.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     state.counters["captured_MB"] = static_cast<double>(bytes) / 1e6;
-    Seconds()["capture " + kind] = total / static_cast<double>(state.iterations());
 }
 
 }  // namespace
@@ -143,18 +152,18 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark((std::string("PlainDecode/") + kind).c_str(), BM_PlainDecode,
                                      std::string(kind))
             ->Unit(benchmark::kMillisecond)
-            ->Iterations(5);
+            ->Iterations(9);
         benchmark::RegisterBenchmark((std::string("Capture/") + kind).c_str(), BM_Capture,
                                      std::string(kind))
             ->Unit(benchmark::kMillisecond)
-            ->Iterations(5);
+            ->Iterations(9);
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     for (const char* kind : {"wav", "ogg"}) {
-        const double plain = Seconds()[std::string("plain ") + kind];
-        const double capture = Seconds()[std::string("capture ") + kind];
+        const double plain = Median(Seconds()[std::string("plain ") + kind]);
+        const double capture = Median(Seconds()[std::string("capture ") + kind]);
         if (plain > 0 && capture > 0) {
             std::printf(
                 "%s (120 s, 44.1 kHz stereo): plain decode %.1f ms, capture %.1f ms, "

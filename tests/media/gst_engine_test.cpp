@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "media/grabber_callback.h"
@@ -104,7 +105,8 @@ class GstTest : public ::testing::Test {
 };
 
 TEST_F(GstTest, PcmFormatsAndSizes) {
-    const std::string m8 = dir + "/m8.wav", s16 = dir + "/s16.wav", c6 = dir + "/c6.wav";
+    const std::string m8 = dir + "/八ビット モノラル 音声ファイル.wav", s16 = dir + "/s16.wav",
+                      c6 = dir + "/c6.wav";
     WriteWav(m8, 1, 8, 11025, 22050);
     WriteWav(s16, 2, 16, 44100, 132300);
     WriteWav(c6, 6, 16, 48000, 4800);
@@ -232,6 +234,19 @@ TEST_F(GstTest, UnsynchronisedCaptureOfASecondFileReplacesTheFirst) {
     ASSERT_EQ(cb->m_nDataLen.load(), data.size());
     EXPECT_EQ(0, std::memcmp(cb->m_pData, data.data(), data.size()));
     EXPECT_EQ(session.SetVolume(94), S_OK);
+
+    // Destroying the graph releases the grabber and with it every reference
+    // to the callback but the one taken here. A thread that is winding down
+    // may drop the pipeline a moment after the graph is gone.
+    cb->AddRef();
+    session.DestroyGraph();
+    EXPECT_EQ(session.callback(), nullptr);
+    for (int i = 0; i < 200; ++i) {
+        cb->AddRef();
+        if (cb->Release() == 1) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(cb->Release(), 0u);
 }
 
 #ifdef VURMA_EXE

@@ -94,6 +94,14 @@ TEST_F(SessionTest, CreateGraphFailingAtAnyStepLeavesNoGraph) {
     }
 }
 
+TEST_F(SessionTest, NoEngineMeansNoGraph) {
+    MediaSession s(nullptr);
+    EXPECT_EQ(s.CreateGraph(), E_POINTER);
+    EXPECT_LT(s.LoadMediaFile("f.wav", &media), 0);
+    EXPECT_FALSE(s.HasGraph());
+    EXPECT_EQ(s.RunGraph(), S_FALSE);
+}
+
 TEST_F(SessionTest, DestroyGraphIsHarmlessWithoutAGraphAndTwice) {
     EXPECT_EQ(session.DestroyGraph(), S_OK);
     ASSERT_EQ(session.CreateGraph(), S_OK);
