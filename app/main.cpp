@@ -12,12 +12,8 @@
 #include "analyzer_app.h"
 #include "analyzer_dlg.h"
 #include "app_strings.h"
-#include "media/media_session.h"
-
-#if __has_include("command_line.h")
 #include "command_line.h"
-#define VURMA_HAVE_COMMAND_LINE 1
-#endif
+#include "media/media_session.h"
 
 namespace {
 
@@ -61,17 +57,17 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--screenshot") == 0) screenshot = true;
     }
-#ifdef VURMA_HAVE_COMMAND_LINE
     if (!screenshot) {
         int exitCode = 0;
         if (vurma::RunCommandLine(argc, argv, &exitCode)) return exitCode;
     }
-#endif
     QApplication app(argc, argv);
     QFont font(QStringLiteral("IPAGothic"));
     font.setPixelSize(12);
     QApplication::setFont(font);
     QApplication::setApplicationName(QString::fromLatin1(vurma::app::kStrCaption));
+    // Lets desktop shells match the window to the installed menu entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vurma"));
     vurma::SetReportSink(ShowReport);
     if (screenshot) return RunScreenshot(argc, argv);
 
