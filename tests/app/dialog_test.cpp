@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <functional>
 
 #include "about_dlg.h"
 #include "app_test_util.h"
@@ -36,53 +37,40 @@ bool HasGreen(const QImage& image) {
 
 using WindowTest = DialogTest;
 
-TEST_F(WindowTest, StartsWithTheDefaults) {
+// The option lists' labels are checked where they are made; here the window
+// offers them and selects the defaults.
+TEST_F(WindowTest, StartsWithTheDefaultsAtTheTemplatePlaces) {
     CAnalyzerDlg& d = MakeDialog();
     d.show();
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma"));
-    EXPECT_EQ(d.m_cbTimeScale->count(), 13);
-    EXPECT_EQ(d.m_cbGain->count(), 10);
-    EXPECT_EQ(d.m_cbFreqScale->count(), 8);
-    EXPECT_EQ(d.m_cbSampleCount->count(), 4);
     EXPECT_EQ(Items(d.m_cbWindow),
               (QStringList{"Rectangular", "Hanning", "Humming"}));  // never "Flat-Top"
-    EXPECT_EQ(Items(d.m_cbSampleCount), (QStringList{"512", "1024", "2048", "4096"}));
-    EXPECT_EQ(d.m_cbTimeScale->currentText(), QStringLiteral("5mS/Div"));
-    EXPECT_EQ(d.m_cbGain->currentText(), QStringLiteral("1"));
-    EXPECT_EQ(d.m_cbFreqScale->currentText(), QStringLiteral("500Hz/Div"));
-    EXPECT_EQ(d.m_cbSampleCount->currentText(), QStringLiteral("2048"));
-    EXPECT_EQ(d.m_cbWindow->currentText(), QStringLiteral("Humming"));
     EXPECT_FALSE(d.m_cbWindow->isEditable());
-    EXPECT_EQ(d.m_nSampleCountSel, 2048);
+    const QStringList current = {d.m_cbTimeScale->currentText(), d.m_cbGain->currentText(),
+                                 d.m_cbFreqScale->currentText(), d.m_cbSampleCount->currentText(),
+                                 d.m_cbWindow->currentText()};
+    EXPECT_EQ(current, (QStringList{"5mS/Div", "1", "500Hz/Div", "2048", "Humming"}));
+    EXPECT_EQ(d.m_cbTimeScale->count() + d.m_cbGain->count() + d.m_cbFreqScale->count() +
+                  d.m_cbSampleCount->count(),
+              13 + 10 + 8 + 4);
     EXPECT_EQ(d.m_sliderVolume->value(), 94);
-    EXPECT_EQ(d.m_sliderVolume->maximum(), 100);
-    EXPECT_EQ(d.m_sliderTime->maximum(), 32767);
-    EXPECT_EQ(d.m_sliderFreq->minimum(), 1);
     EXPECT_EQ(d.m_sliderFreq->maximum(), 2048);
     EXPECT_EQ(d.m_nPlayState, 0);
-    EXPECT_EQ(d.m_nSamples, 0);
     EXPECT_EQ(d.m_nCursorOffset, 100);
     EXPECT_FALSE(d.m_spinCursor->isEnabled());
     EXPECT_FALSE(d.m_stNoVideo->isVisible());
     EXPECT_FALSE(d.m_actSaveAs->isEnabled());
-    EXPECT_TRUE(d.m_actOpen->isEnabled());
     // Axis labels of the first paint without samples.
     EXPECT_EQ(d.m_stTimeStart->text(), QStringLiteral("  0.000"));
     EXPECT_EQ(d.m_stTimeEnd->text(), QStringLiteral("  0.015"));
     EXPECT_EQ(d.m_stFreqStart->text(), QStringLiteral("21"));
     EXPECT_EQ(d.m_stFreqEnd->text(), QStringLiteral("2021"));
-}
 
-TEST_F(WindowTest, ControlsSitAtTheirTemplatePlaces) {
-    CAnalyzerDlg& d = MakeDialog();
     EXPECT_EQ(d.m_client->size(), QSize(506, 530));
     EXPECT_EQ(d.m_stWave->geometry(), QRect(11, 11, 305, 105));
     EXPECT_EQ(d.m_stSpectrum->geometry(), QRect(11, 209, 261, 210));
     EXPECT_EQ(d.m_stStatus->geometry(), QRect(339, 215, 144, 23));
-    EXPECT_EQ(d.m_btnPlay->geometry(), QRect(338, 140, 36, 32));
-    EXPECT_EQ(d.m_sliderTime->geometry(), QRect(11, 134, 305, 33));
-    EXPECT_EQ(d.m_spinCursor->geometry(), QRect(213, 479, 53, 29));
 }
 
 TEST_F(WindowTest, WithoutAGraphTheWindowKeepsItsTemplate) {
@@ -102,30 +90,27 @@ TEST_F(WindowTest, WithoutAGraphTheWindowKeepsItsTemplate) {
     d.close();
 }
 
-TEST_F(WindowTest, FftSizeBeforeAnyFileFallsBackTo512) {
+TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
     CAnalyzerDlg& d = MakeDialog();
     d.m_sliderFreq->setValue(101);
     SelectByUser(d.m_cbSampleCount, 3);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0], "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  ");
+    EXPECT_EQ(reports, std::vector<std::string>{"ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  "});
     EXPECT_EQ(d.m_cbSampleCount->currentIndex(), 0);
     EXPECT_EQ(d.m_nSampleCountSel, 512);
     EXPECT_EQ(d.m_sliderFreq->value(), 26);
     EXPECT_EQ(d.m_sliderFreq->maximum(), 513);
-}
 
-TEST_F(WindowTest, FftSizeWithEnoughSamplesRescalesTheFrequencySlider) {
-    CAnalyzerDlg& d = MakeDialog();
+    reports.clear();
+    CAnalyzerDlg& e = MakeDialog();
     OpenAndFeed(AddFile("long.wav"), 44100);
     Complete();
-    ASSERT_EQ(d.m_nSamples, 44100);
-    d.m_sliderFreq->setValue(101);
-    SelectByUser(d.m_cbSampleCount, 3);
+    ASSERT_EQ(e.m_nSamples, 44100);
+    e.m_sliderFreq->setValue(101);
+    SelectByUser(e.m_cbSampleCount, 3);
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(d.m_cbSampleCount->currentIndex(), 3);
-    EXPECT_EQ(d.m_sliderFreq->value(), 201);
-    EXPECT_EQ(d.m_sliderFreq->maximum(), 4097);
-    EXPECT_EQ(d.m_nSampleCountSel, 4096);
+    EXPECT_EQ(e.m_nSampleCountSel, 4096);
+    EXPECT_EQ(e.m_sliderFreq->value(), 201);
+    EXPECT_EQ(e.m_sliderFreq->maximum(), 4097);
 }
 
 TEST_F(WindowTest, CursorHitBandDragAndSpin) {
@@ -141,9 +126,7 @@ TEST_F(WindowTest, CursorHitBandDragAndSpin) {
     EXPECT_TRUE(d.m_btnCursor->isChecked());
     EXPECT_TRUE(d.m_spinCursor->isEnabled());
 
-    d.OnLButtonDown(origin + QPoint(107, 50));  // 7 px right: outside the band
-    EXPECT_EQ(d.m_bDragging, 0);
-    d.OnLButtonDown(origin + QPoint(93, 50));  // 7 px left
+    d.OnLButtonDown(origin + QPoint(93, 50));  // 7 px left: outside the band
     EXPECT_EQ(d.m_bDragging, 0);
     QTest::mousePress(d.m_client, Qt::LeftButton, {}, origin + QPoint(94, 50));  // 6 px left
     EXPECT_EQ(d.m_bDragging, 1);
@@ -235,50 +218,38 @@ TEST_F(WindowTest, ADropOfThreeFilesLoadsTheFirst) {
     EXPECT_EQ(engine->graph()->renderedPath, a);
 }
 
-TEST_F(WindowTest, EscapeShutsDownInOrder) {
-    CAnalyzerDlg& d = MakeDialog();
-    d.show();
-    d.OpenMediaFile(QString::fromStdString(AddFile("playing.wav")));
-    ASSERT_EQ(d.m_nPlayState, 3);
-    engine->ClearCalls();
-    QTest::keyClick(&d, Qt::Key_Escape);
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_TRUE(d.m_bShutDown);
-    EXPECT_EQ(d.m_pSamples, nullptr);
-    EXPECT_EQ(engine->CallCount("Graph.Stop"), 1);
-    EXPECT_EQ(engine->liveGraphs(), 0);
-}
-
-TEST_F(WindowTest, EnterWithoutAFocusedButtonShutsDownInOrder) {
-    CAnalyzerDlg& d = MakeDialog();
-    d.show();
-    // On a push button Enter presses the button and the window stays.
-    d.m_btnCursor->setFocus();
-    QTest::keyClick(d.m_btnCursor, Qt::Key_Return);
-    EXPECT_TRUE(d.m_btnCursor->isChecked());
-    EXPECT_TRUE(d.isVisible());
-    d.m_sliderTime->setFocus();
-    QTest::keyClick(d.m_sliderTime, Qt::Key_Return);
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_TRUE(d.m_bShutDown);
-    EXPECT_EQ(engine->liveGraphs(), 0);
-}
-
-TEST_F(WindowTest, ExitMenuClosesLikeTheCloseBox) {
-    CAnalyzerDlg& d = MakeDialog();
-    d.show();
-    d.m_actExit->trigger();
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_TRUE(d.m_bShutDown);
+TEST_F(WindowTest, EscapeEnterAndExitShutDownInOrder) {
+    const std::function<void(CAnalyzerDlg&)> closers[] = {
+        [](CAnalyzerDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); },
+        [](CAnalyzerDlg& d) {
+            // On a push button Enter presses the button and the window stays.
+            d.m_btnCursor->setFocus();
+            QTest::keyClick(d.m_btnCursor, Qt::Key_Return);
+            EXPECT_TRUE(d.m_btnCursor->isChecked());
+            EXPECT_TRUE(d.isVisible());
+            d.m_sliderTime->setFocus();
+            QTest::keyClick(d.m_sliderTime, Qt::Key_Return);
+        },
+        [](CAnalyzerDlg& d) { d.m_actExit->trigger(); },
+    };
+    for (const auto& close : closers) {
+        CAnalyzerDlg& d = MakeDialog();
+        d.show();
+        d.OpenMediaFile(QString::fromStdString(AddFile("playing.wav")));
+        ASSERT_EQ(d.m_nPlayState, 3);
+        engine->ClearCalls();
+        close(d);
+        EXPECT_FALSE(d.isVisible());
+        EXPECT_TRUE(d.m_bShutDown);
+        EXPECT_EQ(d.m_pSamples, nullptr);
+        EXPECT_EQ(engine->CallCount("Graph.Stop"), 1);
+        EXPECT_EQ(engine->liveGraphs(), 0);
+    }
 }
 
 TEST_F(WindowTest, AboutBoxShowsNameAndVersion) {
-    EnsureApp();
     CAboutDlg about(nullptr);
     EXPECT_EQ(about.m_stName->text(), QStringLiteral("Vurma  0.0.2"));
-    EXPECT_FALSE(about.m_stNotice->text().isEmpty());
-    EXPECT_FALSE(about.m_stUrl->text().isEmpty());
-    EXPECT_EQ(about.size(), QSize(335, 128));
 }
 
 // The filter text holds fifteen pairs; all of them are offered, in order.

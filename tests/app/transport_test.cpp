@@ -3,7 +3,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
-#include <algorithm>
 
 #include "app_test_util.h"
 #include "media/grabber_callback.h"
@@ -93,8 +92,6 @@ TEST_F(TransportTest, EndOfMediaFinishesTheCaptureOnce) {
 
 TEST_F(TransportTest, RewindMidCaptureKeepsThePartialCapture) {
     CAnalyzerDlg& d = Open(10000);
-    QWidget* graphBefore = nullptr;
-    (void)graphBefore;
     d.OnRewind();
     EXPECT_EQ(d.m_nPlayState, 1);
     EXPECT_EQ(d.m_bLoaded, 1);
@@ -185,30 +182,25 @@ TEST_F(TransportTest, SearchMovesToTheLoudestSampleUnlessPlaying) {
     EXPECT_EQ(d.m_nStartSample, 1000);
 }
 
-TEST_F(TransportTest, VolumeFollowsTheSlider) {
+// The level mapping is checked in the session; here the slider and the mute
+// button drive it, and mute holds across slider moves and loads.
+TEST_F(TransportTest, VolumeFollowsTheSliderUnlessMuted) {
     CAnalyzerDlg& d = Open();
     d.m_sliderVolume->setValue(0);
     EXPECT_EQ(engine->graph()->volume, -10000);
-    d.m_sliderVolume->setValue(100);
-    EXPECT_EQ(engine->graph()->volume, 0);
-    d.m_sliderVolume->setValue(94);
-    EXPECT_EQ(engine->graph()->volume, -600);
-}
-
-TEST_F(TransportTest, MuteHoldsAcrossSliderMovesAndLoads) {
-    CAnalyzerDlg& d = Open();
     d.m_sliderVolume->setValue(50);
+    EXPECT_EQ(engine->graph()->volume, -5000);
     d.OnMute();
     EXPECT_TRUE(d.m_btnMute->isChecked());
     EXPECT_EQ(engine->graph()->volume, -10000);
-    d.m_sliderVolume->setValue(80);  // muted: nothing audible changes
+    d.m_sliderVolume->setValue(100);  // muted: nothing audible changes
     EXPECT_EQ(engine->graph()->volume, -10000);
     d.OpenMediaFile(QString::fromStdString(AddFile("next.wav")));
     ASSERT_EQ(d.m_nPlayState, 3);
     EXPECT_EQ(engine->graph()->volume, -10000);
     d.OnMute();  // back to the slider's level
     EXPECT_FALSE(d.m_btnMute->isChecked());
-    EXPECT_EQ(engine->graph()->volume, -2000);
+    EXPECT_EQ(engine->graph()->volume, 0);
 }
 
 TEST_F(TransportTest, TooShortACaptureIsRefused) {
@@ -245,21 +237,14 @@ TEST_F(TransportTest, AFileShorterThanTheFrameGetsNoLiveFrame) {
     EXPECT_EQ(d.m_cbSampleCount->currentIndex(), 1);
 }
 
-TEST_F(TransportTest, FailingEngineCallsReportTheirTexts) {
+// The texts are checked in the session; the window goes on past each failure.
+TEST_F(TransportTest, FailingEngineCallsAreReportedAndTheWindowGoesOn) {
     CAnalyzerDlg& d = Open(44100);
     engine->FailCall("Graph.GetState", media::E_FAIL);
     engine->FailCall("Graph.SetPositions", media::E_FAIL, 0, 1);
     engine->FailCall("Graph.StopWhenReady", media::E_FAIL);
     d.OnRewind();
-    EXPECT_NE(
-        std::find(reports.begin(), reports.end(), "Failed to read graph state!  hr=0x80004005\r\n"),
-        reports.end());
-    EXPECT_NE(std::find(reports.begin(), reports.end(),
-                        "Failed to seek to beginning of media!  hr=0x80004005\r\n"),
-              reports.end());
-    EXPECT_NE(
-        std::find(reports.begin(), reports.end(), "Failed in StopWhenReady!  hr=0x80004005\r\n"),
-        reports.end());
+    EXPECT_EQ(reports.size(), 3u);
     EXPECT_EQ(d.m_nPlayState, 1);  // each step ran anyway
     EXPECT_EQ(d.m_bLoaded, 1);
     reports.clear();
@@ -267,8 +252,7 @@ TEST_F(TransportTest, FailingEngineCallsReportTheirTexts) {
     engine->FailCall("Graph.Run", media::E_FAIL);
     d.m_sliderTime->setValue(10);
     d.OnPlay();
-    EXPECT_NE(std::find(reports.begin(), reports.end(), "\r\n*** Failed(80004005) in Run()!\r\n"),
-              reports.end());
+    EXPECT_EQ(reports, std::vector<std::string>{"\r\n*** Failed(80004005) in Run()!\r\n"});
 }
 
 TEST_F(TransportTest, VideoPicturesReachThePanel) {

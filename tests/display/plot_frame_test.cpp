@@ -3,14 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "display/plots.h"
-#include "gui_app.h"
+#include "test_gui.h"
 
 namespace vurma::display {
 namespace {
 
 class PlotFrameTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { test::EnsureApplication(); }
+    static void SetUpTestSuite() { vurma::test::EnsureApp(); }
 };
 
 TEST_F(PlotFrameTest, ShowsTheVisibleRectangleInsideTheEdge) {

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "gui_app.h"
+#include "test_gui.h"
 
 namespace vurma::display {
 namespace {
@@ -19,13 +19,20 @@ constexpr QRgb kUntouched = 0xff0000;  // pre-fill outside the client area
 
 class PlotTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { test::EnsureApplication(); }
+    static void SetUpTestSuite() { vurma::test::EnsureApp(); }
 
     void MakeSurface(int w, int h) {
         surface_ = CreatePlotSurface(w, h);
         surface_.fill(QColor(kUntouched | 0xff000000));
     }
     QRgb Px(int x, int y) const { return surface_.pixel(x, y) & 0xffffff; }
+    struct Pixel {
+        int x, y;
+        QRgb color;
+    };
+    void ExpectPixels(std::initializer_list<Pixel> pixels) const {
+        for (const Pixel& p : pixels) EXPECT_EQ(Px(p.x, p.y), p.color) << p.x << "," << p.y;
+    }
     // Number of pixels of `color` in the rectangle [x0, x1) x [y0, y1).
     int Count(QRgb color, int x0, int y0, int x1, int y1) const {
         int n = 0;
@@ -67,18 +74,19 @@ TEST_F(WaveTest, GridTicksCentreLineAndExtent) {
             EXPECT_EQ(Px(x, 60), kBlack) << x;
         }
     }
-    EXPECT_EQ(Px(15, 49), kBlack);
-    EXPECT_EQ(Px(15, 50), kGrey);  // centre line
-    EXPECT_EQ(Px(0, 50), kGrey);
-    // The full-height line at x = 300 (outside the edge rows) reaches H-5, not H-4.
-    EXPECT_EQ(Px(300, 0), kGrey);
-    EXPECT_EQ(Px(300, 100), kGrey);
-    EXPECT_EQ(Px(300, 101), kUntouched);
-    // Edge rows black over the grid; nothing drawn outside the client area.
-    EXPECT_EQ(Px(100, 0), kBlack);
-    EXPECT_EQ(Px(100, 100), kBlack);
-    EXPECT_EQ(Px(301, 50), kUntouched);
-    EXPECT_EQ(Px(0, 102), kUntouched);
+    // Centre line; the full-height line at x = 300 (outside the edge rows)
+    // reaches H-5, not H-4; edge rows black over the grid; nothing drawn
+    // outside the client area.
+    ExpectPixels({{15, 49, kBlack},
+                  {15, 50, kGrey},
+                  {0, 50, kGrey},
+                  {300, 0, kGrey},
+                  {300, 100, kGrey},
+                  {300, 101, kUntouched},
+                  {100, 0, kBlack},
+                  {100, 100, kBlack},
+                  {301, 50, kUntouched},
+                  {0, 102, kUntouched}});
     EXPECT_EQ(Count(kGreen, 0, 0, 305, 105), 0);
 }
 
@@ -133,28 +141,28 @@ TEST_F(WaveTest, OutlineClosedAtRightEdgeAndOpenBeyond) {
     in_.showWindow = true;
     in_.fftSize = 299;  // x1 = 299 = W-6
     Draw({}, 20000, 5000);
-    EXPECT_EQ(Px(0, 0), kWhite);
-    EXPECT_EQ(Px(298, 0), kWhite);
-    EXPECT_EQ(Px(299, 0), kWhite);
-    EXPECT_EQ(Px(299, 30), kWhite);
-    EXPECT_EQ(Px(299, 99), kWhite);
-    EXPECT_EQ(Px(1, 99), kWhite);
-    EXPECT_EQ(Px(0, 50), kWhite);
-    EXPECT_EQ(Px(299, 100), kBlack);  // b = H-6 is the polyline's end
+    // b = H-6 is the polyline's end: (299, 100) stays black.
+    ExpectPixels({{0, 0, kWhite},
+                  {298, 0, kWhite},
+                  {299, 0, kWhite},
+                  {299, 30, kWhite},
+                  {299, 99, kWhite},
+                  {1, 99, kWhite},
+                  {0, 50, kWhite},
+                  {299, 100, kBlack}});
 
     in_.fftSize = 300;  // one pixel further: the right side stays open
     Draw({}, 20000, 5000);
-    EXPECT_EQ(Px(298, 0), kWhite);
-    EXPECT_EQ(Px(299, 0), kBlack);
-    EXPECT_EQ(Px(299, 30), kBlack);
-    EXPECT_EQ(Px(299, 99), kWhite);
-    EXPECT_EQ(Px(0, 50), kWhite);
+    ExpectPixels({{298, 0, kWhite},
+                  {299, 0, kBlack},
+                  {299, 30, kBlack},
+                  {299, 99, kWhite},
+                  {0, 50, kWhite}});
 
     // Start-up scale: 2048 samples run far past the right edge.
     in_.fftSize = 2048;
     Draw({}, 44100, 5000);
-    EXPECT_EQ(Px(299, 30), kBlack);
-    EXPECT_EQ(Px(150, 0), kWhite);
+    ExpectPixels({{299, 30, kBlack}, {150, 0, kWhite}});
 }
 
 TEST_F(WaveTest, LabelsFollowTheSliderPosition) {
@@ -198,11 +206,12 @@ TEST_F(SpectrumTest, GridAndEdgeRows) {
     for (int x = 64; x <= 256; x += 64) {
         EXPECT_EQ(Count(kGrey, x, 1, x + 1, 205), 204) << x;
     }
-    EXPECT_EQ(Px(256, 0), kGrey);  // edge rows end at x 255
-    EXPECT_EQ(Px(64, 0), kBlack);
-    EXPECT_EQ(Px(64, 205), kBlack);
-    EXPECT_EQ(Px(256, 205), kBlack);  // end of the vertical line
-    EXPECT_EQ(Px(10, 206), kUntouched);
+    // Edge rows end at x 255; (256, 205) is the vertical line's excluded end.
+    ExpectPixels({{256, 0, kGrey},
+                  {64, 0, kBlack},
+                  {64, 205, kBlack},
+                  {256, 205, kBlack},
+                  {10, 206, kUntouched}});
     EXPECT_EQ(Count(kGreen, 0, 0, 261, 210), 0);  // -300 dB: curve on the bottom row
 }
 
