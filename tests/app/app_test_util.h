@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QSlider>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,6 +17,7 @@
 
 #include "analyzer_dlg.h"
 #include "media/fake_engine.h"
+#include "media/media_session.h"
 #include "test_gui.h"
 #include "test_media.h"
 #include "test_support.h"
@@ -61,6 +64,19 @@ class DialogTest : public ::testing::Test {
     void Complete() {
         engine->PostComplete();
         QCoreApplication::processEvents();
+    }
+
+    // The transport at a glance: play state (0 none, 1 stopped, 2 paused,
+    // 3 playing), graph state (0 stopped, 1 paused, 2 running), loaded,
+    // capture complete, captured samples, then "save" when Save As is
+    // enabled and "timer" while the refresh timer runs.
+    static std::string State(const CAnalyzerDlg& d) {
+        auto n = [](auto v) { return std::to_string(v); };
+        return "play " + n(d.m_nPlayState) + " graph " +
+               n(d.m_session != nullptr ? d.m_session->graphState() : -1) + " loaded " +
+               n(d.m_bLoaded) + " complete " + n(d.m_bCaptureComplete) + " samples " +
+               n(d.m_nSamples) + (d.m_actSaveAs->isEnabled() ? " save" : "") +
+               (d.m_timer->isActive() ? " timer" : "");
     }
 
     static void SelectByUser(QComboBox* combo, int index) {

@@ -1,10 +1,7 @@
-// The main window without playback: layout, start-up state, list rules,
-// cursor, menu, drop, title, keyboard and the About box.
+// The main window without playback: start-up state, list rules, cursor,
+// menu, drop, title, keyboard and the About box.
 #include <QAction>
-#include <QCheckBox>
-#include <QDropEvent>
 #include <QLabel>
-#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -39,7 +36,7 @@ using WindowTest = DialogTest;
 
 // The option lists' labels are checked where they are made; here the window
 // offers them and selects the defaults.
-TEST_F(WindowTest, StartsWithTheDefaultsAtTheTemplatePlaces) {
+TEST_F(WindowTest, StartsWithTheDefaults) {
     CAnalyzerDlg& d = MakeDialog();
     d.show();
     EXPECT_TRUE(reports.empty());
@@ -51,26 +48,17 @@ TEST_F(WindowTest, StartsWithTheDefaultsAtTheTemplatePlaces) {
                                  d.m_cbFreqScale->currentText(), d.m_cbSampleCount->currentText(),
                                  d.m_cbWindow->currentText()};
     EXPECT_EQ(current, (QStringList{"5mS/Div", "1", "500Hz/Div", "2048", "Humming"}));
-    EXPECT_EQ(d.m_cbTimeScale->count() + d.m_cbGain->count() + d.m_cbFreqScale->count() +
-                  d.m_cbSampleCount->count(),
-              13 + 10 + 8 + 4);
     EXPECT_EQ(d.m_sliderVolume->value(), 94);
     EXPECT_EQ(d.m_sliderFreq->maximum(), 2048);
-    EXPECT_EQ(d.m_nPlayState, 0);
+    EXPECT_EQ(State(d), "play 0 graph 0 loaded 0 complete 0 samples 0");
     EXPECT_EQ(d.m_nCursorOffset, 100);
     EXPECT_FALSE(d.m_spinCursor->isEnabled());
     EXPECT_FALSE(d.m_stNoVideo->isVisible());
-    EXPECT_FALSE(d.m_actSaveAs->isEnabled());
     // Axis labels of the first paint without samples.
     EXPECT_EQ(d.m_stTimeStart->text(), QStringLiteral("  0.000"));
     EXPECT_EQ(d.m_stTimeEnd->text(), QStringLiteral("  0.015"));
     EXPECT_EQ(d.m_stFreqStart->text(), QStringLiteral("21"));
     EXPECT_EQ(d.m_stFreqEnd->text(), QStringLiteral("2021"));
-
-    EXPECT_EQ(d.m_client->size(), QSize(506, 530));
-    EXPECT_EQ(d.m_stWave->geometry(), QRect(11, 11, 305, 105));
-    EXPECT_EQ(d.m_stSpectrum->geometry(), QRect(11, 209, 261, 210));
-    EXPECT_EQ(d.m_stStatus->geometry(), QRect(339, 215, 144, 23));
 }
 
 TEST_F(WindowTest, WithoutAGraphTheWindowKeepsItsTemplate) {
@@ -148,11 +136,6 @@ TEST_F(WindowTest, CursorHitBandDragAndSpin) {
     QTest::mouseClick(d.m_spinCursor->leftArrow(), Qt::LeftButton);
     EXPECT_EQ(d.m_nCursorBin, 1);
     EXPECT_EQ(d.m_nCursorOffset, 0);
-    QTest::mouseClick(d.m_spinCursor->leftArrow(), Qt::LeftButton);  // x < 0: ignored
-    EXPECT_EQ(d.m_nCursorBin, 1);
-    d.m_nCursorBin = 93;  // x 253; one more bin lands at 256 > W-6
-    d.OnDeltaPosCursorSpin(-1);
-    EXPECT_EQ(d.m_nCursorBin, 93);
 
     QTest::mouseClick(d.m_btnCursor, Qt::LeftButton);
     EXPECT_FALSE(d.m_spinCursor->isEnabled());
@@ -192,9 +175,8 @@ TEST_F(WindowTest, TitleFollowsOpenAndFailedOpen) {
 
     d.OpenMediaFile(QStringLiteral("/nowhere/missing.wav"));
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma"));
-    EXPECT_EQ(d.m_nPlayState, 0);
+    EXPECT_EQ(State(d), "play 0 graph 0 loaded 0 complete 0 samples 0");
     EXPECT_FALSE(HasGreen(d.m_stStatus->shownImage()));  // empty state text
-    EXPECT_FALSE(d.m_actSaveAs->isEnabled());
     EXPECT_TRUE(d.m_stPeak->text().isEmpty());
     EXPECT_EQ(d.m_strFilePath, second);
     d.OnPlay();
@@ -206,16 +188,13 @@ TEST_F(WindowTest, TitleFollowsOpenAndFailedOpen) {
 TEST_F(WindowTest, ADropOfThreeFilesLoadsTheFirst) {
     CAnalyzerDlg& d = MakeDialog();
     d.show();
-    const std::string a = AddFile("a.wav");
-    const std::string b = AddFile("b.wav");
-    const std::string c = AddFile("c.wav");
-    d.OnDropFiles({QUrl::fromLocalFile(QString::fromStdString(a)),
-                   QUrl::fromLocalFile(QString::fromStdString(b)),
-                   QUrl::fromLocalFile(QString::fromStdString(c))});
+    QList<QUrl> urls;
+    for (const char* name : {"a.wav", "b.wav", "c.wav"})
+        urls << QUrl::fromLocalFile(QString::fromStdString(AddFile(name)));
+    d.OnDropFiles(urls);
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma - [a.wav]"));
-    EXPECT_EQ(d.m_strFilePath, a);
     ASSERT_NE(engine->graph(), nullptr);
-    EXPECT_EQ(engine->graph()->renderedPath, a);
+    EXPECT_EQ(engine->graph()->renderedPath, urls[0].toLocalFile().toStdString());
 }
 
 TEST_F(WindowTest, EscapeEnterAndExitShutDownInOrder) {

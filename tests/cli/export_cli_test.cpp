@@ -80,14 +80,12 @@ TEST_F(ExportCli, ToneAtAGivenStartWithTheWindowDefaults) {
     EXPECT_EQ(bytes.substr(0, 16), "[\xCC\xB1\xB2\xD9\x98\x5E\x89\xB9\x8F\xF0\x8C\x8F]\r\n");
     const auto lines = test::Lines(FromCsvBytes(bytes));
     ASSERT_EQ(lines.size(), 17u + 1024u);
-    EXPECT_EQ(lines[1], "tone.wav");
     EXPECT_EQ(lines[3], "ﾓﾉﾗﾙ 16ﾋﾞｯﾄ 44.100KHz");
     EXPECT_EQ(lines[7], "開始時間(s),   0.500");
     EXPECT_EQ(lines[8], "増幅率, 1");
     EXPECT_EQ(lines[9], "ｻﾝﾌﾟﾙ数, 2048");
     EXPECT_EQ(lines[10], "窓関数, Humming");
     EXPECT_EQ(lines[13].substr(lines[13].size() - 8), "@  990Hz") << lines[13];
-    EXPECT_EQ(lines[14], "音階,  ｵｸﾀｰﾌﾞ 4   ｼ");
     EXPECT_EQ(lines[17].substr(0, 9), "21.5332, ");
     EXPECT_EQ(lines.back().substr(0, 7), "22050, ");
 }

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <vector>
 
+#include "display/plot_frame.h"
 #include "test_gui.h"
 
 namespace vurma::display {
@@ -309,6 +309,88 @@ TEST_F(PlotTest, StatusTextIsGreenOnBlack) {
     DrawStatus(surface_, "");
     EXPECT_EQ(Count(kBlack, 0, 0, 140, 19), 140 * 19);
     EXPECT_EQ(Px(141, 5), kUntouched);
+}
+
+// ---- The frame around a plot ----
+
+TEST_F(PlotTest, FrameShowsTheVisibleRectangleInsideTheEdge) {
+    PlotFrame frame(261, 210);
+    EXPECT_EQ(frame.outerWidth(), 261);
+    EXPECT_EQ(frame.outerHeight(), 210);
+    EXPECT_EQ(frame.size(), QSize(261, 210));
+    EXPECT_TRUE(frame.testAttribute(Qt::WA_TransparentForMouseEvents));
+
+    QImage surface = CreatePlotSurface(261, 210);
+    SpectrumInput in;  // no spectrum: grid only
+    DrawSpectrum(surface, in);
+    frame.setSurface(surface);
+
+    // Columns 0..W-6 and rows 0..H-6: the grid line at x 256 is not shown.
+    const QImage& shown = frame.shownImage();
+    ASSERT_EQ(shown.size(), QSize(256, 205));
+    EXPECT_EQ(shown.pixel(192, 100), surface.pixel(192, 100));
+    EXPECT_EQ(shown.pixel(255, 20), surface.pixel(255, 20));
+    EXPECT_EQ(surface.pixel(256, 100) & 0xffffff, 0x787878u);
+
+    const QImage painted = frame.grab().toImage();
+    EXPECT_EQ(painted.pixel(2 + 192, 2 + 100) & 0xffffff, 0x787878u);
+    EXPECT_EQ(painted.pixel(2 + 10, 2 + 20) & 0xffffff, 0x787878u);
+    EXPECT_EQ(painted.pixel(2 + 10, 2 + 21) & 0xffffff, 0x000000u);
+}
+
+// ---- Spectrum cursor geometry ----
+
+TEST(CursorTest, BinUnderPixel) {
+    // 44100 Hz, N 2048, 500 Hz/div: 2.75625 pixels per bin.
+    EXPECT_EQ(CursorBinAt(1, 100, 500, 44100, 2048), 37);
+    EXPECT_EQ(CursorBinAt(11, 100, 500, 44100, 2048), 47);
+    EXPECT_EQ(CursorBinAt(1, 0, 500, 44100, 2048), 1);
+    EXPECT_EQ(CursorBinAt(1, -50, 500, 44100, 2048), 1);  // left of the plot
+    EXPECT_EQ(CursorBinAt(1, 100, 500, 44100, 4096), 73);
+}
+
+TEST(CursorTest, HitBandIsThirteenPixelsWide) {
+    EXPECT_TRUE(HitTestCursor(true, 100, 94, 50, 210));
+    EXPECT_TRUE(HitTestCursor(true, 100, 106, 50, 210));
+    EXPECT_FALSE(HitTestCursor(true, 100, 93, 50, 210));
+    EXPECT_FALSE(HitTestCursor(true, 100, 107, 50, 210));
+    EXPECT_FALSE(HitTestCursor(false, 100, 100, 50, 210));
+    EXPECT_TRUE(HitTestCursor(true, 100, 100, 0, 210));
+    EXPECT_TRUE(HitTestCursor(true, 100, 100, 209, 210));
+    EXPECT_FALSE(HitTestCursor(true, 100, 100, -1, 210));
+    EXPECT_FALSE(HitTestCursor(true, 100, 100, 210, 210));
+}
+
+TEST(CursorTest, SpinStepsStayInsideThePlot) {
+    // 8192 Hz, N 512, 1024 Hz/div: exactly one pixel per bin.
+    int bin = 255;
+    int offset = 0;
+    ASSERT_TRUE(SpinCursor(-1, 1, 1024, 8192, 512, 261, &bin, &offset));  // to x = W-6
+    EXPECT_EQ(bin, 256);
+    EXPECT_EQ(offset, 255);
+    EXPECT_FALSE(SpinCursor(-1, 1, 1024, 8192, 512, 261, &bin, &offset));  // x = W-5
+    EXPECT_EQ(bin, 256);
+    EXPECT_EQ(offset, 255);
+
+    bin = 1;
+    offset = 0;
+    EXPECT_FALSE(SpinCursor(+1, 1, 1024, 8192, 512, 261, &bin, &offset));  // x = -1
+    EXPECT_EQ(bin, 1);
+    ASSERT_TRUE(SpinCursor(-1, 1, 1024, 8192, 512, 261, &bin, &offset));
+    EXPECT_EQ(offset, 1);
+    ASSERT_TRUE(SpinCursor(+1, 1, 1024, 8192, 512, 261, &bin, &offset));
+    EXPECT_EQ(bin, 1);
+    EXPECT_EQ(offset, 0);
+}
+
+TEST(CursorTest, SpinStoresThePixelWhichMapsBackToTheBinBelow) {
+    const int F = 1;
+    int bin = F + 4;
+    int offset = 0;
+    ASSERT_TRUE(SpinCursor(-1, F, 500, 44100, 2048, 261, &bin, &offset));
+    EXPECT_EQ(bin, F + 5);
+    EXPECT_EQ(offset, 13);
+    EXPECT_EQ(CursorBinAt(F, offset, 500, 44100, 2048), F + 4);
 }
 
 }  // namespace

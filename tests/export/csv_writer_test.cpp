@@ -92,16 +92,12 @@ TEST(CsvText, LargestSizeWritesHalfTheBinsUpToNyquist) {
     ASSERT_EQ(lines.size(), 17u + 2048u);
     EXPECT_EQ(lines[8], "増幅率, 0.1");
     EXPECT_EQ(lines[9], "ｻﾝﾌﾟﾙ数, 4096");
-    // %g keeps six significant digits and no truncation of the frequency.
+    // %g keeps six significant digits and no truncation of the frequency; a
+    // row below 64 Hz ends in the separator of the empty third field.
     EXPECT_EQ(lines[17], "10.7666, -60, ");
+    EXPECT_EQ(lines[17 + 4], "53.833, -60, ");
     EXPECT_EQ(lines[17 + 5], "64.5996, -60,  ｵｸﾀｰﾌﾞ 1  ﾄﾞ");
     EXPECT_EQ(lines.back(), "22050, -60,  ｵｸﾀｰﾌﾞ 9  ﾌｧ");
-    // Every row below 64 Hz ends in the separator of the empty third field.
-    for (int i = 1; i <= 6; ++i) {
-        const std::string& row = lines[16 + i];
-        const double hz = 44100.0 * i / 4096;
-        EXPECT_EQ(hz < 64, row.size() >= 2 && row.compare(row.size() - 2, 2, ", ") == 0) << row;
-    }
 }
 
 TEST(CsvText, DisplayTextsAreCutAtACharacterBoundary) {
