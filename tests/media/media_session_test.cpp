@@ -299,13 +299,6 @@ TEST_F(SessionTest, EachDiagnosticAndWhatFollows) {
     }
 }
 
-TEST_F(SessionTest, CallbackReceivesFedSamplesFromTheFirst) {
-    ASSERT_EQ(Load(File(1, 8, 8000, 10000000)), S_OK);
-    EXPECT_TRUE(engine->FeedSample(0.0, {1, 2, 3}, false, true));
-    EXPECT_TRUE(engine->FeedSample(0.1, {4}));
-    EXPECT_EQ(session.callback()->m_nDataLen.load(), 4u);
-}
-
 TEST_F(SessionTest, TransportKeepsTheGraphStateOnlyOnSuccess) {
     EXPECT_EQ(session.RunGraph(), S_FALSE);  // no graph: nothing happens
     ASSERT_EQ(Load(File(2, 16, 44100, 10000000)), S_OK);
