@@ -26,12 +26,12 @@ class PlotTest : public ::testing::Test {
         surface_.fill(QColor(kUntouched | 0xff000000));
     }
     QRgb Px(int x, int y) const { return surface_.pixel(x, y) & 0xffffff; }
-    struct Pixel {
+    struct At {
         int x, y;
         QRgb color;
     };
-    void ExpectPixels(std::initializer_list<Pixel> pixels) const {
-        for (const Pixel& p : pixels) EXPECT_EQ(Px(p.x, p.y), p.color) << p.x << "," << p.y;
+    void ExpectPixels(std::initializer_list<At> pixels) const {
+        for (const At& p : pixels) EXPECT_EQ(Px(p.x, p.y), p.color) << p.x << "," << p.y;
     }
     // Number of pixels of `color` in the rectangle [x0, x1) x [y0, y1).
     int Count(QRgb color, int x0, int y0, int x1, int y1) const {
@@ -77,16 +77,9 @@ TEST_F(WaveTest, GridTicksCentreLineAndExtent) {
     // Centre line; the full-height line at x = 300 (outside the edge rows)
     // reaches H-5, not H-4; edge rows black over the grid; nothing drawn
     // outside the client area.
-    ExpectPixels({{15, 49, kBlack},
-                  {15, 50, kGrey},
-                  {0, 50, kGrey},
-                  {300, 0, kGrey},
-                  {300, 100, kGrey},
-                  {300, 101, kUntouched},
-                  {100, 0, kBlack},
-                  {100, 100, kBlack},
-                  {301, 50, kUntouched},
-                  {0, 102, kUntouched}});
+    ExpectPixels({At{15, 49, kBlack}, At{15, 50, kGrey}, At{0, 50, kGrey}, At{300, 0, kGrey},
+                  At{300, 100, kGrey}, At{300, 101, kUntouched}, At{100, 0, kBlack},
+                  At{100, 100, kBlack}, At{301, 50, kUntouched}, At{0, 102, kUntouched}});
     EXPECT_EQ(Count(kGreen, 0, 0, 305, 105), 0);
 }
 
@@ -142,27 +135,18 @@ TEST_F(WaveTest, OutlineClosedAtRightEdgeAndOpenBeyond) {
     in_.fftSize = 299;  // x1 = 299 = W-6
     Draw({}, 20000, 5000);
     // b = H-6 is the polyline's end: (299, 100) stays black.
-    ExpectPixels({{0, 0, kWhite},
-                  {298, 0, kWhite},
-                  {299, 0, kWhite},
-                  {299, 30, kWhite},
-                  {299, 99, kWhite},
-                  {1, 99, kWhite},
-                  {0, 50, kWhite},
-                  {299, 100, kBlack}});
+    ExpectPixels({At{0, 0, kWhite}, At{298, 0, kWhite}, At{299, 0, kWhite}, At{299, 30, kWhite},
+                  At{299, 99, kWhite}, At{1, 99, kWhite}, At{0, 50, kWhite}, At{299, 100, kBlack}});
 
     in_.fftSize = 300;  // one pixel further: the right side stays open
     Draw({}, 20000, 5000);
-    ExpectPixels({{298, 0, kWhite},
-                  {299, 0, kBlack},
-                  {299, 30, kBlack},
-                  {299, 99, kWhite},
-                  {0, 50, kWhite}});
+    ExpectPixels({At{298, 0, kWhite}, At{299, 0, kBlack}, At{299, 30, kBlack}, At{299, 99, kWhite},
+                  At{0, 50, kWhite}});
 
     // Start-up scale: 2048 samples run far past the right edge.
     in_.fftSize = 2048;
     Draw({}, 44100, 5000);
-    ExpectPixels({{299, 30, kBlack}, {150, 0, kWhite}});
+    ExpectPixels({At{299, 30, kBlack}, At{150, 0, kWhite}});
 }
 
 TEST_F(WaveTest, LabelsFollowTheSliderPosition) {
@@ -207,11 +191,8 @@ TEST_F(SpectrumTest, GridAndEdgeRows) {
         EXPECT_EQ(Count(kGrey, x, 1, x + 1, 205), 204) << x;
     }
     // Edge rows end at x 255; (256, 205) is the vertical line's excluded end.
-    ExpectPixels({{256, 0, kGrey},
-                  {64, 0, kBlack},
-                  {64, 205, kBlack},
-                  {256, 205, kBlack},
-                  {10, 206, kUntouched}});
+    ExpectPixels({At{256, 0, kGrey}, At{64, 0, kBlack}, At{64, 205, kBlack}, At{256, 205, kBlack},
+                  At{10, 206, kUntouched}});
     EXPECT_EQ(Count(kGreen, 0, 0, 261, 210), 0);  // -300 dB: curve on the bottom row
 }
 

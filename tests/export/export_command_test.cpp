@@ -144,16 +144,15 @@ TEST_F(ExportHeadless, StartAndSearchMoveTheFrame) {
 TEST_F(ExportHeadless, TooLittleDataIsRefusedLikeTheWindowDoes) {
     ExportOptions o = Options("short.csv");
     EXPECT_EQ(Export(o, Tone(511)), kExitFailed);
-    ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0], "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  ");
+    EXPECT_EQ(reports_,
+              std::vector<std::string>{"ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  "});
     EXPECT_NE(::access(o.outputPath.c_str(), F_OK), 0);
 
     // 1500 samples with 4096 chosen: one step down to 2048, which still does not fit.
     Reset();
     o.fftIndex = 3;
     EXPECT_EQ(Export(o, Tone(1500)), kExitFailed);
-    ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0], "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  ");
+    EXPECT_EQ(reports_, std::vector<std::string>{"ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  "});
 
     // 3000 samples with 4096 chosen: analysed with 2048, as the window would.
     Reset();
@@ -164,8 +163,8 @@ TEST_F(ExportHeadless, TooLittleDataIsRefusedLikeTheWindowDoes) {
     o = Options("late.csv");
     o.startSeconds = 0.9;  // 7200 + 2048 > 8000
     EXPECT_EQ(Export(o, Tone(8000)), kExitFailed);
-    ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0], "開始時間が終わりに近すぎるので計算できません。  ");
+    EXPECT_EQ(reports_,
+              std::vector<std::string>{"開始時間が終わりに近すぎるので計算できません。  "});
     EXPECT_NE(::access(o.outputPath.c_str(), F_OK), 0);
 }
 
@@ -179,8 +178,7 @@ TEST_F(ExportHeadless, RefusedFileAndDecodeErrorFailWithAMessage) {
     Reset();
     o = Options("err.csv");
     EXPECT_EQ(Export(o, Tone(8000), media::EC_ERRORABORT), kExitFailed);
-    ASSERT_EQ(reports_.size(), 1u);
-    EXPECT_EQ(reports_[0], "ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
+    EXPECT_EQ(reports_, std::vector<std::string>{"ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  "});
     EXPECT_NE(::access(o.outputPath.c_str(), F_OK), 0);
 }
 
