@@ -36,7 +36,8 @@ class ScratchDir {
         const std::filesystem::path root = base != nullptr ? base : "/tmp";
         std::filesystem::create_directories(root);
         std::string pattern = (root / (prefix + "-XXXXXX")).string();
-        if (::mkdtemp(pattern.data()) != nullptr) path = pattern;
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();  // nowhere safe to write
+        path = pattern;
     }
     ~ScratchDir() {
         namespace fs = std::filesystem;
