@@ -69,8 +69,6 @@ TEST_F(GstTest, PcmFormatsAndSizes) {
     WriteWav(c6, 6, 16, 48000, 4800);
     ASSERT_EQ(session.LoadMediaFile(m8, &media), S_OK) << (rec.texts.empty() ? "" : rec.texts[0]);
     EXPECT_EQ(media.duration, 20000000);
-    EXPECT_EQ(media.frameCount, 22061u);
-    EXPECT_EQ(media.byteCount, 22061u);
     EXPECT_NE(media.infoText.find("\nﾓﾉﾗﾙ 8ﾋﾞｯﾄ 11.025KHz\n00分02秒000"), std::string::npos);
     EXPECT_TRUE(media.noVideo);
     EXPECT_EQ(session.video(), nullptr);
