@@ -1,26 +1,18 @@
 // PCM conversion, the loudest-sample search and the end-of-capture decisions.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <vector>
 
 #include "analysis/sample_store.h"
+#include "test_media.h"
 
 namespace vurma {
 namespace {
 
 constexpr double kUnset = 42.0;
-
-std::vector<std::uint8_t> Pcm16Bytes(const std::vector<int>& values) {
-    std::vector<std::uint8_t> bytes;
-    for (int v : values) {
-        const auto u = static_cast<std::uint16_t>(static_cast<std::int16_t>(v));
-        bytes.push_back(static_cast<std::uint8_t>(u & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(u >> 8));
-    }
-    return bytes;
-}
 
 PcmView View(const std::vector<std::uint8_t>& bytes, int channels, int bits) {
     PcmView v;
@@ -37,47 +29,31 @@ struct Out {
     std::vector<double> windowed;
 };
 
-TEST(ConvertSamplesTest, EightBitUsesDivisor127) {
-    const std::vector<std::uint8_t> mono = {0, 127, 128, 255};
-    Out out(4);
-    ASSERT_TRUE(ConvertSamples(View(mono, 1, 8), 0, 4, out.samples.data(), out.windowed.data(), 0));
-    EXPECT_EQ(out.samples[0], -1.0);
-    EXPECT_EQ(out.samples[1], 0.0);
-    EXPECT_NEAR(out.samples[2], 1.0 / 127, 1e-15);
-    EXPECT_DOUBLE_EQ(out.samples[3], 128.0 / 127);
-    EXPECT_EQ(out.windowed, out.samples);
-
-    const std::vector<std::uint8_t> stereo = {0, 255, 127, 127};
-    Out out2(2);
-    ASSERT_TRUE(
-        ConvertSamples(View(stereo, 2, 8), 0, 2, out2.samples.data(), out2.windowed.data(), 0));
-    EXPECT_DOUBLE_EQ(out2.samples[0], (-1.0 + 128.0 / 127) / 2);
-    EXPECT_EQ(out2.samples[1], 0.0);
-}
-
-TEST(ConvertSamplesTest, SixteenBitMeansTheChannels) {
-    const std::vector<std::uint8_t> stereo = Pcm16Bytes({16384, -16384, 32767, 32767, -32768, 0});
-    Out out(3);
-    ASSERT_TRUE(
-        ConvertSamples(View(stereo, 2, 16), 0, 3, out.samples.data(), out.windowed.data(), 0));
-    EXPECT_EQ(out.samples[0], 0.0);
-    EXPECT_EQ(out.samples[1], 1.0);
-    EXPECT_DOUBLE_EQ(out.samples[2], -32768.0 / 32767 / 2);
-
-    const std::vector<std::uint8_t> mono = Pcm16Bytes({32767, -32768, -1});
-    Out out1(3);
-    ASSERT_TRUE(
-        ConvertSamples(View(mono, 1, 16), 0, 3, out1.samples.data(), out1.windowed.data(), 0));
-    EXPECT_EQ(out1.samples[0], 1.0);
-    EXPECT_DOUBLE_EQ(out1.samples[1], -32768.0 / 32767);  // -1.0000305
-    EXPECT_DOUBLE_EQ(out1.samples[2], -1.0 / 32767);
-
-    const std::vector<std::uint8_t> six = Pcm16Bytes({32767, -32767, 100, -100, 0, 6});
-    Out out6(1);
-    ASSERT_TRUE(
-        ConvertSamples(View(six, 6, 16), 0, 1, out6.samples.data(), out6.windowed.data(), 0));
-    EXPECT_DOUBLE_EQ(out6.samples[0], 1.0 / 32767);
-    EXPECT_EQ(out6.windowed[0], out6.samples[0]);
+TEST(ConvertSamplesTest, KnownValuesAndTheMeanOfTheChannels) {
+    const struct {
+        int bits, channels;
+        std::vector<std::uint8_t> bytes;
+        std::vector<double> expected;
+    } cases[] = {
+        {8, 1, {0, 127, 128, 255}, {-1.0, 0.0, 1.0 / 127, 128.0 / 127}},  // divisor 127
+        {8, 2, {0, 255, 127, 127}, {(-1.0 + 128.0 / 127) / 2, 0.0}},
+        {16, 1, test::Pcm(16, {32767, -32768, -1}), {1.0, -32768.0 / 32767, -1.0 / 32767}},
+        {16,
+         2,
+         test::Pcm(16, {16384, -16384, 32767, 32767, -32768, 0}),
+         {0.0, 1.0, -32768.0 / 32767 / 2}},
+        {16, 6, test::Pcm(16, {32767, -32767, 100, -100, 0, 6}), {1.0 / 32767}},
+    };
+    for (const auto& c : cases) {
+        const auto n = static_cast<std::uint32_t>(c.expected.size());
+        Out out(n);
+        ASSERT_TRUE(ConvertSamples(View(c.bytes, c.channels, c.bits), 0, n, out.samples.data(),
+                                   out.windowed.data(), 0));
+        for (std::size_t i = 0; i < n; ++i)
+            EXPECT_NEAR(out.samples[i], c.expected[i], 1e-15)
+                << c.bits << "/" << c.channels << " " << i;
+        EXPECT_EQ(out.windowed, out.samples);
+    }
 }
 
 // Every 16-bit and 8-bit value, in each channel position and at odd and even
@@ -86,12 +62,12 @@ TEST(ConvertSamplesTest, EverySampleValueMatchesThePlainDivision) {
     for (bool avx2 : {true, false})
         for (int channels : {1, 2}) {
             const bool previous = AllowAvx2Conversion(avx2);
-            std::vector<int> values;
+            std::vector<std::int32_t> values;
             for (int v = -32768; v <= 32767; ++v) {
                 values.push_back(v);
                 if (channels == 2) values.push_back(static_cast<std::int16_t>(v * 7919 + 13));
             }
-            const std::vector<std::uint8_t> bytes = Pcm16Bytes(values);
+            const std::vector<std::uint8_t> bytes = test::Pcm(16, values);
             const std::uint32_t frames = 65536;
             for (std::uint32_t first : {0u, 1u}) {
                 Out out(frames);
@@ -127,7 +103,7 @@ TEST(ConvertSamplesTest, EverySampleValueMatchesThePlainDivision) {
 }
 
 TEST(ConvertSamplesTest, PlacesFramesAtTheRequestedIndex) {
-    const std::vector<std::uint8_t> mono = Pcm16Bytes({0, 32767, -32767, 0});
+    const std::vector<std::uint8_t> mono = test::Pcm(16, {0, 32767, -32767, 0});
     Out out(5);
     ASSERT_TRUE(
         ConvertSamples(View(mono, 1, 16), 1, 2, out.samples.data(), out.windowed.data(), 2));
@@ -136,7 +112,7 @@ TEST(ConvertSamplesTest, PlacesFramesAtTheRequestedIndex) {
 }
 
 TEST(ConvertSamplesTest, PartialFramesAndOutOfRangeRequestsWriteNothing) {
-    std::vector<std::uint8_t> bytes = Pcm16Bytes({100, 200, 300, 400});
+    std::vector<std::uint8_t> bytes = test::Pcm(16, {100, 200, 300, 400});
     bytes.resize(7);  // the second stereo frame is incomplete
     const PcmView view = View(bytes, 2, 16);
     EXPECT_EQ(CompleteFrames(view), 1u);
@@ -188,21 +164,20 @@ TEST(FrameAtPositionTest, TruncatesRateTimesPosition) {
 }
 
 TEST(DecideFinishCaptureTest, TooFewOrOneStepDown) {
-    FinishDecision d = DecideFinishCapture(511, 2);
-    EXPECT_TRUE(d.tooFew);
-    EXPECT_EQ(d.fftIndex, 0);
-
-    d = DecideFinishCapture(1000, 3);  // 4096 selected: 2048 only, still too large
-    EXPECT_FALSE(d.tooFew);
-    EXPECT_EQ(d.fftIndex, 2);
-
-    d = DecideFinishCapture(512, 0);
-    EXPECT_FALSE(d.tooFew);
-    EXPECT_EQ(d.fftIndex, 0);
-
-    EXPECT_EQ(DecideFinishCapture(2048, 2).fftIndex, 2);
-    EXPECT_EQ(DecideFinishCapture(2047, 2).fftIndex, 1);
-    EXPECT_EQ(DecideFinishCapture(100000, 3).fftIndex, 3);
+    const struct {
+        int samples, selected;
+        bool tooFew;
+        int fftIndex;
+    } cases[] = {
+        {511, 2, true, 0},     {512, 0, false, 0},  {2047, 2, false, 1}, {2048, 2, false, 2},
+        {100000, 3, false, 3}, {1000, 3, false, 2},  // 4096 selected: 2048 only, though still too
+                                                     // large
+    };
+    for (const auto& c : cases) {
+        const FinishDecision d = DecideFinishCapture(c.samples, c.selected);
+        EXPECT_EQ(d.tooFew, c.tooFew) << c.samples;
+        EXPECT_EQ(d.fftIndex, c.fftIndex) << c.samples;
+    }
 }
 
 }  // namespace

@@ -38,27 +38,25 @@ TEST(LabelTest, UnitBoundaries) {
 }
 
 TEST(FftSizeChangeTest, RefusalFallsBackToTheFirstSize) {
-    FftSizeChange c = DecideFftSizeChange(3, 0);  // before any file
-    EXPECT_TRUE(c.refused);
-    EXPECT_EQ(c.selectedIndex, 0);
-    EXPECT_EQ(c.size, 512);
-
-    c = DecideFftSizeChange(3, 3000);  // not back to 2048
-    EXPECT_TRUE(c.refused);
-    EXPECT_EQ(c.selectedIndex, 0);
-
-    c = DecideFftSizeChange(1, 2048);  // live frame of 2048: smaller is fine
-    EXPECT_FALSE(c.refused);
-    EXPECT_EQ(c.selectedIndex, 1);
-    EXPECT_EQ(c.size, 1024);
-
-    c = DecideFftSizeChange(3, 4096);
-    EXPECT_FALSE(c.refused);
-    EXPECT_EQ(c.size, 4096);
-
-    EXPECT_TRUE(DecideFftSizeChange(0, 511).refused);
-    EXPECT_TRUE(DecideFftSizeChange(-1, 100000).refused);
-    EXPECT_TRUE(DecideFftSizeChange(4, 100000).refused);
+    const struct {
+        int index, samples;
+        bool refused;
+        int selectedIndex, size;
+    } cases[] = {
+        {3, 0, true, 0, 512},     // before any file
+        {3, 3000, true, 0, 512},  // not back to 2048
+        {0, 511, true, 0, 512},
+        {-1, 100000, true, 0, 512},  // out of range either way
+        {4, 100000, true, 0, 512},
+        {1, 2048, false, 1, 1024},  // live frame of 2048: smaller is fine
+        {3, 4096, false, 3, 4096},
+    };
+    for (const auto& c : cases) {
+        const FftSizeChange change = DecideFftSizeChange(c.index, c.samples);
+        EXPECT_EQ(change.refused, c.refused) << c.index << " " << c.samples;
+        EXPECT_EQ(change.selectedIndex, c.selectedIndex) << c.index << " " << c.samples;
+        EXPECT_EQ(change.size, c.size) << c.index << " " << c.samples;
+    }
 }
 
 TEST(FftSizeChangeTest, SliderKeepsAboutTheSameFrequency) {

@@ -4,67 +4,47 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
+#include <QAction>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QSlider>
+#include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "analysis/report_error.h"
 #include "analyzer_dlg.h"
 #include "media/fake_engine.h"
+#include "media/media_session.h"
+#include "test_gui.h"
+#include "test_media.h"
+#include "test_support.h"
 
 namespace vurma::app::test {
 
-inline QApplication* EnsureApp() {
-    static int argc = 1;
-    static char name[] = "vurma_app_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    return app;
-}
+using vurma::test::EnsureApp;
+using vurma::test::ReportRecorder;
+using vurma::test::ScratchDir;
 
 // Interleaved 16-bit PCM of `frames` frames, every sample `value`.
 inline std::vector<std::uint8_t> Pcm16(int frames, int channels, std::int16_t value) {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(frames) * channels * 2);
-    for (std::size_t i = 0; i < bytes.size(); i += 2) {
-        bytes[i] = static_cast<std::uint8_t>(value & 0xFF);
-        bytes[i + 1] = static_cast<std::uint8_t>((value >> 8) & 0xFF);
-    }
-    return bytes;
+    return vurma::test::Pcm(16, std::vector<std::int32_t>(std::size_t(frames) * channels, value));
 }
 
 class DialogTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        EnsureApp();
-        previousSink_ = SetReportSink([this](const std::string& text) { reports.push_back(text); });
-        dir_ = QDir::temp().filePath(
-            QStringLiteral("vurma_app_test_%1").arg(QCoreApplication::applicationPid()));
-        QDir().mkpath(dir_);
-        engine = std::make_shared<media::FakeEngine>();
-    }
-    void TearDown() override {
-        dlg.reset();
-        SetReportSink(previousSink_);
-    }
+    void SetUp() override { EnsureApp(); }
+    void TearDown() override { dlg.reset(); }
 
     // Registers a fake file (and creates it on disk, for its date) and
     // returns its path.
     std::string AddFile(const std::string& name, media::FakeFile file = {}) {
-        const QString path = QDir(dir_).filePath(QString::fromStdString(name));
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.close();
-        engine->AddFile(path.toStdString(), file);
-        return path.toStdString();
+        const std::string path = dir_ / name;
+        QFile(QString::fromStdString(path)).open(QIODevice::WriteOnly);
+        engine->AddFile(path, file);
+        return path;
     }
 
     CAnalyzerDlg& MakeDialog() {
@@ -86,18 +66,29 @@ class DialogTest : public ::testing::Test {
         QCoreApplication::processEvents();
     }
 
+    // The transport at a glance: play state (0 none, 1 stopped, 2 paused,
+    // 3 playing), graph state (0 stopped, 1 paused, 2 running), loaded,
+    // capture complete, captured samples, then "save" when Save As is
+    // enabled and "timer" while the refresh timer runs.
+    static std::string State(const CAnalyzerDlg& d) {
+        auto n = [](auto v) { return std::to_string(v); };
+        return "play " + n(d.m_nPlayState) + " graph " +
+               n(d.m_session != nullptr ? d.m_session->graphState() : -1) + " loaded " +
+               n(d.m_bLoaded) + " complete " + n(d.m_bCaptureComplete) + " samples " +
+               n(d.m_nSamples) + (d.m_actSaveAs->isEnabled() ? " save" : "") +
+               (d.m_timer->isActive() ? " timer" : "");
+    }
+
     static void SelectByUser(QComboBox* combo, int index) {
         combo->setCurrentIndex(index);
         emit combo->activated(index);
     }
 
-    std::shared_ptr<media::FakeEngine> engine;
+    ReportRecorder rec_;
+    std::vector<std::string>& reports = rec_.texts;
+    ScratchDir dir_{"app"};
+    std::shared_ptr<media::FakeEngine> engine = std::make_shared<media::FakeEngine>();
     std::unique_ptr<CAnalyzerDlg> dlg;
-    std::vector<std::string> reports;
-
-  private:
-    ReportSink previousSink_;
-    QString dir_;
 };
 
 }  // namespace vurma::app::test

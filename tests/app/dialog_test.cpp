@@ -1,15 +1,13 @@
-// The main window without playback: layout, start-up state, list rules,
-// cursor, menu, drop, title, keyboard and the About box.
+// The main window without playback: start-up state, list rules, cursor,
+// menu, drop, title, keyboard and the About box.
 #include <QAction>
-#include <QCheckBox>
-#include <QDropEvent>
 #include <QLabel>
-#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <functional>
 
 #include "about_dlg.h"
 #include "app_test_util.h"
@@ -36,53 +34,31 @@ bool HasGreen(const QImage& image) {
 
 using WindowTest = DialogTest;
 
+// The option lists' labels are checked where they are made; here the window
+// offers them and selects the defaults.
 TEST_F(WindowTest, StartsWithTheDefaults) {
     CAnalyzerDlg& d = MakeDialog();
     d.show();
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma"));
-    EXPECT_EQ(d.m_cbTimeScale->count(), 13);
-    EXPECT_EQ(d.m_cbGain->count(), 10);
-    EXPECT_EQ(d.m_cbFreqScale->count(), 8);
-    EXPECT_EQ(d.m_cbSampleCount->count(), 4);
     EXPECT_EQ(Items(d.m_cbWindow),
               (QStringList{"Rectangular", "Hanning", "Humming"}));  // never "Flat-Top"
-    EXPECT_EQ(Items(d.m_cbSampleCount), (QStringList{"512", "1024", "2048", "4096"}));
-    EXPECT_EQ(d.m_cbTimeScale->currentText(), QStringLiteral("5mS/Div"));
-    EXPECT_EQ(d.m_cbGain->currentText(), QStringLiteral("1"));
-    EXPECT_EQ(d.m_cbFreqScale->currentText(), QStringLiteral("500Hz/Div"));
-    EXPECT_EQ(d.m_cbSampleCount->currentText(), QStringLiteral("2048"));
-    EXPECT_EQ(d.m_cbWindow->currentText(), QStringLiteral("Humming"));
     EXPECT_FALSE(d.m_cbWindow->isEditable());
-    EXPECT_EQ(d.m_nSampleCountSel, 2048);
+    const QStringList current = {d.m_cbTimeScale->currentText(), d.m_cbGain->currentText(),
+                                 d.m_cbFreqScale->currentText(), d.m_cbSampleCount->currentText(),
+                                 d.m_cbWindow->currentText()};
+    EXPECT_EQ(current, (QStringList{"5mS/Div", "1", "500Hz/Div", "2048", "Humming"}));
     EXPECT_EQ(d.m_sliderVolume->value(), 94);
-    EXPECT_EQ(d.m_sliderVolume->maximum(), 100);
-    EXPECT_EQ(d.m_sliderTime->maximum(), 32767);
-    EXPECT_EQ(d.m_sliderFreq->minimum(), 1);
     EXPECT_EQ(d.m_sliderFreq->maximum(), 2048);
-    EXPECT_EQ(d.m_nPlayState, 0);
-    EXPECT_EQ(d.m_nSamples, 0);
+    EXPECT_EQ(State(d), "play 0 graph 0 loaded 0 complete 0 samples 0");
     EXPECT_EQ(d.m_nCursorOffset, 100);
     EXPECT_FALSE(d.m_spinCursor->isEnabled());
     EXPECT_FALSE(d.m_stNoVideo->isVisible());
-    EXPECT_FALSE(d.m_actSaveAs->isEnabled());
-    EXPECT_TRUE(d.m_actOpen->isEnabled());
     // Axis labels of the first paint without samples.
     EXPECT_EQ(d.m_stTimeStart->text(), QStringLiteral("  0.000"));
     EXPECT_EQ(d.m_stTimeEnd->text(), QStringLiteral("  0.015"));
     EXPECT_EQ(d.m_stFreqStart->text(), QStringLiteral("21"));
     EXPECT_EQ(d.m_stFreqEnd->text(), QStringLiteral("2021"));
-}
-
-TEST_F(WindowTest, ControlsSitAtTheirTemplatePlaces) {
-    CAnalyzerDlg& d = MakeDialog();
-    EXPECT_EQ(d.m_client->size(), QSize(506, 530));
-    EXPECT_EQ(d.m_stWave->geometry(), QRect(11, 11, 305, 105));
-    EXPECT_EQ(d.m_stSpectrum->geometry(), QRect(11, 209, 261, 210));
-    EXPECT_EQ(d.m_stStatus->geometry(), QRect(339, 215, 144, 23));
-    EXPECT_EQ(d.m_btnPlay->geometry(), QRect(338, 140, 36, 32));
-    EXPECT_EQ(d.m_sliderTime->geometry(), QRect(11, 134, 305, 33));
-    EXPECT_EQ(d.m_spinCursor->geometry(), QRect(213, 479, 53, 29));
 }
 
 TEST_F(WindowTest, WithoutAGraphTheWindowKeepsItsTemplate) {
@@ -102,30 +78,27 @@ TEST_F(WindowTest, WithoutAGraphTheWindowKeepsItsTemplate) {
     d.close();
 }
 
-TEST_F(WindowTest, FftSizeBeforeAnyFileFallsBackTo512) {
+TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
     CAnalyzerDlg& d = MakeDialog();
     d.m_sliderFreq->setValue(101);
     SelectByUser(d.m_cbSampleCount, 3);
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0], "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  ");
+    EXPECT_EQ(reports, std::vector<std::string>{"ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  "});
     EXPECT_EQ(d.m_cbSampleCount->currentIndex(), 0);
     EXPECT_EQ(d.m_nSampleCountSel, 512);
     EXPECT_EQ(d.m_sliderFreq->value(), 26);
     EXPECT_EQ(d.m_sliderFreq->maximum(), 513);
-}
 
-TEST_F(WindowTest, FftSizeWithEnoughSamplesRescalesTheFrequencySlider) {
-    CAnalyzerDlg& d = MakeDialog();
+    reports.clear();
+    CAnalyzerDlg& e = MakeDialog();
     OpenAndFeed(AddFile("long.wav"), 44100);
     Complete();
-    ASSERT_EQ(d.m_nSamples, 44100);
-    d.m_sliderFreq->setValue(101);
-    SelectByUser(d.m_cbSampleCount, 3);
+    ASSERT_EQ(e.m_nSamples, 44100);
+    e.m_sliderFreq->setValue(101);
+    SelectByUser(e.m_cbSampleCount, 3);
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(d.m_cbSampleCount->currentIndex(), 3);
-    EXPECT_EQ(d.m_sliderFreq->value(), 201);
-    EXPECT_EQ(d.m_sliderFreq->maximum(), 4097);
-    EXPECT_EQ(d.m_nSampleCountSel, 4096);
+    EXPECT_EQ(e.m_nSampleCountSel, 4096);
+    EXPECT_EQ(e.m_sliderFreq->value(), 201);
+    EXPECT_EQ(e.m_sliderFreq->maximum(), 4097);
 }
 
 TEST_F(WindowTest, CursorHitBandDragAndSpin) {
@@ -141,9 +114,7 @@ TEST_F(WindowTest, CursorHitBandDragAndSpin) {
     EXPECT_TRUE(d.m_btnCursor->isChecked());
     EXPECT_TRUE(d.m_spinCursor->isEnabled());
 
-    d.OnLButtonDown(origin + QPoint(107, 50));  // 7 px right: outside the band
-    EXPECT_EQ(d.m_bDragging, 0);
-    d.OnLButtonDown(origin + QPoint(93, 50));  // 7 px left
+    d.OnLButtonDown(origin + QPoint(93, 50));  // 7 px left: outside the band
     EXPECT_EQ(d.m_bDragging, 0);
     QTest::mousePress(d.m_client, Qt::LeftButton, {}, origin + QPoint(94, 50));  // 6 px left
     EXPECT_EQ(d.m_bDragging, 1);
@@ -165,11 +136,6 @@ TEST_F(WindowTest, CursorHitBandDragAndSpin) {
     QTest::mouseClick(d.m_spinCursor->leftArrow(), Qt::LeftButton);
     EXPECT_EQ(d.m_nCursorBin, 1);
     EXPECT_EQ(d.m_nCursorOffset, 0);
-    QTest::mouseClick(d.m_spinCursor->leftArrow(), Qt::LeftButton);  // x < 0: ignored
-    EXPECT_EQ(d.m_nCursorBin, 1);
-    d.m_nCursorBin = 93;  // x 253; one more bin lands at 256 > W-6
-    d.OnDeltaPosCursorSpin(-1);
-    EXPECT_EQ(d.m_nCursorBin, 93);
 
     QTest::mouseClick(d.m_btnCursor, Qt::LeftButton);
     EXPECT_FALSE(d.m_spinCursor->isEnabled());
@@ -209,9 +175,8 @@ TEST_F(WindowTest, TitleFollowsOpenAndFailedOpen) {
 
     d.OpenMediaFile(QStringLiteral("/nowhere/missing.wav"));
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma"));
-    EXPECT_EQ(d.m_nPlayState, 0);
+    EXPECT_EQ(State(d), "play 0 graph 0 loaded 0 complete 0 samples 0");
     EXPECT_FALSE(HasGreen(d.m_stStatus->shownImage()));  // empty state text
-    EXPECT_FALSE(d.m_actSaveAs->isEnabled());
     EXPECT_TRUE(d.m_stPeak->text().isEmpty());
     EXPECT_EQ(d.m_strFilePath, second);
     d.OnPlay();
@@ -223,62 +188,47 @@ TEST_F(WindowTest, TitleFollowsOpenAndFailedOpen) {
 TEST_F(WindowTest, ADropOfThreeFilesLoadsTheFirst) {
     CAnalyzerDlg& d = MakeDialog();
     d.show();
-    const std::string a = AddFile("a.wav");
-    const std::string b = AddFile("b.wav");
-    const std::string c = AddFile("c.wav");
-    d.OnDropFiles({QUrl::fromLocalFile(QString::fromStdString(a)),
-                   QUrl::fromLocalFile(QString::fromStdString(b)),
-                   QUrl::fromLocalFile(QString::fromStdString(c))});
+    QList<QUrl> urls;
+    for (const char* name : {"a.wav", "b.wav", "c.wav"})
+        urls << QUrl::fromLocalFile(QString::fromStdString(AddFile(name)));
+    d.OnDropFiles(urls);
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma - [a.wav]"));
-    EXPECT_EQ(d.m_strFilePath, a);
     ASSERT_NE(engine->graph(), nullptr);
-    EXPECT_EQ(engine->graph()->renderedPath, a);
+    EXPECT_EQ(engine->graph()->renderedPath, urls[0].toLocalFile().toStdString());
 }
 
-TEST_F(WindowTest, EscapeShutsDownInOrder) {
-    CAnalyzerDlg& d = MakeDialog();
-    d.show();
-    d.OpenMediaFile(QString::fromStdString(AddFile("playing.wav")));
-    ASSERT_EQ(d.m_nPlayState, 3);
-    engine->ClearCalls();
-    QTest::keyClick(&d, Qt::Key_Escape);
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_TRUE(d.m_bShutDown);
-    EXPECT_EQ(d.m_pSamples, nullptr);
-    EXPECT_EQ(engine->CallCount("Graph.Stop"), 1);
-    EXPECT_EQ(engine->liveGraphs(), 0);
-}
-
-TEST_F(WindowTest, EnterWithoutAFocusedButtonShutsDownInOrder) {
-    CAnalyzerDlg& d = MakeDialog();
-    d.show();
-    // On a push button Enter presses the button and the window stays.
-    d.m_btnCursor->setFocus();
-    QTest::keyClick(d.m_btnCursor, Qt::Key_Return);
-    EXPECT_TRUE(d.m_btnCursor->isChecked());
-    EXPECT_TRUE(d.isVisible());
-    d.m_sliderTime->setFocus();
-    QTest::keyClick(d.m_sliderTime, Qt::Key_Return);
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_TRUE(d.m_bShutDown);
-    EXPECT_EQ(engine->liveGraphs(), 0);
-}
-
-TEST_F(WindowTest, ExitMenuClosesLikeTheCloseBox) {
-    CAnalyzerDlg& d = MakeDialog();
-    d.show();
-    d.m_actExit->trigger();
-    EXPECT_FALSE(d.isVisible());
-    EXPECT_TRUE(d.m_bShutDown);
+TEST_F(WindowTest, EscapeEnterAndExitShutDownInOrder) {
+    const std::function<void(CAnalyzerDlg&)> closers[] = {
+        [](CAnalyzerDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); },
+        [](CAnalyzerDlg& d) {
+            // On a push button Enter presses the button and the window stays.
+            d.m_btnCursor->setFocus();
+            QTest::keyClick(d.m_btnCursor, Qt::Key_Return);
+            EXPECT_TRUE(d.m_btnCursor->isChecked());
+            EXPECT_TRUE(d.isVisible());
+            d.m_sliderTime->setFocus();
+            QTest::keyClick(d.m_sliderTime, Qt::Key_Return);
+        },
+        [](CAnalyzerDlg& d) { d.m_actExit->trigger(); },
+    };
+    for (const auto& close : closers) {
+        CAnalyzerDlg& d = MakeDialog();
+        d.show();
+        d.OpenMediaFile(QString::fromStdString(AddFile("playing.wav")));
+        ASSERT_EQ(d.m_nPlayState, 3);
+        engine->ClearCalls();
+        close(d);
+        EXPECT_FALSE(d.isVisible());
+        EXPECT_TRUE(d.m_bShutDown);
+        EXPECT_EQ(d.m_pSamples, nullptr);
+        EXPECT_EQ(engine->CallCount("Graph.Stop"), 1);
+        EXPECT_EQ(engine->liveGraphs(), 0);
+    }
 }
 
 TEST_F(WindowTest, AboutBoxShowsNameAndVersion) {
-    EnsureApp();
     CAboutDlg about(nullptr);
     EXPECT_EQ(about.m_stName->text(), QStringLiteral("Vurma  0.0.2"));
-    EXPECT_FALSE(about.m_stNotice->text().isEmpty());
-    EXPECT_FALSE(about.m_stUrl->text().isEmpty());
-    EXPECT_EQ(about.size(), QSize(335, 128));
 }
 
 // The filter text holds fifteen pairs; all of them are offered, in order.

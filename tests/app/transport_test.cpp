@@ -3,7 +3,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
-#include <algorithm>
 
 #include "app_test_util.h"
 #include "media/grabber_callback.h"
@@ -28,14 +27,9 @@ class TransportTest : public DialogTest {
 
 TEST_F(TransportTest, OpenPlaysAndCapturesTheLiveFrame) {
     CAnalyzerDlg& d = Open();
-    EXPECT_EQ(d.m_nPlayState, 3);
-    EXPECT_EQ(d.m_bLoaded, 0);
-    EXPECT_EQ(d.m_session->graphState(), 2);
+    EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer");
     ASSERT_NE(d.m_pCallBack, nullptr);
     EXPECT_EQ(d.m_nCapacity, 132344u);  // 3.001 s at 44100 Hz
-    EXPECT_EQ(d.m_nChannels, 2);
-    EXPECT_FALSE(d.m_actSaveAs->isEnabled());
-    EXPECT_TRUE(d.m_timer->isActive());
 
     // Frames 0..4095 hold 0.5, frames 4096..8191 hold -0.25.
     ASSERT_TRUE(engine->FeedSample(0.0, Pcm16(4096, 2, 16384)));
@@ -66,50 +60,34 @@ TEST_F(TransportTest, EndOfMediaFinishesTheCaptureOnce) {
     CAnalyzerDlg& d = Open(44100);
     d.m_sliderTime->setValue(300);
     Complete();
-    EXPECT_EQ(d.m_nPlayState, 1);
-    EXPECT_EQ(d.m_bLoaded, 1);
-    EXPECT_EQ(d.m_bCaptureComplete, 1);
-    EXPECT_EQ(d.m_nSamples, 44100);
+    // Stopped and cued on the first frame, the capture off, the readout shown.
+    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 1 samples 44100 save");
     EXPECT_EQ(d.m_sliderTime->value(), 0);
-    EXPECT_TRUE(d.m_actSaveAs->isEnabled());
-    EXPECT_FALSE(d.m_timer->isActive());
     EXPECT_EQ(d.m_pCallBack->m_bCapture.load(), 0);
-    EXPECT_EQ(d.m_session->graphState(), 1);  // cued on the first frame
     EXPECT_FALSE(d.m_stPeak->text().isEmpty());
     EXPECT_TRUE(reports.empty());
 
     // Play again, move on, and the second end only rewinds.
     d.OnPlay();
-    EXPECT_EQ(d.m_nPlayState, 3);
-    EXPECT_EQ(d.m_bLoaded, 1);
+    EXPECT_EQ(State(d), "play 3 graph 2 loaded 1 complete 1 samples 44100 save timer");
     d.m_sliderTime->setValue(1000);
     d.m_pSamples[0] = 0.75;
     Complete();
-    EXPECT_EQ(d.m_nPlayState, 1);
+    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 1 samples 44100 save");
     EXPECT_EQ(d.m_sliderTime->value(), 0);
-    EXPECT_EQ(d.m_nSamples, 44100);
     EXPECT_DOUBLE_EQ(d.m_pSamples[0], 0.75);
 }
 
 TEST_F(TransportTest, RewindMidCaptureKeepsThePartialCapture) {
     CAnalyzerDlg& d = Open(10000);
-    QWidget* graphBefore = nullptr;
-    (void)graphBefore;
     d.OnRewind();
-    EXPECT_EQ(d.m_nPlayState, 1);
-    EXPECT_EQ(d.m_bLoaded, 1);
-    EXPECT_EQ(d.m_bCaptureComplete, 0);
-    EXPECT_EQ(d.m_nSamples, 10000);
-    EXPECT_TRUE(d.m_actSaveAs->isEnabled());
-    EXPECT_EQ(d.m_session->graphState(), 1);
+    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 0 samples 10000 save");
 
     // Play after moving the slider keeps the capture.
     d.m_sliderTime->setValue(500);
     const auto graph = engine->graph();
     d.OnPlay();
-    EXPECT_EQ(d.m_nPlayState, 3);
-    EXPECT_EQ(d.m_bLoaded, 1);
-    EXPECT_EQ(d.m_nSamples, 10000);
+    EXPECT_EQ(State(d), "play 3 graph 2 loaded 1 complete 0 samples 10000 save timer");
     EXPECT_EQ(engine->graph(), graph);
 }
 
@@ -119,10 +97,7 @@ TEST_F(TransportTest, PlayAtSliderZeroAfterAnIncompleteCaptureLoadsAgain) {
     ASSERT_EQ(d.m_sliderTime->value(), 0);
     const auto graph = engine->graph();
     d.OnPlay();
-    EXPECT_EQ(d.m_nPlayState, 3);
-    EXPECT_EQ(d.m_bLoaded, 0);
-    EXPECT_EQ(d.m_nSamples, 0);
-    EXPECT_FALSE(d.m_actSaveAs->isEnabled());
+    EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer");
     EXPECT_NE(engine->graph(), graph);
     EXPECT_EQ(engine->graph()->renderedPath, path);
 }
@@ -132,10 +107,10 @@ TEST_F(TransportTest, AFailedReloadDoesNotClaimToPlay) {
     d.OnRewind();
     engine->FailCall("Graph.RenderFile", media::E_FAIL);
     d.OnPlay();
-    EXPECT_EQ(d.m_nPlayState, 0);
-    EXPECT_FALSE(d.m_timer->isActive());
+    EXPECT_EQ(State(d).substr(0, 6), "play 0");
+    EXPECT_EQ(State(d).find("save"), std::string::npos);
+    EXPECT_EQ(State(d).find("timer"), std::string::npos);
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma"));
-    EXPECT_FALSE(d.m_actSaveAs->isEnabled());
     d.OnPlay();
     EXPECT_EQ(d.m_nPlayState, 0);
 }
@@ -143,12 +118,9 @@ TEST_F(TransportTest, AFailedReloadDoesNotClaimToPlay) {
 TEST_F(TransportTest, PauseResumesAndDoesNothingWhenStopped) {
     CAnalyzerDlg& d = Open(44100);
     d.OnPause();
-    EXPECT_EQ(d.m_nPlayState, 2);
-    EXPECT_EQ(d.m_session->graphState(), 1);
-    EXPECT_TRUE(d.m_timer->isActive());
+    EXPECT_EQ(State(d), "play 2 graph 1 loaded 0 complete 0 samples 0 timer");
     d.OnPause();
-    EXPECT_EQ(d.m_nPlayState, 3);
-    EXPECT_EQ(d.m_session->graphState(), 2);
+    EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer");
     Complete();
     engine->ClearCalls();
     d.OnPause();
@@ -185,41 +157,34 @@ TEST_F(TransportTest, SearchMovesToTheLoudestSampleUnlessPlaying) {
     EXPECT_EQ(d.m_nStartSample, 1000);
 }
 
-TEST_F(TransportTest, VolumeFollowsTheSlider) {
+// The level mapping is checked in the session; here the slider and the mute
+// button drive it, and mute holds across slider moves and loads.
+TEST_F(TransportTest, VolumeFollowsTheSliderUnlessMuted) {
     CAnalyzerDlg& d = Open();
     d.m_sliderVolume->setValue(0);
     EXPECT_EQ(engine->graph()->volume, -10000);
-    d.m_sliderVolume->setValue(100);
-    EXPECT_EQ(engine->graph()->volume, 0);
-    d.m_sliderVolume->setValue(94);
-    EXPECT_EQ(engine->graph()->volume, -600);
-}
-
-TEST_F(TransportTest, MuteHoldsAcrossSliderMovesAndLoads) {
-    CAnalyzerDlg& d = Open();
     d.m_sliderVolume->setValue(50);
+    EXPECT_EQ(engine->graph()->volume, -5000);
     d.OnMute();
     EXPECT_TRUE(d.m_btnMute->isChecked());
     EXPECT_EQ(engine->graph()->volume, -10000);
-    d.m_sliderVolume->setValue(80);  // muted: nothing audible changes
+    d.m_sliderVolume->setValue(100);  // muted: nothing audible changes
     EXPECT_EQ(engine->graph()->volume, -10000);
     d.OpenMediaFile(QString::fromStdString(AddFile("next.wav")));
     ASSERT_EQ(d.m_nPlayState, 3);
     EXPECT_EQ(engine->graph()->volume, -10000);
     d.OnMute();  // back to the slider's level
     EXPECT_FALSE(d.m_btnMute->isChecked());
-    EXPECT_EQ(engine->graph()->volume, -2000);
+    EXPECT_EQ(engine->graph()->volume, 0);
 }
 
 TEST_F(TransportTest, TooShortACaptureIsRefused) {
     CAnalyzerDlg& d = Open(511);
     Complete();
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0], "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  ");
+    EXPECT_EQ(reports,
+              std::vector<std::string>{"ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  "});
+    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 1 samples 511");
     EXPECT_EQ(d.m_cbSampleCount->currentIndex(), 0);
-    EXPECT_FALSE(d.m_actSaveAs->isEnabled());
-    EXPECT_EQ(d.m_nSamples, 511);
-    EXPECT_EQ(d.m_nPlayState, 1);
     EXPECT_TRUE(d.m_stPeak->text().isEmpty());
 }
 
@@ -228,47 +193,19 @@ TEST_F(TransportTest, ACaptureShorterThanTheFrameStepsTheSizeDownOnce) {
     d.m_cbSampleCount->setCurrentIndex(3);
     Complete();
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(d.m_cbSampleCount->currentIndex(), 2);
     EXPECT_EQ(d.m_nSampleCountSel, 2048);
     EXPECT_TRUE(d.m_actSaveAs->isEnabled());
-}
 
-TEST_F(TransportTest, AFileShorterThanTheFrameGetsNoLiveFrame) {
+    // A file shorter than the frame gets no live frame while it plays.
     FakeFile shortFile;
     shortFile.duration = 200000;  // 0.02 s: 882 frames
-    CAnalyzerDlg& d = Open(882, shortFile);
+    CAnalyzerDlg& e = Open(882, shortFile);
     engine->graph()->position = 0;
-    d.OnTimer();
-    EXPECT_EQ(d.m_nSamples, 0);
+    e.OnTimer();
+    EXPECT_EQ(e.m_nSamples, 0);
     Complete();
-    EXPECT_EQ(d.m_nSamples, 882);
-    EXPECT_EQ(d.m_cbSampleCount->currentIndex(), 1);
-}
-
-TEST_F(TransportTest, FailingEngineCallsReportTheirTexts) {
-    CAnalyzerDlg& d = Open(44100);
-    engine->FailCall("Graph.GetState", media::E_FAIL);
-    engine->FailCall("Graph.SetPositions", media::E_FAIL, 0, 1);
-    engine->FailCall("Graph.StopWhenReady", media::E_FAIL);
-    d.OnRewind();
-    EXPECT_NE(
-        std::find(reports.begin(), reports.end(), "Failed to read graph state!  hr=0x80004005\r\n"),
-        reports.end());
-    EXPECT_NE(std::find(reports.begin(), reports.end(),
-                        "Failed to seek to beginning of media!  hr=0x80004005\r\n"),
-              reports.end());
-    EXPECT_NE(
-        std::find(reports.begin(), reports.end(), "Failed in StopWhenReady!  hr=0x80004005\r\n"),
-        reports.end());
-    EXPECT_EQ(d.m_nPlayState, 1);  // each step ran anyway
-    EXPECT_EQ(d.m_bLoaded, 1);
-    reports.clear();
-    engine->ClearFailures();
-    engine->FailCall("Graph.Run", media::E_FAIL);
-    d.m_sliderTime->setValue(10);
-    d.OnPlay();
-    EXPECT_NE(std::find(reports.begin(), reports.end(), "\r\n*** Failed(80004005) in Run()!\r\n"),
-              reports.end());
+    EXPECT_EQ(e.m_nSamples, 882);
+    EXPECT_EQ(e.m_cbSampleCount->currentIndex(), 1);
 }
 
 TEST_F(TransportTest, VideoPicturesReachThePanel) {

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <vector>
 
-#include "gui_app.h"
+#include "display/plot_frame.h"
+#include "test_gui.h"
 
 namespace vurma::display {
 namespace {
@@ -19,13 +19,20 @@ constexpr QRgb kUntouched = 0xff0000;  // pre-fill outside the client area
 
 class PlotTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { test::EnsureApplication(); }
+    static void SetUpTestSuite() { vurma::test::EnsureApp(); }
 
     void MakeSurface(int w, int h) {
         surface_ = CreatePlotSurface(w, h);
         surface_.fill(QColor(kUntouched | 0xff000000));
     }
     QRgb Px(int x, int y) const { return surface_.pixel(x, y) & 0xffffff; }
+    struct At {
+        int x, y;
+        QRgb color;
+    };
+    void ExpectPixels(std::initializer_list<At> pixels) const {
+        for (const At& p : pixels) EXPECT_EQ(Px(p.x, p.y), p.color) << p.x << "," << p.y;
+    }
     // Number of pixels of `color` in the rectangle [x0, x1) x [y0, y1).
     int Count(QRgb color, int x0, int y0, int x1, int y1) const {
         int n = 0;
@@ -67,18 +74,12 @@ TEST_F(WaveTest, GridTicksCentreLineAndExtent) {
             EXPECT_EQ(Px(x, 60), kBlack) << x;
         }
     }
-    EXPECT_EQ(Px(15, 49), kBlack);
-    EXPECT_EQ(Px(15, 50), kGrey);  // centre line
-    EXPECT_EQ(Px(0, 50), kGrey);
-    // The full-height line at x = 300 (outside the edge rows) reaches H-5, not H-4.
-    EXPECT_EQ(Px(300, 0), kGrey);
-    EXPECT_EQ(Px(300, 100), kGrey);
-    EXPECT_EQ(Px(300, 101), kUntouched);
-    // Edge rows black over the grid; nothing drawn outside the client area.
-    EXPECT_EQ(Px(100, 0), kBlack);
-    EXPECT_EQ(Px(100, 100), kBlack);
-    EXPECT_EQ(Px(301, 50), kUntouched);
-    EXPECT_EQ(Px(0, 102), kUntouched);
+    // Centre line; the full-height line at x = 300 (outside the edge rows)
+    // reaches H-5, not H-4; edge rows black over the grid; nothing drawn
+    // outside the client area.
+    ExpectPixels({At{15, 49, kBlack}, At{15, 50, kGrey}, At{0, 50, kGrey}, At{300, 0, kGrey},
+                  At{300, 100, kGrey}, At{300, 101, kUntouched}, At{100, 0, kBlack},
+                  At{100, 100, kBlack}, At{301, 50, kUntouched}, At{0, 102, kUntouched}});
     EXPECT_EQ(Count(kGreen, 0, 0, 305, 105), 0);
 }
 
@@ -133,28 +134,19 @@ TEST_F(WaveTest, OutlineClosedAtRightEdgeAndOpenBeyond) {
     in_.showWindow = true;
     in_.fftSize = 299;  // x1 = 299 = W-6
     Draw({}, 20000, 5000);
-    EXPECT_EQ(Px(0, 0), kWhite);
-    EXPECT_EQ(Px(298, 0), kWhite);
-    EXPECT_EQ(Px(299, 0), kWhite);
-    EXPECT_EQ(Px(299, 30), kWhite);
-    EXPECT_EQ(Px(299, 99), kWhite);
-    EXPECT_EQ(Px(1, 99), kWhite);
-    EXPECT_EQ(Px(0, 50), kWhite);
-    EXPECT_EQ(Px(299, 100), kBlack);  // b = H-6 is the polyline's end
+    // b = H-6 is the polyline's end: (299, 100) stays black.
+    ExpectPixels({At{0, 0, kWhite}, At{298, 0, kWhite}, At{299, 0, kWhite}, At{299, 30, kWhite},
+                  At{299, 99, kWhite}, At{1, 99, kWhite}, At{0, 50, kWhite}, At{299, 100, kBlack}});
 
     in_.fftSize = 300;  // one pixel further: the right side stays open
     Draw({}, 20000, 5000);
-    EXPECT_EQ(Px(298, 0), kWhite);
-    EXPECT_EQ(Px(299, 0), kBlack);
-    EXPECT_EQ(Px(299, 30), kBlack);
-    EXPECT_EQ(Px(299, 99), kWhite);
-    EXPECT_EQ(Px(0, 50), kWhite);
+    ExpectPixels({At{298, 0, kWhite}, At{299, 0, kBlack}, At{299, 30, kBlack}, At{299, 99, kWhite},
+                  At{0, 50, kWhite}});
 
     // Start-up scale: 2048 samples run far past the right edge.
     in_.fftSize = 2048;
     Draw({}, 44100, 5000);
-    EXPECT_EQ(Px(299, 30), kBlack);
-    EXPECT_EQ(Px(150, 0), kWhite);
+    ExpectPixels({At{299, 30, kBlack}, At{150, 0, kWhite}});
 }
 
 TEST_F(WaveTest, LabelsFollowTheSliderPosition) {
@@ -198,11 +190,9 @@ TEST_F(SpectrumTest, GridAndEdgeRows) {
     for (int x = 64; x <= 256; x += 64) {
         EXPECT_EQ(Count(kGrey, x, 1, x + 1, 205), 204) << x;
     }
-    EXPECT_EQ(Px(256, 0), kGrey);  // edge rows end at x 255
-    EXPECT_EQ(Px(64, 0), kBlack);
-    EXPECT_EQ(Px(64, 205), kBlack);
-    EXPECT_EQ(Px(256, 205), kBlack);  // end of the vertical line
-    EXPECT_EQ(Px(10, 206), kUntouched);
+    // Edge rows end at x 255; (256, 205) is the vertical line's excluded end.
+    ExpectPixels({At{256, 0, kGrey}, At{64, 0, kBlack}, At{64, 205, kBlack}, At{256, 205, kBlack},
+                  At{10, 206, kUntouched}});
     EXPECT_EQ(Count(kGreen, 0, 0, 261, 210), 0);  // -300 dB: curve on the bottom row
 }
 
@@ -275,12 +265,9 @@ TEST_F(SpectrumTest, ReadoutsOnBlackBoxes) {
     }
 }
 
-TEST_F(SpectrumTest, FrequencyLabels) {
-    AxisLabels labels = Draw();
-    EXPECT_EQ(labels.start, "21");
-    EXPECT_EQ(labels.end, "2021");
+TEST_F(SpectrumTest, FrequencyLabelsFollowTheFirstBin) {
     in_.firstBin = 11;
-    labels = Draw();
+    const AxisLabels labels = Draw();
     EXPECT_EQ(labels.start, "236");
     EXPECT_EQ(labels.end, "2236");
 }
@@ -300,6 +287,88 @@ TEST_F(PlotTest, StatusTextIsGreenOnBlack) {
     DrawStatus(surface_, "");
     EXPECT_EQ(Count(kBlack, 0, 0, 140, 19), 140 * 19);
     EXPECT_EQ(Px(141, 5), kUntouched);
+}
+
+// ---- The frame around a plot ----
+
+TEST_F(PlotTest, FrameShowsTheVisibleRectangleInsideTheEdge) {
+    PlotFrame frame(261, 210);
+    EXPECT_EQ(frame.outerWidth(), 261);
+    EXPECT_EQ(frame.outerHeight(), 210);
+    EXPECT_EQ(frame.size(), QSize(261, 210));
+    EXPECT_TRUE(frame.testAttribute(Qt::WA_TransparentForMouseEvents));
+
+    QImage surface = CreatePlotSurface(261, 210);
+    SpectrumInput in;  // no spectrum: grid only
+    DrawSpectrum(surface, in);
+    frame.setSurface(surface);
+
+    // Columns 0..W-6 and rows 0..H-6: the grid line at x 256 is not shown.
+    const QImage& shown = frame.shownImage();
+    ASSERT_EQ(shown.size(), QSize(256, 205));
+    EXPECT_EQ(shown.pixel(192, 100), surface.pixel(192, 100));
+    EXPECT_EQ(shown.pixel(255, 20), surface.pixel(255, 20));
+    EXPECT_EQ(surface.pixel(256, 100) & 0xffffff, 0x787878u);
+
+    const QImage painted = frame.grab().toImage();
+    EXPECT_EQ(painted.pixel(2 + 192, 2 + 100) & 0xffffff, 0x787878u);
+    EXPECT_EQ(painted.pixel(2 + 10, 2 + 20) & 0xffffff, 0x787878u);
+    EXPECT_EQ(painted.pixel(2 + 10, 2 + 21) & 0xffffff, 0x000000u);
+}
+
+// ---- Spectrum cursor geometry ----
+
+TEST(CursorTest, BinUnderPixel) {
+    // 44100 Hz, N 2048, 500 Hz/div: 2.75625 pixels per bin.
+    EXPECT_EQ(CursorBinAt(1, 100, 500, 44100, 2048), 37);
+    EXPECT_EQ(CursorBinAt(11, 100, 500, 44100, 2048), 47);
+    EXPECT_EQ(CursorBinAt(1, 0, 500, 44100, 2048), 1);
+    EXPECT_EQ(CursorBinAt(1, -50, 500, 44100, 2048), 1);  // left of the plot
+    EXPECT_EQ(CursorBinAt(1, 100, 500, 44100, 4096), 73);
+}
+
+TEST(CursorTest, HitBandIsThirteenPixelsWide) {
+    EXPECT_TRUE(HitTestCursor(true, 100, 94, 50, 210));
+    EXPECT_TRUE(HitTestCursor(true, 100, 106, 50, 210));
+    EXPECT_FALSE(HitTestCursor(true, 100, 93, 50, 210));
+    EXPECT_FALSE(HitTestCursor(true, 100, 107, 50, 210));
+    EXPECT_FALSE(HitTestCursor(false, 100, 100, 50, 210));
+    EXPECT_TRUE(HitTestCursor(true, 100, 100, 0, 210));
+    EXPECT_TRUE(HitTestCursor(true, 100, 100, 209, 210));
+    EXPECT_FALSE(HitTestCursor(true, 100, 100, -1, 210));
+    EXPECT_FALSE(HitTestCursor(true, 100, 100, 210, 210));
+}
+
+TEST(CursorTest, SpinStepsStayInsideThePlot) {
+    // 8192 Hz, N 512, 1024 Hz/div: exactly one pixel per bin.
+    int bin = 255;
+    int offset = 0;
+    ASSERT_TRUE(SpinCursor(-1, 1, 1024, 8192, 512, 261, &bin, &offset));  // to x = W-6
+    EXPECT_EQ(bin, 256);
+    EXPECT_EQ(offset, 255);
+    EXPECT_FALSE(SpinCursor(-1, 1, 1024, 8192, 512, 261, &bin, &offset));  // x = W-5
+    EXPECT_EQ(bin, 256);
+    EXPECT_EQ(offset, 255);
+
+    bin = 1;
+    offset = 0;
+    EXPECT_FALSE(SpinCursor(+1, 1, 1024, 8192, 512, 261, &bin, &offset));  // x = -1
+    EXPECT_EQ(bin, 1);
+    ASSERT_TRUE(SpinCursor(-1, 1, 1024, 8192, 512, 261, &bin, &offset));
+    EXPECT_EQ(offset, 1);
+    ASSERT_TRUE(SpinCursor(+1, 1, 1024, 8192, 512, 261, &bin, &offset));
+    EXPECT_EQ(bin, 1);
+    EXPECT_EQ(offset, 0);
+}
+
+TEST(CursorTest, SpinStoresThePixelWhichMapsBackToTheBinBelow) {
+    const int F = 1;
+    int bin = F + 4;
+    int offset = 0;
+    ASSERT_TRUE(SpinCursor(-1, F, 500, 44100, 2048, 261, &bin, &offset));
+    EXPECT_EQ(bin, F + 5);
+    EXPECT_EQ(offset, 13);
+    EXPECT_EQ(CursorBinAt(F, offset, 500, 44100, 2048), F + 4);
 }
 
 }  // namespace

@@ -3,13 +3,14 @@
 
 #include <QApplication>
 
-namespace vurma::display::test {
+namespace vurma::test {
 
-inline void EnsureApplication() {
+inline QApplication* EnsureApp() {
     static int argc = 1;
-    static char name[] = "display_test";
+    static char name[] = "vurma_test";
     static char* argv[] = {name, nullptr};
     if (QApplication::instance() == nullptr) new QApplication(argc, argv);
+    return qobject_cast<QApplication*>(QApplication::instance());
 }
 
-}  // namespace vurma::display::test
+}  // namespace vurma::test

@@ -1,0 +1,70 @@
+// Short media written at test time: PCM samples and WAV files around them.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <numbers>
+#include <string>
+#include <vector>
+
+namespace vurma::test {
+
+// Interleaved samples; channel c carries a sine of hz * (c + 1) with the
+// given peak, in sample units.
+inline std::vector<std::int32_t> Sine(int channels, int rate, int frames, double hz, double peak) {
+    std::vector<std::int32_t> samples;
+    for (int i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            samples.push_back(static_cast<std::int32_t>(
+                std::lround(peak * std::sin(2 * std::numbers::pi * hz * (c + 1) * i / rate))));
+    return samples;
+}
+
+// Little-endian PCM bytes; 8-bit samples are stored unsigned, offset by 128.
+inline std::vector<std::uint8_t> Pcm(int bits, const std::vector<std::int32_t>& samples) {
+    std::vector<std::uint8_t> bytes;
+    for (std::int32_t s : samples) {
+        if (bits == 8) s += 128;
+        for (int b = 0; b < bits / 8; ++b) bytes.push_back(static_cast<std::uint8_t>(s >> (8 * b)));
+    }
+    return bytes;
+}
+
+// A PCM WAV file with the header written field by field; returns the data chunk.
+inline std::vector<std::uint8_t> WriteWav(const std::string& path, int channels, int bits, int rate,
+                                          const std::vector<std::int32_t>& samples) {
+    const std::vector<std::uint8_t> data = Pcm(bits, samples);
+    const int block = channels * bits / 8;
+    std::vector<std::uint8_t> header;
+    auto put = [&](std::uint32_t v, int bytes) {
+        for (int b = 0; b < bytes; ++b) header.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+    };
+    auto tag = [&](const char* t) { header.insert(header.end(), t, t + 4); };
+    tag("RIFF");
+    put(36 + data.size(), 4);
+    tag("WAVE");
+    tag("fmt ");
+    put(16, 4);
+    put(1, 2);  // PCM
+    put(channels, 2);
+    put(rate, 4);
+    put(rate * block, 4);
+    put(block, 2);
+    put(bits, 2);
+    tag("data");
+    put(data.size(), 4);
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(header.data()),
+            static_cast<std::streamsize>(header.size()));
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return data;
+}
+
+// Writes a file with a gst-launch-1.0 pipeline; false when it fails.
+inline bool GstLaunch(const std::string& pipeline) {
+    return std::system(("gst-launch-1.0 -q " + pipeline + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace vurma::test

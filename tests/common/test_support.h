@@ -1,0 +1,70 @@
+// Set-up the suites share: a recording report sink, a scratch folder and
+// small file and text helpers.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analysis/report_error.h"
+
+namespace vurma::test {
+
+// Records every ReportError text while it lives, so nothing reaches a message box.
+class ReportRecorder {
+  public:
+    ReportRecorder() {
+        previous_ = SetReportSink([this](const std::string& text) { texts.push_back(text); });
+    }
+    ~ReportRecorder() { SetReportSink(previous_); }
+    ReportRecorder(const ReportRecorder&) = delete;
+    ReportRecorder& operator=(const ReportRecorder&) = delete;
+    std::vector<std::string> texts;
+
+  private:
+    ReportSink previous_;
+};
+
+// A fresh folder under $VURMA_TEST_TMP, removed with everything in it.
+class ScratchDir {
+  public:
+    explicit ScratchDir(const std::string& prefix = "scratch") {
+        const char* base = std::getenv("VURMA_TEST_TMP");
+        const std::filesystem::path root = base != nullptr ? base : "/tmp";
+        std::filesystem::create_directories(root);
+        std::string pattern = (root / (prefix + "-XXXXXX")).string();
+        if (::mkdtemp(pattern.data()) == nullptr) std::abort();  // nowhere safe to write
+        path = pattern;
+    }
+    ~ScratchDir() {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        for (const auto& e : fs::recursive_directory_iterator(path, ec))
+            if (e.is_directory(ec))
+                fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(path, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+    std::string path;
+};
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::stringstream s(text);
+    for (std::string line; std::getline(s, line);) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace vurma::test
