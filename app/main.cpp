@@ -1,10 +1,92 @@
+// Entry point: headless command-line modes first, otherwise the window.
+#include <QApplication>
+#include <QFont>
+#include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
 
+#include "analysis/report_error.h"
+#include "analyzer_app.h"
+#include "analyzer_dlg.h"
+#include "app_strings.h"
+#include "media/media_session.h"
+
+#if __has_include("command_line.h")
 #include "command_line.h"
+#define VURMA_HAVE_COMMAND_LINE 1
+#endif
+
+namespace {
+
+void ShowReport(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(vurma::app::kStrCaption),
+                    QString::fromStdString(text), QMessageBox::Ok);
+    box.exec();
+}
+
+// --screenshot OUT.png [--wait-ms N] [FILE]: shows the window, optionally
+// opens FILE, waits, writes a picture of the window and closes it.
+int RunScreenshot(int argc, char** argv) {
+    QString out;
+    QString file;
+    int waitMs = 500;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) {
+            out = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(argv[i], "--wait-ms") == 0 && i + 1 < argc) {
+            waitMs = std::atoi(argv[++i]);
+        } else {
+            file = QString::fromLocal8Bit(argv[i]);
+        }
+    }
+    auto dlg = std::make_unique<vurma::app::CAnalyzerDlg>(vurma::media::CreateGstEngine());
+    dlg->show();
+    if (!file.isEmpty()) dlg->OpenMediaFile(file);
+    int rc = 1;
+    QTimer::singleShot(waitMs, dlg.get(), [&] {
+        rc = dlg->grab().save(out) ? 0 : 1;
+        dlg->close();
+    });
+    dlg->exec();
+    return rc;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    int exitCode = 0;
-    if (vurma::RunCommandLine(argc, argv, &exitCode)) return exitCode;
-    std::fprintf(stderr, "vurma: the window is not part of this build\n");
-    return 1;
+    bool screenshot = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--screenshot") == 0) screenshot = true;
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("%s %s\n", vurma::app::kStrCaption, vurma::app::kStrVersion);
+            return 0;
+        }
+    }
+#ifdef VURMA_HAVE_COMMAND_LINE
+    if (!screenshot) {
+        int exitCode = 0;
+        if (vurma::RunCommandLine(argc, argv, &exitCode)) return exitCode;
+    }
+#endif
+    QApplication app(argc, argv);
+    QFont font(QStringLiteral("IPAGothic"));
+    font.setPixelSize(12);
+    QApplication::setFont(font);
+    QApplication::setApplicationName(QString::fromLatin1(vurma::app::kStrCaption));
+    vurma::SetReportSink(ShowReport);
+    if (screenshot) return RunScreenshot(argc, argv);
+
+    QString file;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] != '-' || std::strcmp(argv[i], "-") == 0) {
+            file = QString::fromLocal8Bit(argv[i]);
+            break;
+        }
+    }
+    vurma::app::CAnalyzerApp theApp;
+    return theApp.InitInstance(file);
 }

@@ -1,0 +1,948 @@
+#include "analyzer_dlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtGlobal>
+#include <climits>
+#include <cmath>
+#include <new>
+
+#include "about_dlg.h"
+#include "analysis/fft.h"
+#include "analysis/report_error.h"
+#include "analysis/sample_store.h"
+#include "analysis/settings.h"
+#include "analysis/window_functions.h"
+#include "app_strings.h"
+#include "display/plot_frame.h"
+#include "display/plots.h"
+#include "media/grabber_callback.h"
+#include "media/media_session.h"
+#include "widgets.h"
+
+namespace vurma::app {
+
+using media::Failed;
+using media::HRESULT;
+using media::Succeeded;
+
+const char* const g_strPlayState[4] = {"", "停止中", "一時停止中", "再生中..."};
+
+namespace {
+
+constexpr int kTimerPeriodMs = 90;
+constexpr int kClientWidthDu = 337;
+constexpr int kClientHeightDu = 353;
+
+constexpr char kFileFilter[] =
+    "すべてのAVﾌｧｲﾙ|*.mpg;*.mpe*;*.m1v;*.avi;*.qt;*.mov;*.wav;*.au;*.aif*;*.snd;*.mpa;*.mp1;*.mp2;"
+    "*.mp3;*.asf;*.wma;*.wmv;*.dat|MPEG ﾋﾞﾃﾞｵ (*.mpg;*.mpe*;*.m1v)|*.mpg;*.mpe*;*.m1v|AVI "
+    "(Audio-Video Interleaved) (*.avi)|*.avi|QuickTime ﾑｰﾋﾞｰ (Ver.2以前) (*.qt;*.mov)|*.qt;*.mov|"
+    "WAV ｵｰﾃﾞｨｵ (*.wav)|*.wav|AU ｵｰﾃﾞｨｵ (*.au)|*.au|AIFF ｵｰﾃﾞｨｵ (*.aif*)|*.aif*|SND ｵｰﾃﾞｨｵ "
+    "(*.snd)|*.snd|MPEG ｵｰﾃﾞｨｵ (*.mpa;*.mp1;*.mp2)|*.mpa;*.mp1;*.mp2|MP3 ｵｰﾃﾞｨｵ "
+    "(*.mp3)|*.mp3|ASF ﾋﾞﾃﾞｵ (*.asf)|*.asf|WMA (Windows Media Audio) (*.wma)|*.wma|WMV "
+    "(Windows Media Video) (*.wmv)|*.wmv|ﾋﾞﾃﾞｵCD (*.dat)|*.dat|すべてのﾌｧｲﾙ (*.*)|*.*||";
+
+QRect DuRect(int x, int y, int w, int h) {
+    return QRect(DialogUnits(x), DialogUnits(y), DialogUnits(w), DialogUnits(h));
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* text, int x, int y, int w, int h,
+                  Qt::Alignment align = Qt::AlignLeft | Qt::AlignTop) {
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->setGeometry(DuRect(x, y, w, h));
+    label->setAlignment(align);
+    return label;
+}
+
+QComboBox* MakeCombo(QWidget* parent, int x, int y, int w) {
+    auto* combo = new QComboBox(parent);
+    // The template height includes the drop-down list; the closed box keeps
+    // the usual one-line height.
+    combo->setGeometry(DialogUnits(x), DialogUnits(y), DialogUnits(w), DialogUnits(12));
+    combo->setMaxVisibleItems(13);
+    return combo;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* text, int x, int y, int w, int h,
+                        bool checkable = false) {
+    auto* button = new QPushButton(QString::fromUtf8(text), parent);
+    button->setGeometry(DuRect(x, y, w, h));
+    button->setCheckable(checkable);
+    return button;
+}
+
+const QCursor& HandCursor(bool closed) {
+    static const QCursor open = [] {
+        QPixmap pixmap(kCursorOpenPath);
+        return pixmap.isNull() ? QCursor(Qt::OpenHandCursor) : QCursor(pixmap, 16, 14);
+    }();
+    static const QCursor grasp = [] {
+        QPixmap pixmap(kCursorClosedPath);
+        return pixmap.isNull() ? QCursor(Qt::ClosedHandCursor) : QCursor(pixmap, 16, 14);
+    }();
+    return closed ? grasp : open;
+}
+
+int ClampIndex(int index, int count, int fallback) {
+    return (index >= 0 && index < count) ? index : fallback;
+}
+
+}  // namespace
+
+int DialogUnits(double units) { return static_cast<int>(std::lround(units * 1.5)); }
+
+QStringList FileOpenNameFilters() {
+    const QStringList parts = QString::fromUtf8(kFileFilter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty()) break;  // the closing empty pair
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        filters << parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')');
+    }
+    return filters;
+}
+
+CAnalyzerDlg::CAnalyzerDlg(std::shared_ptr<media::IEngine> engine, QWidget* parent)
+    : QDialog(parent), m_engine(std::move(engine)), m_spectrum(std::make_unique<SpectrumArrays>()) {
+    QFont font(QStringLiteral("IPAGothic"));
+    font.setPixelSize(12);
+    setFont(font);
+    setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
+    setAcceptDrops(true);
+    BuildMenu();
+    BuildLayout();
+    m_timer = new QTimer(this);
+    m_timer->setInterval(kTimerPeriodMs);
+    connect(m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
+    m_bInitialised = OnInitDialog();
+    ConnectHandlers();
+}
+
+CAnalyzerDlg::~CAnalyzerDlg() {
+    OnClose();
+    m_session.reset();
+}
+
+void CAnalyzerDlg::BuildMenu() {
+    m_menuBar = new QMenuBar(this);
+    QMenu* file = m_menuBar->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
+    // The texts after the tab are shown only: the window has no shortcuts.
+    m_actOpen = file->addAction(QStringLiteral("開く(&O)...\tCtrl+O"));
+    m_actSaveAs = file->addAction(QStringLiteral("名前を付けて保存(&S)...\tCtrl+S"));
+    m_actSaveAs->setEnabled(false);
+    file->addSeparator();
+    m_actExit = file->addAction(QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"));
+    QMenu* help = m_menuBar->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
+    m_actAbout = help->addAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    for (QAction* action : {m_actOpen, m_actSaveAs, m_actExit, m_actAbout}) {
+        action->setShortcut(QKeySequence());
+        action->setShortcutContext(Qt::WidgetShortcut);
+    }
+}
+
+void CAnalyzerDlg::BuildLayout() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(m_menuBar);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    m_client = new QWidget(this);
+    m_client->setFixedSize(DialogUnits(kClientWidthDu), DialogUnits(kClientHeightDu));
+    m_client->setMouseTracking(true);
+    m_client->installEventFilter(this);
+    layout->addWidget(m_client);
+    QWidget* c = m_client;
+
+    // Group boxes first so that the controls inside lie above them.
+    auto group = [c](const char* title, int x, int y, int w, int h) {
+        auto* box = new QGroupBox(QString::fromUtf8(title), c);
+        box->setGeometry(DuRect(x, y, w, h));
+        box->setAttribute(Qt::WA_TransparentForMouseEvents);
+    };
+    group("録音ﾃﾞｰﾀ", 218, 174, 112, 48);
+    group("周波数分析条件", 218, 229, 112, 63);
+    group("分析結果", 217, 300, 113, 40);
+    group("", 219, 81, 111, 85);
+
+    auto frame = [c](int x, int y, int w, int h) {
+        const QRect r = DuRect(x, y, w, h);
+        auto* plot = new display::PlotFrame(r.width(), r.height(), c);
+        plot->move(r.topLeft());
+        return plot;
+    };
+    m_stWave = frame(7, 7, 203, 70);
+    m_stSpectrum = frame(7, 139, 174, 140);
+    m_stStatus = frame(226, 143, 96, 15);
+    m_stVideo = new VideoPanel(c);
+    m_stVideo->setGeometry(DuRect(223, 7, 100, 70));
+
+    const Qt::Alignment right = Qt::AlignRight | Qt::AlignTop;
+    m_stTimeStart = MakeLabel(c, "0", 7, 80, 31, 8);
+    m_stTimeEnd = MakeLabel(c, "0", 184, 80, 28, 8, right);
+    m_stFreqStart = MakeLabel(c, "0", 7, 283, 35, 8);
+    m_stFreqEnd = MakeLabel(c, "0", 152, 283, 29, 8, right);
+    m_stFileInfo = MakeLabel(c, "", 226, 185, 98, 31);
+    m_stPeak = MakeLabel(c, "", 254, 313, 70, 8, right);
+    m_stNote = MakeLabel(c, "", 260, 324, 64, 8);
+    m_stNoVideo = MakeLabel(c, "映像なし", 233, 39, 79, 8, Qt::AlignHCenter | Qt::AlignTop);
+    m_stNoVideo->hide();
+    for (QLabel* label :
+         {m_stTimeStart, m_stTimeEnd, m_stFreqStart, m_stFreqEnd, m_stPeak, m_stNote}) {
+        label->setWordWrap(false);
+    }
+
+    MakeLabel(c, "時間軸ｽｹｰﾙ", 13, 117, 42, 8, right);
+    MakeLabel(c, "増幅率", 117, 118, 26, 8, right);
+    MakeLabel(c, "0", 186, 139, 8, 8);
+    MakeLabel(c, "-20", 184, 165, 13, 8);
+    MakeLabel(c, "-40", 183, 192, 13, 8);
+    MakeLabel(c, "-60", 184, 218, 13, 8);
+    MakeLabel(c, "-80", 183, 246, 13, 8);
+    MakeLabel(c, "-100", 184, 271, 17, 8);
+    MakeLabel(c, "ﾊﾟ\nﾜ\n|\n \nﾚ\nﾍﾞ\nﾙ", 201, 167, 8, 60);
+    MakeLabel(c, "時間 [sec]", 90, 80, 46, 8);
+    MakeLabel(c, "周波数軸\nｽｹｰﾙ", 7, 321, 36, 17, right);
+    MakeLabel(c, "周波数 [Hz]", 73, 281, 46, 8);
+    MakeLabel(c, "[dB]", 196, 233, 16, 8);
+    MakeLabel(c, "ﾋﾟｰｸ値", 224, 313, 26, 8, right);
+    MakeLabel(c, "窓関数", 229, 259, 25, 8);
+    MakeLabel(c, "ｻﾝﾌﾟﾙ数", 223, 244, 31, 10, right);
+    MakeLabel(c, "音階", 226, 325, 24, 8, right);
+    for (QLabel* label : c->findChildren<QLabel*>()) {
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        label->setContentsMargins(0, 0, 0, 0);
+    }
+
+    m_sliderTime = new QSlider(Qt::Horizontal, c);
+    m_sliderTime->setGeometry(DuRect(7, 89, 203, 22));
+    m_sliderTime->setTickPosition(QSlider::TicksAbove);
+    m_sliderFreq = new QSlider(Qt::Horizontal, c);
+    m_sliderFreq->setGeometry(DuRect(7, 291, 175, 21));
+    m_sliderFreq->setTickPosition(QSlider::TicksAbove);
+    m_sliderVolume = new QSlider(Qt::Horizontal, c);
+    m_sliderVolume->setGeometry(DuRect(224, 121, 71, 16));
+    m_sliderVolume->setTickPosition(QSlider::NoTicks);
+
+    m_cbTimeScale = MakeCombo(c, 58, 115, 55);
+    m_cbGain = MakeCombo(c, 147, 115, 30);
+    m_cbFreqScale = MakeCombo(c, 49, 321, 55);
+    m_cbWindow = MakeCombo(c, 257, 257, 63);
+    m_cbSampleCount = MakeCombo(c, 257, 240, 63);
+
+    m_spinCursor = new CursorSpin(c);
+    m_spinCursor->setGeometry(DuRect(142, 319, 35, 19));
+    m_spinCursor->setEnabled(false);
+    m_btnCursor = MakeButton(c, "ｶｰｿﾙ", 113, 320, 23, 19, true);
+    m_chkShowWindow = new QCheckBox(QStringLiteral("窓を表示する"), c);
+    m_chkShowWindow->setGeometry(DuRect(235, 277, 59, 8));
+    m_btnPlay = MakeButton(c, ">", 225, 93, 24, 21);
+    m_btnPause = MakeButton(c, "||", 261, 93, 24, 21);
+    m_btnRewind = MakeButton(c, "|<", 297, 93, 24, 21);
+    m_btnMute = MakeButton(c, "ﾐｭｰﾄ", 297, 120, 25, 18, true);
+    m_btnSearch = MakeButton(c, "ｻｰﾁ", 184, 111, 25, 21);
+}
+
+bool CAnalyzerDlg::OnInitDialog() {
+    m_session = std::make_unique<media::MediaSession>(m_engine);
+    const HRESULT hr = m_session->CreateGraph();
+    if (Failed(hr)) {
+        ReportError("DirectShowを初期化できません hr=0x%x\r\n", static_cast<unsigned>(hr));
+        return false;
+    }
+    m_session->SetEventNotify([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { OnGraphNotify(); }, Qt::QueuedConnection);
+    });
+    setWindowTitle(QString::fromLatin1(kStrCaption));
+    m_pWindowed = nullptr;
+    m_nSamples = 0;
+    m_bLoaded = 0;
+    m_pCallBack = nullptr;
+
+    m_sliderVolume->setRange(0, 100);
+    m_sliderVolume->setValue(94);
+    m_sliderTime->setRange(0, 0x7FFF);
+    m_sliderTime->setTickPosition(QSlider::NoTicks);
+
+    for (int i = 0; i < kTimeScaleCount; ++i) {
+        m_cbTimeScale->insertItem(i, QString::fromStdString(TimeScaleLabel(g_nTimeScale[i])));
+    }
+    m_cbTimeScale->setCurrentIndex(kDefaultTimeScaleIndex);
+    for (int i = 0; i < kGainCount; ++i) {
+        m_cbGain->insertItem(i, QString::fromStdString(GainLabel(g_dGain[i])));
+    }
+    m_cbGain->setCurrentIndex(kDefaultGainIndex);
+    for (int i = 0; i < kFreqScaleCount; ++i) {
+        m_cbFreqScale->insertItem(i, QString::fromStdString(FreqScaleLabel(g_dFreqScale[i])));
+    }
+    m_cbFreqScale->setCurrentIndex(kDefaultFreqScaleIndex);
+    for (int i = 0; i < kFftSizeCount; ++i) {
+        m_cbSampleCount->insertItem(i, QString::fromStdString(FftSizeLabel(g_nFftSize[i])));
+    }
+    m_cbSampleCount->setCurrentIndex(kDefaultFftIndex);
+    m_nSampleCountSel = g_nFftSize[kDefaultFftIndex];
+
+    m_sliderFreq->setRange(1, 2048);
+    m_sliderFreq->setTickInterval(2047);
+
+    m_nCursorOffset = 100;
+    m_nCursorBin = 1;
+    UpdateCursorBin();
+    m_bDragging = 0;
+
+    m_dcWave = display::CreatePlotSurface(m_stWave->width(), m_stWave->height());
+    m_dcSpectrum = display::CreatePlotSurface(m_stSpectrum->width(), m_stSpectrum->height());
+    m_dcStatus = display::CreatePlotSurface(m_stStatus->width(), m_stStatus->height());
+
+    for (int i = 0; i < kOfferedWindowCount; ++i) {
+        m_cbWindow->insertItem(i, QString::fromUtf8(g_strWindowName[i]));
+    }
+    m_cbWindow->setCurrentIndex(kDefaultWindowIndex);
+
+    EnableSaveAs(false);
+    EnableOpen(true);
+    ClearSpectrum(m_spectrum->db);
+    SetPlayState(0);
+    return true;
+}
+
+void CAnalyzerDlg::ConnectHandlers() {
+    connect(m_actOpen, &QAction::triggered, this, [this] { OnFileOpen(); });
+    connect(m_actSaveAs, &QAction::triggered, this, [this] { ExportCsv(); });
+    connect(m_actExit, &QAction::triggered, this, [this] { OnFileExit(); });
+    connect(m_actAbout, &QAction::triggered, this, [this] { OnHelpAbout(); });
+
+    connect(m_sliderTime, &QSlider::valueChanged, this, [this] { OnCustomDrawTimeSlider(); });
+    connect(m_sliderFreq, &QSlider::valueChanged, this, [this] { OnCustomDrawFreqSlider(); });
+    connect(m_sliderVolume, &QSlider::valueChanged, this, [this] { OnCustomDrawVolume(); });
+
+    // Selection changes made by the user only; the program's own selections
+    // (defaults, fallbacks) do not run the handlers.
+    connect(m_cbTimeScale, &QComboBox::activated, this, [this] { OnSelChangeTimeScale(); });
+    connect(m_cbGain, &QComboBox::activated, this, [this] { OnSelChangeGain(); });
+    connect(m_cbFreqScale, &QComboBox::activated, this, [this] { OnSelChangeFreqScale(); });
+    connect(m_cbWindow, &QComboBox::activated, this, [this] { OnSelChangeWindow(); });
+    connect(m_cbSampleCount, &QComboBox::activated, this,
+            [this](int index) { OnSelChangeSampleCount(index); });
+
+    connect(m_chkShowWindow, &QCheckBox::clicked, this, [this] { OnSelChangeTimeScale(); });
+    connect(m_btnCursor, &QPushButton::clicked, this, [this] { OnCursorButton(); });
+    connect(m_spinCursor, &CursorSpin::deltaPos, this,
+            [this](int delta) { OnDeltaPosCursorSpin(delta); });
+    connect(m_btnPlay, &QPushButton::clicked, this, [this] { OnPlay(); });
+    connect(m_btnPause, &QPushButton::clicked, this, [this] { OnPause(); });
+    connect(m_btnRewind, &QPushButton::clicked, this, [this] { OnRewind(); });
+    connect(m_btnMute, &QPushButton::clicked, this, [this] { OnMute(); });
+    connect(m_btnSearch, &QPushButton::clicked, this, [this] { OnSearch(); });
+}
+
+// --- Selections ---
+
+int CAnalyzerDlg::SelFftIndex() const {
+    return ClampIndex(m_cbSampleCount->currentIndex(), kFftSizeCount, kDefaultFftIndex);
+}
+
+int CAnalyzerDlg::SelFftSize() const { return g_nFftSize[SelFftIndex()]; }
+
+double CAnalyzerDlg::SelHzPerDiv() const {
+    return g_dFreqScale[ClampIndex(m_cbFreqScale->currentIndex(), kFreqScaleCount,
+                                   kDefaultFreqScaleIndex)];
+}
+
+void CAnalyzerDlg::SetSliderPos(QSlider* slider, int pos) {
+    const int clamped = qBound(slider->minimum(), pos, slider->maximum());
+    if (clamped == slider->value()) {
+        if (slider == m_sliderTime) {
+            OnCustomDrawTimeSlider();
+        } else if (slider == m_sliderFreq) {
+            OnCustomDrawFreqSlider();
+        } else if (slider == m_sliderVolume) {
+            OnCustomDrawVolume();
+        }
+    } else {
+        slider->setValue(clamped);
+    }
+}
+
+void CAnalyzerDlg::EnableSaveAs(bool enable) { m_actSaveAs->setEnabled(enable); }
+
+void CAnalyzerDlg::EnableOpen(bool enable) { m_actOpen->setEnabled(enable); }
+
+// --- Analysis and display ---
+
+void CAnalyzerDlg::Analyze() {
+    AnalysisSettings settings;
+    settings.fftIndex = SelFftIndex();
+    settings.gainIndex = ClampIndex(m_cbGain->currentIndex(), kGainCount, kDefaultGainIndex);
+    settings.windowIndex =
+        ClampIndex(m_cbWindow->currentIndex(), kOfferedWindowCount, kDefaultWindowIndex);
+    AnalysisResult result;
+    if (vurma::Analyze(m_pSamples, m_pWindowed, m_nSamples, m_nStartSample, m_nSampleRate, settings,
+                       *m_spectrum, &result)) {
+        m_stPeak->setText(QString::fromStdString(result.peakText));
+        m_stNote->setText(QString::fromStdString(result.noteText));
+    }
+}
+
+void CAnalyzerDlg::RedrawAll() {
+    RedrawWave();
+    UpdateCursorBin();
+    RedrawSpectrum();
+    RedrawStatus();
+}
+
+void CAnalyzerDlg::RedrawWave() {
+    if (m_dcWave.isNull()) return;
+    const int pos = m_sliderTime->value();
+    const int start = m_bLoaded ? pos : 0;
+    display::WaveInput in;
+    in.samples = m_pSamples;
+    in.nSamples = m_nSamples;
+    in.sampleRate = m_nSampleRate;
+    in.startSample = m_nStartSample;
+    in.firstDrawn = start;
+    in.sliderPos = pos;
+    in.fftSize = SelFftSize();
+    in.timeScaleUs = g_nTimeScale[ClampIndex(m_cbTimeScale->currentIndex(), kTimeScaleCount,
+                                             kDefaultTimeScaleIndex)];
+    in.gain = g_dGain[ClampIndex(m_cbGain->currentIndex(), kGainCount, kDefaultGainIndex)];
+    in.showWindow = m_chkShowWindow->isChecked();
+    const display::AxisLabels labels = display::DrawWave(m_dcWave, in);
+    m_stWave->setSurface(m_dcWave);
+    m_stTimeStart->setText(QString::fromStdString(labels.start));
+    m_stTimeEnd->setText(QString::fromStdString(labels.end));
+    SeekToSample(start);
+}
+
+void CAnalyzerDlg::RedrawSpectrum() {
+    if (m_dcSpectrum.isNull()) return;
+    display::SpectrumInput in;
+    in.db = m_spectrum->db;
+    in.sampleRate = m_nSampleRate;
+    in.fftSize = SelFftSize();
+    in.hzPerDiv = SelHzPerDiv();
+    in.firstBin = m_sliderFreq->value();
+    in.cursorOn = m_btnCursor->isChecked();
+    in.cursorOffset = m_nCursorOffset;
+    in.cursorBin = m_nCursorBin;
+    const display::AxisLabels labels = display::DrawSpectrum(m_dcSpectrum, in);
+    m_stSpectrum->setSurface(m_dcSpectrum);
+    m_stFreqStart->setText(QString::fromStdString(labels.start));
+    m_stFreqEnd->setText(QString::fromStdString(labels.end));
+}
+
+void CAnalyzerDlg::RedrawStatus() {
+    if (m_dcStatus.isNull()) return;
+    display::DrawStatus(m_dcStatus, g_strPlayState[qBound(0, m_nPlayState, 3)]);
+    m_stStatus->setSurface(m_dcStatus);
+}
+
+void CAnalyzerDlg::SetPlayState(int state) {
+    m_nPlayState = state;
+    RedrawStatus();
+}
+
+void CAnalyzerDlg::UpdateCursorBin() {
+    m_nCursorBin = display::CursorBinAt(m_sliderFreq->value(), m_nCursorOffset, SelHzPerDiv(),
+                                        m_nSampleRate, SelFftSize());
+}
+
+void CAnalyzerDlg::FinishCapture() {
+    media::CGrabberCallback* cb = m_pCallBack;
+    if (!cb) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_bLoaded = 1;
+    cb->m_bCapture.store(0, std::memory_order_release);
+    const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
+                      m_nBitsPerSample};
+    std::uint32_t frames = (m_nChannels > 0 && m_nBitsPerSample >= 8) ? CompleteFrames(pcm) : 0;
+    if (!m_pSamples || !m_pWindowed) frames = 0;
+    frames = std::min(frames, m_nCapacity);
+    m_nSamples = static_cast<int>(std::min<std::uint32_t>(frames, INT_MAX));
+    if (m_nSamples > 0) ConvertSamples(pcm, 0, m_nSamples, m_pSamples, m_pWindowed, 0);
+
+    const FinishDecision decision = DecideFinishCapture(m_nSamples, SelFftIndex());
+    if (decision.tooFew) {
+        ReportError("%s", kMsgTooFewSamplesToCompute);
+        m_cbSampleCount->setCurrentIndex(0);
+        QApplication::restoreOverrideCursor();
+        return;
+    }
+    m_cbSampleCount->setCurrentIndex(decision.fftIndex);
+    Analyze();
+    SetSliderPos(m_sliderTime, 0);
+    EnableSaveAs(true);
+    QApplication::restoreOverrideCursor();
+    SetPlayState(1);
+}
+
+void CAnalyzerDlg::OnSearch() {
+    if (m_nPlayState == 3) return;
+    SetSliderPos(m_sliderTime, FindLoudestSample(m_pSamples, m_nSamples));
+}
+
+void CAnalyzerDlg::OnSelChangeSampleCount(int index) {
+    const FftSizeChange change =
+        DecideFftSizeChange(ClampIndex(index, kFftSizeCount, 0), m_nSamples);
+    if (change.refused) {
+        ReportError("%s", kMsgTooFewSamplesForChoice);
+    }
+    m_cbSampleCount->setCurrentIndex(change.selectedIndex);
+    const int pos = m_sliderFreq->value();
+    SetSliderPos(m_sliderFreq, RescaleFreqSliderPos(pos, change.size, m_nSampleCountSel));
+    m_sliderFreq->setMaximum(change.size + 1);
+    Analyze();
+    UpdateCursorBin();
+    RedrawWave();
+    RedrawSpectrum();
+    m_nSampleCountSel = change.size;
+}
+
+void CAnalyzerDlg::OnSelChangeGain() {
+    Analyze();
+    RedrawAll();
+}
+
+void CAnalyzerDlg::OnSelChangeWindow() {
+    Analyze();
+    RedrawSpectrum();
+}
+
+void CAnalyzerDlg::OnSelChangeTimeScale() { RedrawWave(); }
+
+void CAnalyzerDlg::OnSelChangeFreqScale() {
+    UpdateCursorBin();
+    RedrawSpectrum();
+}
+
+void CAnalyzerDlg::OnCustomDrawTimeSlider() {
+    if (m_bLoaded) m_nStartSample = m_sliderTime->value();
+    if (m_nPlayState != 3 && m_bLoaded && m_nSamples > 0 && m_session) {
+        const long double t =
+            static_cast<long double>(m_endFrame - m_startFrame) * m_nStartSample / m_nSamples;
+        const auto position = static_cast<std::int64_t>(t);
+        if (position <= m_endFrame) m_session->SetPositions(position, &m_endFrame);
+    }
+    Analyze();
+    RedrawAll();
+}
+
+void CAnalyzerDlg::OnCustomDrawFreqSlider() {
+    UpdateCursorBin();
+    RedrawSpectrum();
+}
+
+void CAnalyzerDlg::OnCursorButton() {
+    m_spinCursor->setEnabled(m_btnCursor->isChecked());
+    RedrawSpectrum();
+}
+
+void CAnalyzerDlg::OnDeltaPosCursorSpin(int delta) {
+    if (display::SpinCursor(delta, m_sliderFreq->value(), SelHzPerDiv(), m_nSampleRate,
+                            SelFftSize(), m_stSpectrum->width(), &m_nCursorBin, &m_nCursorOffset)) {
+        RedrawSpectrum();
+    }
+}
+
+QPoint CAnalyzerDlg::ToSpectrumFrame(QPoint clientPoint) const {
+    return clientPoint - m_stSpectrum->geometry().topLeft() - QPoint(2, 2);
+}
+
+void CAnalyzerDlg::OnMouseMove(QPoint point) {
+    const QPoint p = ToSpectrumFrame(point);
+    if (m_bDragging) {
+        m_client->setCursor(HandCursor(true));
+        m_nCursorOffset += p.x() - m_ptDrag.x();
+        UpdateCursorBin();
+        RedrawSpectrum();
+        m_ptDrag = p;
+    } else if (display::HitTestCursor(m_btnCursor->isChecked(), m_nCursorOffset, p.x(), p.y(),
+                                      m_stSpectrum->height())) {
+        m_client->setCursor(HandCursor(false));
+    } else {
+        m_client->unsetCursor();
+    }
+}
+
+void CAnalyzerDlg::OnLButtonDown(QPoint point) {
+    const QPoint p = ToSpectrumFrame(point);
+    if (display::HitTestCursor(m_btnCursor->isChecked(), m_nCursorOffset, p.x(), p.y(),
+                               m_stSpectrum->height())) {
+        m_ptDrag = p;
+        m_bDragging = 1;
+        m_client->setCursor(HandCursor(true));
+    }
+}
+
+void CAnalyzerDlg::OnLButtonUp() { m_bDragging = 0; }
+
+bool CAnalyzerDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_client) {
+        switch (event->type()) {
+            case QEvent::MouseMove:
+                OnMouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
+                break;
+            case QEvent::MouseButtonPress: {
+                auto* mouse = static_cast<QMouseEvent*>(event);
+                if (mouse->button() == Qt::LeftButton) OnLButtonDown(mouse->position().toPoint());
+                break;
+            }
+            case QEvent::MouseButtonRelease:
+                if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) OnLButtonUp();
+                break;
+            default:
+                break;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// --- Shell ---
+
+void CAnalyzerDlg::OnFileOpen() {
+    QFileDialog dialog(nullptr);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setDefaultSuffix(QStringLiteral("mpg"));
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    const QStringList filters = FileOpenNameFilters();
+    dialog.setNameFilters(filters);
+    dialog.selectNameFilter(filters.first());
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QStringList files = dialog.selectedFiles();
+    if (!files.isEmpty()) OpenMediaFile(files.first());
+}
+
+void CAnalyzerDlg::OpenMediaFile(const QString& path) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    setWindowTitle(QString::fromLatin1(kStrCaption));
+    SetPlayState(0);
+    m_nSamples = 0;
+    m_bLoaded = 0;
+    ClearSpectrum(m_spectrum->db);
+    EnableSaveAs(false);
+    m_stFileInfo->clear();
+    m_stPeak->clear();
+    m_stNote->clear();
+    m_sliderTime->setTickPosition(QSlider::NoTicks);
+    m_stNoVideo->hide();
+    m_stVideo->setSource({});
+    update();
+
+    const std::string utf8Path = path.toStdString();
+    if (Succeeded(LoadMediaFile(utf8Path))) {
+        ApplyVolumeToNewGraph();
+        StartPlayback();
+        m_strFilePath = utf8Path;
+        const std::size_t slash = utf8Path.find_last_of('/');
+        const std::string name = slash == std::string::npos ? utf8Path : utf8Path.substr(slash + 1);
+        setWindowTitle(windowTitle() + QStringLiteral(" - [") + QString::fromStdString(name) +
+                       QLatin1Char(']'));
+    } else {
+        // The previous file's timer has nothing left to follow.
+        m_timer->stop();
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
+    if (!m_session) return media::E_FAIL;
+    media::LoadedMedia media;
+    const HRESULT hr = m_session->LoadMediaFile(path, &media);
+    m_pCallBack = m_session->callback();
+    if (Failed(hr)) return hr;
+
+    FreeSampleArrays();
+    const std::uint32_t frames = media.frameCount;
+    m_pSamples = new (std::nothrow) double[frames]();
+    m_pWindowed = new (std::nothrow) double[frames]();
+    if (!m_pSamples || !m_pWindowed) {
+        FreeSampleArrays();
+        m_session->RebuildGraph();
+        m_pCallBack = nullptr;
+        ReportError("ﾒﾓﾘｰが不足しています。  ");
+        return -1;
+    }
+    m_nCapacity = frames;
+    m_nChannels = media.channels;
+    m_nBitsPerSample = media.bitsPerSample;
+    if (media.sampleRate > 0) m_nSampleRate = media.sampleRate;
+    m_startFrame = media.startFrame;
+    m_endFrame = media.endFrame;
+    m_stFileInfo->setText(QString::fromStdString(media.infoText));
+
+    {
+        const QSignalBlocker blocker(m_sliderTime);
+        m_sliderTime->setRange(0, static_cast<int>(std::min<std::uint32_t>(frames, INT_MAX)));
+    }
+    const int maximum = m_sliderTime->maximum();
+    if (frames > 0 && m_nSampleRate > 0) {
+        const double seconds = static_cast<double>(frames) / m_nSampleRate;
+        const int interval = static_cast<int>(std::floor(maximum / seconds));
+        m_sliderTime->setTickInterval(std::max(interval, 1));
+        m_sliderTime->setTickPosition(QSlider::TicksAbove);
+    }
+
+    if (!m_session->noVideo()) {
+        AttachVideo();
+    } else {
+        m_stNoVideo->show();
+        update();
+    }
+    m_bCaptureComplete = 0;
+    return hr;
+}
+
+void CAnalyzerDlg::ApplyVolumeToNewGraph() {
+    if (m_bMute) {
+        m_session->MuteOn();
+    } else {
+        m_session->SetVolume(m_sliderVolume->value());
+    }
+}
+
+void CAnalyzerDlg::FreeSampleArrays() {
+    delete[] m_pWindowed;
+    m_pWindowed = nullptr;
+    delete[] m_pSamples;
+    m_pSamples = nullptr;
+    m_nCapacity = 0;
+}
+
+void CAnalyzerDlg::OnFileExit() { close(); }
+
+void CAnalyzerDlg::OnHelpAbout() {
+    CAboutDlg about(nullptr);
+    about.exec();
+}
+
+// The CSV writer is hooked in here; until then Save As does nothing.
+void CAnalyzerDlg::ExportCsv() {}
+
+void CAnalyzerDlg::OnClose() {
+    if (m_bShutDown) return;
+    m_bShutDown = true;
+    m_timer->stop();
+    FreeSampleArrays();
+    m_nSamples = 0;
+    if (m_session) {
+        m_session->StopGraph();
+        m_session->DestroyGraph();
+    }
+    m_pCallBack = nullptr;
+    m_stVideo->setSource({});
+}
+
+void CAnalyzerDlg::accept() {
+    OnClose();
+    QDialog::accept();
+}
+
+void CAnalyzerDlg::reject() {
+    OnClose();
+    QDialog::reject();
+}
+
+void CAnalyzerDlg::keyPressEvent(QKeyEvent* event) {
+    // Enter that no push button took ends the run like the close box.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CAnalyzerDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    RedrawAll();
+}
+
+void CAnalyzerDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CAnalyzerDlg::dropEvent(QDropEvent* event) {
+    event->acceptProposedAction();
+    OnDropFiles(event->mimeData()->urls());
+}
+
+void CAnalyzerDlg::OnDropFiles(const QList<QUrl>& urls) {
+    // Only the first file of a drop is loaded.
+    if (!urls.isEmpty()) OpenMediaFile(urls.first().toLocalFile());
+}
+
+// --- Transport ---
+
+void CAnalyzerDlg::StartPlayback() {
+    m_timer->start(kTimerPeriodMs);
+    m_session->RunGraph();
+    SetPlayState(3);
+}
+
+void CAnalyzerDlg::StopAndRewind() {
+    m_timer->stop();
+    m_session->StopAndRewind();
+    SetSliderPos(m_sliderTime, 0);
+    SetPlayState(1);
+}
+
+void CAnalyzerDlg::OnPlay() {
+    if (m_nPlayState == 0 || !m_pCallBack) return;
+    if (!m_bCaptureComplete && m_nPlayState == 1 && m_sliderTime->value() == 0) {
+        // An incomplete capture starts again from the beginning.
+        m_nSamples = 0;
+        m_bLoaded = 0;
+        ClearSpectrum(m_spectrum->db);
+        EnableSaveAs(false);
+        m_stVideo->setSource({});
+        m_stNoVideo->hide();
+        if (Failed(LoadMediaFile(m_strFilePath))) {
+            // Nothing is loaded any more: show the no-file state, as a failed open does.
+            m_timer->stop();
+            setWindowTitle(QString::fromLatin1(kStrCaption));
+            m_stFileInfo->clear();
+            m_stPeak->clear();
+            m_stNote->clear();
+            SetPlayState(0);
+            RedrawAll();
+            return;
+        }
+        ApplyVolumeToNewGraph();
+    }
+    StartPlayback();
+}
+
+void CAnalyzerDlg::OnPause() {
+    if (m_nPlayState == 2) {
+        m_session->RunGraph();
+        SetPlayState(3);
+    } else if (m_nPlayState == 3) {
+        m_session->PauseGraph();
+        SetPlayState(2);
+    }
+}
+
+void CAnalyzerDlg::OnRewind() {
+    if (m_nPlayState == 0) return;
+    if (!m_bLoaded && m_pCallBack) m_pCallBack->m_bCapture.store(0, std::memory_order_release);
+    StopAndRewind();
+    if (!m_bLoaded) FinishCapture();
+    RedrawAll();
+    m_session->RunGraph();
+    m_session->PauseGraph();
+}
+
+void CAnalyzerDlg::OnMute() {
+    m_bMute = 1 - m_bMute;
+    m_btnMute->setChecked(m_bMute != 0);
+    if (m_bMute) {
+        m_session->MuteOn();
+    } else {
+        // Releasing mute returns to the slider's level.
+        m_session->SetVolume(m_sliderVolume->value());
+    }
+}
+
+void CAnalyzerDlg::OnCustomDrawVolume() {
+    if (!m_session || m_bMute) return;
+    m_session->SetVolume(m_sliderVolume->value());
+}
+
+void CAnalyzerDlg::OnTimer() {
+    if (m_nPlayState != 3 || !m_session) return;
+    std::int64_t t = 0;
+    if (Failed(m_session->GetCurrentPosition(&t)) || t >= m_endFrame) return;
+    const int range = m_sliderTime->maximum();
+    SetSliderPos(m_sliderTime,
+                 static_cast<int>(static_cast<double>(range) * static_cast<double>(t) /
+                                  static_cast<double>(m_endFrame)));
+    if (m_bLoaded) return;
+    // Live frame at the playing position from the bytes captured so far.
+    const int n = SelFftSize();
+    media::CGrabberCallback* cb = m_pCallBack;
+    if (!cb || !m_pSamples || static_cast<std::uint32_t>(n) > m_nCapacity || m_nChannels <= 0)
+        return;
+    m_nSamples = n;
+    m_nStartSample = 0;
+    const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
+                      m_nBitsPerSample};
+    // The capture runs only just ahead of the sound heard, so the frame at
+    // the playing position is often not complete yet: then the newest N
+    // captured frames are shown instead.
+    std::uint32_t first = FrameAtPosition(m_nSampleRate, t);
+    const std::uint32_t captured = CompleteFrames(pcm);
+    if (first + static_cast<std::uint32_t>(n) > captured &&
+        captured >= static_cast<std::uint32_t>(n))
+        first = captured - n;
+    ConvertSamples(pcm, first, n, m_pSamples, m_pWindowed, 0);
+}
+
+void CAnalyzerDlg::OnGraphNotify() {
+    if (!m_session || m_bShutDown) return;
+    long code = 0;
+    while (m_session->GetEvent(&code)) {
+        if (code != media::EC_COMPLETE) continue;
+        StopAndRewind();
+        if (m_bCaptureComplete) {
+            SetSliderPos(m_sliderTime, 0);
+        } else {
+            m_bCaptureComplete = 1;
+            FinishCapture();
+            RedrawAll();
+        }
+        m_session->RunGraph();
+        m_session->PauseGraph();
+    }
+}
+
+HRESULT CAnalyzerDlg::SeekToSample(int sliderPos) {
+    if (!m_session || !m_bLoaded || m_nSamples <= 0 || m_session->noVideo() || m_nPlayState == 3) {
+        return media::S_FALSE;
+    }
+    const auto t = static_cast<std::int64_t>(static_cast<double>(m_endFrame - m_startFrame) *
+                                             sliderPos / m_nSamples);
+    return m_session->SetPositions(t, &m_endFrame);
+}
+
+void CAnalyzerDlg::AttachVideo() {
+    media::IVideoOutput* out = m_session->video();
+    if (!out) return;
+    VideoPanel* panel = m_stVideo;
+    m_stVideo->setSource([out](QImage* picture) {
+        media::VideoFrame frame;
+        if (!out->TakeFrame(&frame) || frame.width <= 0 || frame.height <= 0) return false;
+        if (frame.bytes.size() < static_cast<std::size_t>(frame.stride) * frame.height)
+            return false;
+        *picture = QImage(frame.bytes.data(), frame.width, frame.height, frame.stride,
+                          QImage::Format_RGBX8888)
+                       .copy();
+        return true;
+    });
+    // Called on a streaming thread: only post to the panel's thread.
+    out->SetFrameNotify([panel] {
+        QMetaObject::invokeMethod(
+            panel, [panel] { panel->poll(); }, Qt::QueuedConnection);
+    });
+}
+
+}  // namespace vurma::app

@@ -1,0 +1,213 @@
+// The main dialog: owns every piece of analyser state, routes the controls'
+// notifications to their handlers and drives playback through MediaSession.
+// Everything here runs on the GUI thread; graph events reach it as one queued
+// call per notification from the media layer.
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "analysis/analysis_pass.h"
+#include "media/hresult.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMenuBar;
+class QPushButton;
+class QSlider;
+class QTimer;
+
+namespace vurma::display {
+class PlotFrame;
+}
+
+namespace vurma::media {
+class IEngine;
+class MediaSession;
+class CGrabberCallback;
+}  // namespace vurma::media
+
+namespace vurma::app {
+
+class CursorSpin;
+class VideoPanel;
+
+// Texts of the play-state panel, indexed by m_nPlayState.
+extern const char* const g_strPlayState[4];
+
+// The File > Open choices as Qt name filters, in their order (17 entries).
+QStringList FileOpenNameFilters();
+
+// Converts dialog units to pixels (1.5 px per unit, rounded).
+int DialogUnits(double units);
+
+class CAnalyzerDlg : public QDialog {
+    Q_OBJECT
+
+  public:
+    // Creates the window and runs its initialisation. The engine stands behind
+    // the one media graph (GStreamer in the program, a fake in tests).
+    explicit CAnalyzerDlg(std::shared_ptr<media::IEngine> engine, QWidget* parent = nullptr);
+    ~CAnalyzerDlg() override;
+
+    // Initialisation: false when the media graph cannot be created (the
+    // window then keeps only what its layout holds).
+    bool OnInitDialog();
+
+    // Shell.
+    void OnFileOpen();
+    void OpenMediaFile(const QString& path);
+    void OnDropFiles(const QList<QUrl>& urls);
+    void OnFileExit();
+    void OnHelpAbout();
+    void OnClose();
+    void ExportCsv();
+    void EnableSaveAs(bool enable);
+    void EnableOpen(bool enable);
+
+    // Analysis and display.
+    void Analyze();
+    void RedrawAll();
+    void RedrawWave();
+    void RedrawSpectrum();
+    void RedrawStatus();
+    void SetPlayState(int state);
+    void UpdateCursorBin();
+    void FinishCapture();
+    void OnSearch();
+    void OnSelChangeSampleCount(int index);
+    void OnSelChangeGain();
+    void OnSelChangeWindow();
+    void OnSelChangeTimeScale();
+    void OnSelChangeFreqScale();
+    void OnCustomDrawTimeSlider();
+    void OnCustomDrawFreqSlider();
+    void OnCursorButton();
+    void OnDeltaPosCursorSpin(int delta);
+    // Mouse handlers take points in the dialog's client coordinates.
+    void OnMouseMove(QPoint point);
+    void OnLButtonDown(QPoint point);
+    void OnLButtonUp();
+
+    // Transport.
+    void StartPlayback();
+    void StopAndRewind();
+    void OnPlay();
+    void OnPause();
+    void OnRewind();
+    void OnMute();
+    void OnTimer();
+    void OnGraphNotify();
+    void OnCustomDrawVolume();
+    media::HRESULT SeekToSample(int sliderPos);
+
+    // Sets a slider's position and runs its change handler also when the
+    // position does not change (a repaint of the slider in the original sense).
+    void SetSliderPos(QSlider* slider, int pos);
+
+    // Current selections looked up in the option tables.
+    int SelFftIndex() const;
+    int SelFftSize() const;
+    double SelHzPerDiv() const;
+
+    // --- State (public for the export and the tests) ---
+    std::shared_ptr<media::IEngine> m_engine;
+    std::unique_ptr<media::MediaSession> m_session;
+    media::CGrabberCallback* m_pCallBack = nullptr;
+
+    double* m_pSamples = nullptr;
+    double* m_pWindowed = nullptr;
+    std::uint32_t m_nCapacity = 0;  // entries of each sample array
+    std::unique_ptr<SpectrumArrays> m_spectrum;
+    int m_nSamples = 0;
+    int m_nStartSample = 0;
+    int m_nChannels = 0;
+    int m_nBitsPerSample = 0;
+    int m_nSampleRate = 44100;
+    int m_nSampleCountSel = 2048;
+    int m_bLoaded = 0;
+    int m_bCaptureComplete = 0;
+    int m_nPlayState = 0;
+    int m_bMute = 0;
+    int m_nCursorOffset = 100;
+    int m_nCursorBin = 1;
+    int m_bDragging = 0;
+    QPoint m_ptDrag;
+    std::int64_t m_startFrame = 0;
+    std::int64_t m_endFrame = 0;
+    std::string m_strFilePath;
+    bool m_bInitialised = false;
+    bool m_bShutDown = false;
+
+    QImage m_dcWave;
+    QImage m_dcSpectrum;
+    QImage m_dcStatus;
+
+    // Controls.
+    QWidget* m_client = nullptr;
+    QMenuBar* m_menuBar = nullptr;
+    QAction* m_actOpen = nullptr;
+    QAction* m_actSaveAs = nullptr;
+    QAction* m_actExit = nullptr;
+    QAction* m_actAbout = nullptr;
+    display::PlotFrame* m_stWave = nullptr;
+    display::PlotFrame* m_stSpectrum = nullptr;
+    display::PlotFrame* m_stStatus = nullptr;
+    VideoPanel* m_stVideo = nullptr;
+    QLabel* m_stTimeStart = nullptr;
+    QLabel* m_stTimeEnd = nullptr;
+    QLabel* m_stFreqStart = nullptr;
+    QLabel* m_stFreqEnd = nullptr;
+    QLabel* m_stFileInfo = nullptr;
+    QLabel* m_stPeak = nullptr;
+    QLabel* m_stNote = nullptr;
+    QLabel* m_stNoVideo = nullptr;
+    QSlider* m_sliderTime = nullptr;
+    QSlider* m_sliderFreq = nullptr;
+    QSlider* m_sliderVolume = nullptr;
+    QComboBox* m_cbTimeScale = nullptr;
+    QComboBox* m_cbGain = nullptr;
+    QComboBox* m_cbFreqScale = nullptr;
+    QComboBox* m_cbWindow = nullptr;
+    QComboBox* m_cbSampleCount = nullptr;
+    CursorSpin* m_spinCursor = nullptr;
+    QPushButton* m_btnCursor = nullptr;
+    QCheckBox* m_chkShowWindow = nullptr;
+    QPushButton* m_btnPlay = nullptr;
+    QPushButton* m_btnPause = nullptr;
+    QPushButton* m_btnRewind = nullptr;
+    QPushButton* m_btnMute = nullptr;
+    QPushButton* m_btnSearch = nullptr;
+    QTimer* m_timer = nullptr;
+
+  protected:
+    void accept() override;
+    void reject() override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildLayout();
+    void BuildMenu();
+    void ConnectHandlers();
+    // Loads the file into the graph and the window; negative on refusal.
+    media::HRESULT LoadMediaFile(const std::string& path);
+    void ApplyVolumeToNewGraph();
+    void AttachVideo();
+    void FreeSampleArrays();
+    QPoint ToSpectrumFrame(QPoint clientPoint) const;
+};
+
+}  // namespace vurma::app

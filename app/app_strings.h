@@ -1,0 +1,27 @@
+// Fixed texts of the program: caption, About box lines.
+#pragma once
+
+#if __has_include("vurma_version.h")
+#include "vurma_version.h"
+#endif
+
+namespace vurma::app {
+
+inline constexpr char kStrCaption[] = "Vurma";
+#ifdef VURMA_LEGAL_COPYRIGHT
+inline constexpr char kStrNotice[] = VURMA_LEGAL_COPYRIGHT;
+#else
+inline constexpr char kStrNotice[] = "Copyright (C) 2026 The Vurma developers";
+#endif
+#ifdef VURMA_VERSION_STRING
+inline constexpr char kStrVersion[] = VURMA_VERSION_STRING;
+#else
+inline constexpr char kStrVersion[] = "0.0.2";
+#endif
+inline constexpr char kStrUrl[] = "https://vurma.example.org/";
+
+inline constexpr char kIconPath[] = ":/icons/vurma-256.png";
+inline constexpr char kCursorOpenPath[] = ":/cursors/hand-open.png";
+inline constexpr char kCursorClosedPath[] = ":/cursors/hand-closed.png";
+
+}  // namespace vurma::app

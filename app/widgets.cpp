@@ -1,0 +1,65 @@
+#include "widgets.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+#include <QToolButton>
+
+namespace vurma::app {
+
+CursorSpin::CursorSpin(QWidget* parent)
+    : QWidget(parent), left_(new QToolButton(this)), right_(new QToolButton(this)) {
+    left_->setArrowType(Qt::LeftArrow);
+    right_->setArrowType(Qt::RightArrow);
+    left_->setFocusPolicy(Qt::NoFocus);
+    right_->setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::TabFocus);
+    connect(left_, &QToolButton::clicked, this, [this] { emit deltaPos(1); });
+    connect(right_, &QToolButton::clicked, this, [this] { emit deltaPos(-1); });
+}
+
+void CursorSpin::resizeEvent(QResizeEvent*) {
+    const int half = width() / 2;
+    left_->setGeometry(0, 0, half, height());
+    right_->setGeometry(half, 0, width() - half, height());
+}
+
+void CursorSpin::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Left) {
+        emit deltaPos(1);
+    } else if (event->key() == Qt::Key_Right) {
+        emit deltaPos(-1);
+    } else {
+        QWidget::keyPressEvent(event);
+    }
+}
+
+VideoPanel::VideoPanel(QWidget* parent) : QFrame(parent) {
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setLineWidth(2);
+}
+
+void VideoPanel::setSource(FrameSource source) {
+    source_ = std::move(source);
+    picture_ = QImage();
+    update();
+}
+
+void VideoPanel::poll() {
+    if (source_ && source_(&picture_)) update();
+}
+
+void VideoPanel::paintEvent(QPaintEvent* event) {
+    QFrame::paintEvent(event);
+    QPainter painter(this);
+    const QRect client = contentsRect();
+    painter.fillRect(client, Qt::black);
+    if (picture_.isNull()) return;
+    const QSize size = picture_.size().scaled(client.size(), Qt::KeepAspectRatio);
+    const QRect target(client.x() + (client.width() - size.width()) / 2,
+                       client.y() + (client.height() - size.height()) / 2, size.width(),
+                       size.height());
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, picture_);
+}
+
+}  // namespace vurma::app

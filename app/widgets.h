@@ -1,0 +1,55 @@
+// Small widgets of the main dialog: the two-arrow cursor stepper and the
+// video panel.
+#pragma once
+
+#include <QFrame>
+#include <QImage>
+#include <QWidget>
+#include <functional>
+
+class QToolButton;
+
+namespace vurma::app {
+
+// Horizontal up-down control: one step per arrow click. The right arrow
+// proposes delta -1, the left arrow +1.
+class CursorSpin : public QWidget {
+    Q_OBJECT
+  public:
+    explicit CursorSpin(QWidget* parent);
+    QToolButton* leftArrow() const { return left_; }
+    QToolButton* rightArrow() const { return right_; }
+
+  signals:
+    void deltaPos(int delta);
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    QToolButton* left_;
+    QToolButton* right_;
+};
+
+// Sunken frame that shows the latest video picture, scaled to fit.
+class VideoPanel : public QFrame {
+  public:
+    // Returns true and fills the image when a new picture is available.
+    using FrameSource = std::function<bool(QImage*)>;
+
+    explicit VideoPanel(QWidget* parent);
+    void setSource(FrameSource source);  // empty: no video
+    const QImage& picture() const { return picture_; }
+    // Takes a waiting picture, if any, and repaints.
+    void poll();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    FrameSource source_;
+    QImage picture_;
+};
+
+}  // namespace vurma::app
