@@ -1,0 +1,161 @@
+// `vurma --export` against `gst-launch-1.0 filesrc ! decodebin ! fakesink` on
+// a 10-minute 44.1 kHz stereo WAV and, when an MP3 encoder is installed, the
+// same audio as MP3. Prints both wall times and their ratio per file.
+//
+// The media files are generated once into VURMA_BENCH_DIR (default
+// /tmp/vurma-export-bench) and kept for later runs.
+#include <benchmark/benchmark.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kChannels = 2;
+constexpr int kSeconds = 600;
+
+std::string g_dir;
+std::map<std::string, double> g_best;  // fastest wall time per run name, seconds
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
+}
+
+int Shell(const std::string& cmd) {
+    const int status = std::system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A chord of three tones with a slow tremolo, written in one-second blocks.
+bool WriteWav(const std::string& path) {
+    std::ofstream f(path + ".part", std::ios::binary);
+    auto u32 = [&](std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) f.put(static_cast<char>((v >> (8 * i)) & 0xFF));
+    };
+    auto u16 = [&](std::uint16_t v) {
+        f.put(static_cast<char>(v & 0xFF));
+        f.put(static_cast<char>(v >> 8));
+    };
+    const std::uint32_t dataBytes = static_cast<std::uint32_t>(kRate) * kSeconds * kChannels * 2;
+    f.write("RIFF", 4);
+    u32(36 + dataBytes);
+    f.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(kChannels);
+    u32(kRate);
+    u32(kRate * kChannels * 2);
+    u16(kChannels * 2);
+    u16(16);
+    f.write("data", 4);
+    u32(dataBytes);
+    std::vector<std::int16_t> block(static_cast<std::size_t>(kRate) * kChannels);
+    for (int s = 0; s < kSeconds; ++s) {
+        for (int i = 0; i < kRate; ++i) {
+            const double t = s + static_cast<double>(i) / kRate;
+            const double v =
+                (0.3 * std::sin(2 * M_PI * 440 * t) + 0.2 * std::sin(2 * M_PI * 660 * t) +
+                 0.1 * std::sin(2 * M_PI * 1320 * t)) *
+                (0.6 + 0.4 * std::sin(2 * M_PI * 0.1 * t));
+            const auto x = static_cast<std::int16_t>(std::lround(v * 32767));
+            block[2 * i] = x;
+            block[2 * i + 1] = static_cast<std::int16_t>(x / 2);
+        }
+        f.write(reinterpret_cast<const char*>(block.data()),
+                static_cast<std::streamsize>(block.size() * 2));
+    }
+    f.close();
+    return f && std::rename((path + ".part").c_str(), path.c_str()) == 0;
+}
+
+void Time(benchmark::State& state, const std::string& name, const std::string& cmd) {
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const int rc = Shell(cmd);
+        const double s =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        state.SetIterationTime(s);
+        if (rc != 0) {
+            state.SkipWithError(("command failed: " + cmd).c_str());
+            return;
+        }
+        auto it = g_best.find(name);
+        if (it == g_best.end() || s < it->second) g_best[name] = s;
+    }
+}
+
+void Register(const std::string& kind, const std::string& media) {
+    const std::string csv = g_dir + "/out-" + kind + ".csv";
+    const std::string exportCmd = std::string("'") + VURMA_EXE + "' --export '" + csv +
+                                  "' --search '" + media + "' >/dev/null";
+    const std::string gstCmd =
+        "gst-launch-1.0 -q filesrc location='" + media + "' ! decodebin ! fakesink >/dev/null";
+    benchmark::RegisterBenchmark(("gst_decode/" + kind).c_str(),
+                                 [=](benchmark::State& s) { Time(s, "gst/" + kind, gstCmd); })
+        ->Iterations(3)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("vurma_export/" + kind).c_str(),
+                                 [=](benchmark::State& s) { Time(s, "vurma/" + kind, exportCmd); })
+        ->Iterations(3)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* dir = std::getenv("VURMA_BENCH_DIR");
+    g_dir = dir != nullptr ? dir : "/tmp/vurma-export-bench";
+    ::mkdir(g_dir.c_str(), 0777);
+
+    const std::string wav = g_dir + "/tone-10min.wav";
+    const std::string mp3 = g_dir + "/tone-10min.mp3";
+    if (!Exists(wav)) {
+        std::printf("generating %s\n", wav.c_str());
+        if (!WriteWav(wav)) {
+            std::fprintf(stderr, "cannot write %s\n", wav.c_str());
+            return 1;
+        }
+    }
+    std::vector<std::string> kinds = {"wav"};
+    if (!Exists(mp3)) {
+        if (Shell("gst-inspect-1.0 lamemp3enc >/dev/null 2>&1") == 0) {
+            std::printf("generating %s\n", mp3.c_str());
+            Shell("gst-launch-1.0 -q filesrc location='" + wav +
+                  "' ! wavparse ! audioconvert ! lamemp3enc bitrate=192 ! filesink location='" +
+                  mp3 + ".part' && mv '" + mp3 + ".part' '" + mp3 + "'");
+        }
+    }
+    if (Exists(mp3)) {
+        kinds.push_back("mp3");
+    } else {
+        std::printf("no MP3: lamemp3enc (gstreamer1.0-plugins-good) is not available\n");
+    }
+    for (const auto& k : kinds) Register(k, k == "wav" ? wav : mp3);
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    std::printf("\n%-6s %12s %12s %8s\n", "file", "gst (s)", "vurma (s)", "ratio");
+    for (const auto& k : kinds) {
+        const auto g = g_best.find("gst/" + k);
+        const auto v = g_best.find("vurma/" + k);
+        if (g == g_best.end() || v == g_best.end()) continue;
+        std::printf("%-6s %12.3f %12.3f %7.2fx\n", k.c_str(), g->second, v->second,
+                    v->second / g->second);
+    }
+    return 0;
+}

@@ -1,0 +1,321 @@
+#include "export/csv_writer.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analysis/fft.h"
+#include "analysis/report_error.h"
+
+namespace vurma {
+namespace {
+
+// Mono 8-bit file at 8000 Hz, start 0, gain 1, N = 512, "Humming", peak on bin 64.
+CsvInput ToneInput(std::vector<double>& db) {
+    db.assign(kSpectrumSlots, 0.0);
+    for (int i = 0; i < kSpectrumSlots; ++i) db[i] = -40.0 - 0.25 * i;
+    db[3] = -std::numeric_limits<double>::infinity();
+    db[5] = -12.5;
+    db[64] = -3.0;
+    CsvInput in;
+    in.mediaPath = "/home/user/録音/tone.wav";
+    in.infoText = "2026年12月06日 20時11分\nﾓﾉﾗﾙ 8ﾋﾞｯﾄ  8.000KHz\n00分03秒000";
+    in.startText = "  0.000";
+    in.gain = 1;
+    in.fftSize = 512;
+    in.windowName = "Humming";
+    in.peakText = "  -3.00dB@ 1000Hz";
+    in.noteText = " ｵｸﾀｰﾌﾞ 4   ｼ";
+    in.sampleRate = 8000;
+    in.spectrumDb = db.data();
+    return in;
+}
+
+std::vector<std::string> Lines(const std::string& text, const std::string& end = "\n") {
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const auto next = text.find(end, pos);
+        if (next == std::string::npos) {
+            lines.push_back(text.substr(pos));
+            break;
+        }
+        lines.push_back(text.substr(pos, next - pos));
+        pos = next + end.size();
+    }
+    return lines;
+}
+
+TEST(CsvText, HeaderAndRowsOfTheToneExample) {
+    std::vector<double> db;
+    const std::string text = BuildCsvText(ToneInput(db));
+    const std::string header =
+        "[ﾌｱｲﾙ録音条件]\n"
+        "tone.wav\n"
+        "2026年12月06日 20時11分\n"
+        "ﾓﾉﾗﾙ 8ﾋﾞｯﾄ  8.000KHz\n"
+        "00分03秒000\n"
+        "\n"
+        "[分析条件]\n"
+        "開始時間(s),   0.000\n"
+        "増幅率, 1\n"
+        "ｻﾝﾌﾟﾙ数, 512\n"
+        "窓関数, Humming\n"
+        "\n"
+        "[分析結果]\n"
+        "ﾋﾟｰｸ値,   -3.00dB@ 1000Hz\n"
+        "音階,  ｵｸﾀｰﾌﾞ 4   ｼ\n"
+        "\n"
+        "周波数(Hz), ﾊﾟﾜｰﾚﾍﾞﾙ(dB), 　音階　\n"
+        "15.625, -40.25, \n"
+        "31.25, -40.5, \n"
+        "46.875, -inf, \n"
+        "62.5, -41, \n"
+        "78.125, -12.5,  ｵｸﾀｰﾌﾞ 1  ﾚ#\n";
+    ASSERT_GE(text.size(), header.size());
+    EXPECT_EQ(text.substr(0, header.size()), header);
+
+    const auto lines = Lines(text);
+    ASSERT_EQ(lines.size(), 17u + 256u);
+    EXPECT_EQ(lines[17 + 63], "1000, -3,  ｵｸﾀｰﾌﾞ 4   ｼ");
+    EXPECT_EQ(lines.back(), "4000, -104,  ｵｸﾀｰﾌﾞ 6   ｼ");
+    EXPECT_EQ(text.back(), '\n');
+}
+
+TEST(CsvText, LargestSizeWritesHalfTheBinsUpToNyquist) {
+    std::vector<double> db(kSpectrumSlots, -60.0);
+    CsvInput in;
+    in.fftSize = 4096;
+    in.sampleRate = 44100;
+    in.gain = 0.1;
+    in.infoText = "date\nformat\nlength";
+    in.spectrumDb = db.data();
+    const auto lines = Lines(BuildCsvText(in));
+    ASSERT_EQ(lines.size(), 17u + 2048u);
+    EXPECT_EQ(lines[8], "増幅率, 0.1");
+    EXPECT_EQ(lines[9], "ｻﾝﾌﾟﾙ数, 4096");
+    // %g keeps six significant digits and no truncation of the frequency.
+    EXPECT_EQ(lines[17], "10.7666, -60, ");
+    EXPECT_EQ(lines[17 + 5], "64.5996, -60,  ｵｸﾀｰﾌﾞ 1  ﾄﾞ");
+    EXPECT_EQ(lines.back(), "22050, -60,  ｵｸﾀｰﾌﾞ 9  ﾌｧ");
+    // Every row below 64 Hz ends in the separator of the empty third field.
+    for (int i = 1; i <= 6; ++i) {
+        const std::string& row = lines[16 + i];
+        const double hz = 44100.0 * i / 4096;
+        EXPECT_EQ(hz < 64, row.size() >= 2 && row.compare(row.size() - 2, 2, ", ") == 0) << row;
+    }
+}
+
+TEST(CsvText, DisplayTextsAreCutAtACharacterBoundary) {
+    CsvInput in;
+    std::string longText;
+    for (int i = 0; i < 100; ++i) longText += "ｱ";  // 3 bytes each
+    in.infoText = longText;
+    in.peakText = longText;
+    in.mediaPath = "a.wav";
+    const auto lines = Lines(BuildCsvText(in));
+    EXPECT_EQ(lines[2], longText.substr(0, 258));
+    EXPECT_EQ(lines[11], "ﾋﾟｰｸ値, " + longText.substr(0, 258));
+    EXPECT_EQ(lines.size(), 15u);  // one information line, no spectrum, no rows
+}
+
+TEST(CsvEncoding, Cp932BytesAndLineEnds) {
+    EXPECT_EQ(EncodeCsvBytes("ﾌｱｲﾙ"), "\xCC\xB1\xB2\xD9");
+    EXPECT_EQ(EncodeCsvBytes("録音条件\n"), "\x98\x5E\x89\xB9\x8F\xF0\x8C\x8F\r\n");
+    EXPECT_EQ(EncodeCsvBytes("　音階　"), "\x81\x40\x89\xB9\x8A\x4B\x81\x40");
+    // The information text's own line breaks become CR LF; CR LF stays as it is.
+    EXPECT_EQ(EncodeCsvBytes("a\nb\r\nc\n\n"), "a\r\nb\r\nc\r\n\r\n");
+}
+
+TEST(CsvEncoding, UnconvertibleCharactersBecomeQuestionMarks) {
+    // Hangul, an emoji, a stray byte and a cut sequence at the end: one "?" each,
+    // and the rest of the line is kept.
+    EXPECT_EQ(EncodeCsvBytes("a\xED\x95\x9C"
+                             "b\xF0\x9F\x98\x80"
+                             "c\xFF"
+                             "d\n"),
+              "a?b?c?d\r\n");
+    EXPECT_EQ(EncodeCsvBytes("ｱ\xE3\x81"), "\xB1?");
+    // Long text passes the converter's buffer boundary intact.
+    std::string many;
+    for (int i = 0; i < 5000; ++i) many += "ｱ한";
+    const std::string bytes = EncodeCsvBytes(many);
+    ASSERT_EQ(bytes.size(), 10000u);
+    EXPECT_EQ(bytes.substr(9996), "\xB1?\xB1?");
+}
+
+TEST(CsvName, ExtensionReplacedOrAppended) {
+    EXPECT_EQ(DefaultCsvName("/music/song.mp3"), "song.csv");
+    EXPECT_EQ(DefaultCsvName("song.mp3"), "song.csv");
+    EXPECT_EQ(DefaultCsvName("/music/take"), "take.csv");
+    EXPECT_EQ(DefaultCsvName("/music.d/take"), "take.csv");  // a dotted folder is no extension
+    EXPECT_EQ(DefaultCsvName("/m/a.b.flac"), "a.b.csv");
+    EXPECT_EQ(DefaultCsvName("/m/.hidden"), ".hidden.csv");
+    EXPECT_EQ(DefaultCsvName("/m/.hidden.wav"), ".hidden.csv");
+    EXPECT_EQ(DefaultCsvName("/m/name."), "name.csv");
+    EXPECT_EQ(DefaultCsvName("/m/録音.wav"), "録音.csv");
+    EXPECT_EQ(DefaultCsvName("/m/"), "");
+    EXPECT_EQ(DefaultCsvName(""), "");
+}
+
+// A fresh folder per test, removed with everything in it afterwards.
+class CsvFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* base = std::getenv("VURMA_TEST_TMP");
+        std::string root = base != nullptr ? base : "/tmp";
+        ::mkdir(root.c_str(), 0777);
+        std::string pattern = root + "/csv-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        ::chmod(dir_.c_str(), 0777);
+        previous_ = SetReportSink([this](const std::string& text) { reports_.push_back(text); });
+    }
+    void TearDown() override {
+        SetReportSink(previous_);
+        ::chmod(dir_.c_str(), 0777);
+        const std::string cmd = "rm -rf '" + dir_ + "'";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    }
+
+    static std::string Read(const std::string& path) {
+        std::ifstream f(path, std::ios::binary);
+        std::stringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    static void Put(const std::string& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+    std::vector<std::string> Entries(const std::string& dir) const {
+        std::vector<std::string> names;
+        if (DIR* d = ::opendir(dir.c_str())) {
+            while (dirent* e = ::readdir(d)) {
+                const std::string n = e->d_name;
+                if (n != "." && n != "..") names.push_back(n);
+            }
+            ::closedir(d);
+        }
+        return names;
+    }
+
+    // Runs `body` without the right to bypass file permissions: as the user
+    // "nobody" in a child process when the tests run as root. `body` returns
+    // 0 when every check inside it held.
+    static int RunUnprivileged(const std::function<int()>& body) {
+        if (::geteuid() != 0) return body();
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(90);
+            ::_exit(body());
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+    }
+
+    std::string dir_;
+    std::vector<std::string> reports_;
+    ReportSink previous_;
+};
+
+TEST_F(CsvFile, WritesCp932AndReplacesTheOldFileKeepingItsMode) {
+    const std::string path = dir_ + "/out.csv";
+    ASSERT_EQ(WriteCsvFile(path, "ﾌｱｲﾙ\nx\n"), kCsvWriteOk);
+    EXPECT_EQ(Read(path), "\xCC\xB1\xB2\xD9\r\nx\r\n");
+
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_EQ(WriteCsvFile(path, "new\n"), kCsvWriteOk);
+    EXPECT_EQ(Read(path), "new\r\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(Entries(dir_), std::vector<std::string>{"out.csv"});  // no temporary left
+    EXPECT_TRUE(reports_.empty());
+}
+
+TEST_F(CsvFile, SymbolicLinkIsFollowed) {
+    const std::string real = dir_ + "/real.csv";
+    const std::string link = dir_ + "/link.csv";
+    Put(real, "old");
+    ASSERT_EQ(::symlink("real.csv", link.c_str()), 0);
+    ASSERT_EQ(WriteCsvFile(link, "a\n"), kCsvWriteOk);
+    EXPECT_EQ(Read(real), "a\r\n");
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+TEST_F(CsvFile, MissingFolderIsReported) {
+    const std::string path = dir_ + "/none/out.csv";
+    EXPECT_EQ(WriteCsvFile(path, "a\n"), kCsvCannotCreate);
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_EQ(reports_[0], "ﾌｧｲﾙを作成できません。  \n" + path);
+    EXPECT_TRUE(Entries(dir_).empty());
+}
+
+TEST_F(CsvFile, TargetThatIsAFolderIsReported) {
+    const std::string path = dir_ + "/sub";
+    ASSERT_EQ(::mkdir(path.c_str(), 0777), 0);
+    EXPECT_EQ(WriteCsvFile(path, "a\n"), kCsvCannotCreate);
+    EXPECT_EQ(reports_.size(), 1u);
+    EXPECT_TRUE(Entries(path).empty());
+}
+
+TEST_F(CsvFile, FullDeviceIsReportedAndNullDeviceTakesTheText) {
+    EXPECT_EQ(WriteCsvFile("/dev/full", "a\n"), kCsvDiskFull);
+    ASSERT_EQ(reports_.size(), 1u);
+    EXPECT_EQ(reports_[0], "ﾃﾞｨｽｸの空き容量が不足しています。  \n/dev/full");
+    EXPECT_EQ(WriteCsvFile("/dev/null", "a\n"), kCsvWriteOk);
+    EXPECT_EQ(reports_.size(), 1u);
+}
+
+TEST_F(CsvFile, ReadOnlyFolderAndReadOnlyFileKeepTheOldFile) {
+    const std::string open = dir_ + "/open";
+    const std::string locked = dir_ + "/locked";
+    ASSERT_EQ(::mkdir(open.c_str(), 0777), 0);
+    ASSERT_EQ(::mkdir(locked.c_str(), 0777), 0);
+    ASSERT_EQ(::chmod(open.c_str(), 0777), 0);  // mkdir applies the umask
+    Put(locked + "/out.csv", "old");
+    ASSERT_EQ(::chmod((locked + "/out.csv").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+    Put(open + "/ro.csv", "old");
+    ASSERT_EQ(::chmod((open + "/ro.csv").c_str(), 0444), 0);
+
+    const int failed = RunUnprivileged([&] {
+        std::vector<std::string> seen;
+        SetReportSink([&](const std::string& t) { seen.push_back(t); });
+        // The same user can write beside them: the refusals below are about permissions.
+        if (WriteCsvFile(open + "/fresh.csv", "a\n") != kCsvWriteOk) return 1;
+        if (WriteCsvFile(locked + "/out.csv", "new\n") != kCsvCannotCreate) return 2;
+        if (WriteCsvFile(locked + "/new.csv", "new\n") != kCsvCannotCreate) return 3;
+        if (WriteCsvFile(open + "/ro.csv", "new\n") != kCsvCannotWrite) return 4;
+        if (seen.size() != 3) return 5;
+        if (seen[0] != "ﾌｧｲﾙを作成できません。  \n" + locked + "/out.csv") return 6;
+        if (seen[2] != "ﾌｧｲﾙに書き込めません。  \n" + open + "/ro.csv") return 7;
+        return 0;
+    });
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(Read(locked + "/out.csv"), "old");
+    EXPECT_EQ(Read(open + "/ro.csv"), "old");
+    EXPECT_EQ(Entries(locked), std::vector<std::string>{"out.csv"});
+    auto names = Entries(open);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"fresh.csv", "ro.csv"}));
+}
+
+}  // namespace
+}  // namespace vurma
