@@ -581,6 +581,9 @@ GstBusSyncReply GstGraph::OnBusMessage(GstBus*, GstMessage* message, gpointer da
         default:
             break;
     }
+    // A sync handler that drops a message owns it: without this unref every
+    // message kept its source, and so the whole pipeline, alive.
+    gst_message_unref(message);
     return GST_BUS_DROP;
 }
 
