@@ -747,14 +747,15 @@ void CAnalyzerDlg::OnClose() {
     if (m_bShutDown) return;
     m_bShutDown = true;
     m_timer->stop();
-    FreeSampleArrays();
-    m_nSamples = 0;
+    // The graph stops first, so that nothing runs while anything is freed.
     if (m_session) {
         m_session->StopGraph();
         m_session->DestroyGraph();
     }
     m_pCallBack = nullptr;
     m_stVideo->setSource({});
+    FreeSampleArrays();
+    m_nSamples = 0;
 }
 
 void CAnalyzerDlg::accept() {
