@@ -449,6 +449,10 @@ HRESULT FakeGraph::RemoveFilter(const std::shared_ptr<IBaseFilter>& filter) {
     if (Failed(hr)) return hr;
     const auto it = std::find(filters.begin(), filters.end(), filter);
     if (it == filters.end()) return E_NOT_FOUND;
+    for (const auto& pin : (*it)->pins) {
+        if (auto peer = pin->peer.lock()) peer->peer.reset();
+        pin->peer.reset();
+    }
     filters.erase(it);
     return S_OK;
 }

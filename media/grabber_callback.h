@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "hresult.h"
@@ -69,7 +70,9 @@ class CGrabberCallback final : public ISampleGrabberCB {
   private:
     ~CGrabberCallback() override;
     std::atomic<long> m_cRef{0};
-    bool m_bFirstTaken = false;  // the first buffer of a capture is taken whatever its time
+    bool m_bFirstTaken = false;     // the first buffer of a capture is taken whatever its time
+    std::size_t m_nMappedSize = 0;  // m_pData is a mapping of this size; 0: from the heap
+    void FreeBuffer();
 };
 
 }  // namespace vurma::media

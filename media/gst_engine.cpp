@@ -7,6 +7,7 @@
 // lets it flow, so the grabber sees the file from its first buffer.
 #include <gst/app/gstappsink.h>
 #include <gst/audio/audio.h>
+#include <gst/base/gstbaseparse.h>
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
@@ -480,7 +481,40 @@ class GstGraph final : public IGraphBuilder,
             gst_object_unref(pad);
             if (padOk && value >= 0) return value;
         }
-        return -1;
+        return type == GST_QUERY_DURATION ? EstimateDuration() : -1;
+    }
+
+    // A stream without a length in its headers (an MP3 without a Xing
+    // header, say) is measured as its parser would: file size over the
+    // byte rate of the frames parsed so far.
+    gint64 EstimateDuration() {
+        gint64 result = -1;
+        GstIterator* it = gst_bin_iterate_recurse(GST_BIN(pipeline_));
+        GValue item = G_VALUE_INIT;
+        while (result < 0 && gst_iterator_next(it, &item) == GST_ITERATOR_OK) {
+            auto* element = GST_ELEMENT(g_value_get_object(&item));
+            if (GST_IS_BASE_PARSE(element)) {
+                GstPad* src = gst_element_get_static_pad(element, "src");
+                GstPad* sink = gst_element_get_static_pad(element, "sink");
+                GstCaps* caps = src != nullptr ? gst_pad_get_current_caps(src) : nullptr;
+                gint64 bytes = 0, time = -1;
+                if (caps != nullptr && sink != nullptr && gst_caps_get_size(caps) > 0 &&
+                    g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)),
+                                     "audio/") &&
+                    gst_pad_peer_query_duration(sink, GST_FORMAT_BYTES, &bytes) && bytes > 0 &&
+                    gst_pad_query_convert(src, GST_FORMAT_BYTES, bytes, GST_FORMAT_TIME, &time) &&
+                    time >= 0) {
+                    result = time;
+                }
+                if (caps != nullptr) gst_caps_unref(caps);
+                if (src != nullptr) gst_object_unref(src);
+                if (sink != nullptr) gst_object_unref(sink);
+            }
+            g_value_reset(&item);
+        }
+        g_value_unset(&item);
+        gst_iterator_free(it);
+        return result;
     }
 
     void PostEvent(long code, std::intptr_t param) {
@@ -496,6 +530,7 @@ class GstGraph final : public IGraphBuilder,
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data);
     static void OnPadAdded(GstElement*, GstPad* pad, gpointer data);
     static void OnNoMorePads(GstElement*, gpointer data);
+    static GstPadProbeReturn OnAudioHeld(GstPad*, GstPadProbeInfo* info, gpointer data);
     static GstFlowReturn OnVideoSample(GstAppSink* sink, gpointer data);
     static GstFlowReturn OnVideoPreroll(GstAppSink* sink, gpointer data);
     void TakeVideo(GstSample* sample);
@@ -524,6 +559,7 @@ class GstGraph final : public IGraphBuilder,
     bool renderError_ = false;
     bool dumped_ = false;
     bool audioFound_ = false;
+    bool audioHeld_ = false;
     bool videoFound_ = false;
     WaveFormat audioFormat_;
     std::deque<Event> events_;
@@ -581,8 +617,7 @@ GstBusSyncReply GstGraph::OnBusMessage(GstBus*, GstMessage* message, gpointer da
         default:
             break;
     }
-    // A sync handler that drops a message owns it: without this unref every
-    // message kept its source, and so the whole pipeline, alive.
+    // Nothing is left on the bus: a dropped message is ours to release.
     gst_message_unref(message);
     return GST_BUS_DROP;
 }
@@ -598,6 +633,22 @@ void GstGraph::OnNoMorePads(GstElement*, gpointer data) {
         self->noMorePads_ = true;
     }
     self->cv_.notify_all();
+}
+
+// Streaming thread: the first buffer (or the end of an empty stream) stops
+// at the held audio pad; events before it pass.
+GstPadProbeReturn GstGraph::OnAudioHeld(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0 &&
+        GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) != GST_EVENT_EOS) {
+        return GST_PAD_PROBE_PASS;
+    }
+    auto* self = static_cast<GstGraph*>(data);
+    {
+        std::lock_guard lock(self->mutex_);
+        self->audioHeld_ = true;
+    }
+    self->cv_.notify_all();
+    return GST_PAD_PROBE_OK;
 }
 
 // Streaming thread: gives each decoded stream its branch.
@@ -638,9 +689,9 @@ void GstGraph::PadAdded(GstPad* pad) {
             const gulong probe = gst_pad_add_probe(
                 src,
                 static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER |
-                                             GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                [](GstPad*, GstPadProbeInfo*, gpointer) { return GST_PAD_PROBE_OK; }, nullptr,
-                nullptr);
+                                             GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                             GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                &GstGraph::OnAudioHeld, this, nullptr);
             gst_object_unref(src);
             gst_element_sync_state_with_parent(filter);
             gst_element_sync_state_with_parent(convert);
@@ -760,8 +811,13 @@ HRESULT GstGraph::RenderFile(const std::string& utf8Path) {
     {
         std::unique_lock lock(mutex_);
         if (ok) {
+            // Ready when every stream is known and the audio, if any, is held
+            // at its first buffer.
             ok = cv_.wait_for(lock, kRenderTimeout,
-                              [this] { return noMorePads_ || renderError_; }) &&
+                              [this] {
+                                  return (noMorePads_ && (audioTail_ == nullptr || audioHeld_)) ||
+                                         renderError_;
+                              }) &&
                  !renderError_ && (audioFound_ || videoFound_);
         }
         rendering_ = false;
@@ -803,17 +859,26 @@ HRESULT GstGraph::RenderFile(const std::string& utf8Path) {
 
 GstElement* GstGraph::AudioRendererBin() {
     GstElement* bin = gst_bin_new(nullptr);
+    // The volume stage takes no 8-bit unsigned samples: convert in front.
+    // Played sound may also need resampling for the device; unsynchronised
+    // output goes nowhere and needs no resampling.
     GstElement* convert = Make("audioconvert");
-    GstElement* resample = Make("audioresample");
+    GstElement* resample = unsynchronised_ ? nullptr : Make("audioresample");
     GstElement* volume = Make("volume");
-    GstElement* sink = unsynchronised_ ? Make("fakesink") : Make("autoaudiosink");
-    if (convert == nullptr || resample == nullptr || volume == nullptr || sink == nullptr) {
+    GstElement* sink = Make(unsynchronised_ ? "fakesink" : "autoaudiosink");
+    if (convert == nullptr || (!unsynchronised_ && resample == nullptr) || volume == nullptr ||
+        sink == nullptr) {
         gst_object_unref(bin);
         return nullptr;
     }
     if (unsynchronised_) g_object_set(sink, "sync", FALSE, nullptr);
-    gst_bin_add_many(GST_BIN(bin), convert, resample, volume, sink, nullptr);
-    gst_element_link_many(convert, resample, volume, sink, nullptr);
+    if (resample != nullptr) {
+        gst_bin_add_many(GST_BIN(bin), convert, resample, volume, sink, nullptr);
+        gst_element_link_many(convert, resample, volume, sink, nullptr);
+    } else {
+        gst_bin_add_many(GST_BIN(bin), convert, volume, sink, nullptr);
+        gst_element_link_many(convert, volume, sink, nullptr);
+    }
     GstPad* pad = gst_element_get_static_pad(convert, "sink");
     gst_element_add_pad(bin, gst_ghost_pad_new("sink", pad));
     gst_object_unref(pad);

@@ -99,7 +99,8 @@ struct MediaSession::Impl {
 
     void RemoveFromRot(std::uint32_t cookie) {
         std::shared_ptr<IRunningObjectTable> rot;
-        if (Succeeded(engine->GetRunningObjectTable(&rot)) && rot != nullptr) rot->Revoke(cookie);
+        if (engine != nullptr && Succeeded(engine->GetRunningObjectTable(&rot)) && rot != nullptr)
+            rot->Revoke(cookie);
     }
 
     void DropCallback() {
@@ -152,7 +153,7 @@ struct MediaSession::Impl {
             DestroyGraph();
             return hr;
         };
-        HRESULT hr = engine->CreateGraphBuilder(&pGB);
+        HRESULT hr = engine != nullptr ? engine->CreateGraphBuilder(&pGB) : E_POINTER;
         if (Failed(hr) || pGB == nullptr) {
             return fail(Failed(hr) ? hr : E_POINTER,
                         "FAILED(0x%x) CoCreateInstance(CLSID_FilterGraph, NULL,CLSCTX_INPROC, "
