@@ -896,7 +896,7 @@ void GstGraph::LinkAudio() {
     for (const auto& f : filters_) {
         if (f->kind == FilterKind::Decoder) out = f->Pin("Audio");
     }
-    GstElement* upstream = nullptr;
+    GstElement* upstream = audioTail_;
     std::vector<GstElement*> added;
     while (true) {
         std::shared_ptr<GPin> in = out != nullptr ? out->peer.lock() : nullptr;
@@ -915,7 +915,7 @@ void GstGraph::LinkAudio() {
             nextOut.reset();
         }
         gst_bin_add(GST_BIN(pipeline_), next);
-        if (upstream != nullptr) gst_element_link(upstream, next);
+        gst_element_link(upstream, next);
         added.push_back(next);
         upstream = next;
         out = nextOut;
@@ -923,10 +923,6 @@ void GstGraph::LinkAudio() {
     }
     for (auto it = added.rbegin(); it != added.rend(); ++it)
         gst_element_sync_state_with_parent(*it);
-    // The branch meets the decoded stream only once its elements are active:
-    // the probe holds back buffers but not events, and an event that reached
-    // a pad not yet active would stop the stream for good.
-    gst_element_link(audioTail_, added.front());
     GstPad* src = gst_element_get_static_pad(audioTail_, "src");
     gst_pad_remove_probe(src, audioProbe_);
     gst_object_unref(src);
