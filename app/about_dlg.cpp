@@ -24,6 +24,8 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     font.setPixelSize(12);
     setFont(font);
     setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(DialogUnits(223), DialogUnits(85));
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);

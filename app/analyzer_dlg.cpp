@@ -130,6 +130,10 @@ CAnalyzerDlg::CAnalyzerDlg(std::shared_ptr<media::IEngine> engine, QWidget* pare
     setFont(font);
     setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
     setAcceptDrops(true);
+    // Fixed-size window with a caption, system menu, minimise and close box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     BuildMenu();
     BuildLayout();
     m_timer = new QTimer(this);
@@ -206,6 +210,7 @@ void CAnalyzerDlg::BuildLayout() {
     m_stPeak = MakeLabel(c, "", 254, 313, 70, 8, right);
     m_stNote = MakeLabel(c, "", 260, 324, 64, 8);
     m_stNoVideo = MakeLabel(c, "映像なし", 233, 39, 79, 8, Qt::AlignHCenter | Qt::AlignTop);
+    m_stNoVideo->setAutoFillBackground(true);  // a grey box over the black panel
     m_stNoVideo->hide();
     for (QLabel* label :
          {m_stTimeStart, m_stTimeEnd, m_stFreqStart, m_stFreqEnd, m_stPeak, m_stNote}) {
@@ -940,7 +945,7 @@ void CAnalyzerDlg::AttachVideo() {
             return false;
         *picture = QImage(frame.bytes.data(), frame.width, frame.height, frame.stride,
                           QImage::Format_RGBX8888)
-                       .copy();
+                       .convertToFormat(QImage::Format_RGB32);
         return true;
     });
     // Called on a streaming thread: only post to the panel's thread.

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "export_command.h"
 #include "media/media_session.h"
 #include "vurma_version.h"
 
@@ -53,12 +55,18 @@ int RunHelp(const char*) {
         if (option.argument != nullptr) left += std::string(" ") + option.argument;
         std::printf("  %-22s %s\n", left.c_str(), option.help);
     }
+    std::printf("%s", kExportHelp);
     return 0;
 }
 
 }  // namespace
 
 bool RunCommandLine(int argc, char** argv, int* exitCode) {
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    if (IsExportCommand(args)) {
+        *exitCode = RunExportCommand(args);
+        return true;
+    }
     if (argc < 2 || argv[1][0] != '-') return false;
     const char* arg = argv[1];
     if (std::strcmp(arg, "-h") == 0) arg = "--help";

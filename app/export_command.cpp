@@ -23,14 +23,14 @@
 namespace vurma {
 
 const char kExportHelp[] =
-    "  --export OUT.csv [ｵﾌﾟｼｮﾝ] FILE\n"
-    "        FILE を画面なし・音なしで最後まで読み込み、分析して OUT.csv に保存します。\n"
-    "        --start 秒        分析の開始時間 (既定 0)\n"
-    "        --search          最大振幅のｻﾝﾌﾟﾙから分析します (--start と同時には不可)\n"
-    "        --fft N           ｻﾝﾌﾟﾙ数 512|1024|2048|4096 (既定 2048)\n"
-    "        --window NAME     窓関数 Rectangular|Hanning|Humming (既定 Humming)\n"
-    "        --gain G          増幅率 0.1|0.2|0.5|1|2|5|10|20|50|100 (既定 1)\n"
-    "        終了ｺｰﾄﾞ: 0 成功, 1 処理できないﾌｧｲﾙや書き込みの失敗, 2 ｺﾏﾝﾄﾞﾗｲﾝの誤り\n";
+    "  --export OUT.csv [--start SECONDS | --search] [--fft 512|1024|2048|4096]\n"
+    "           [--window Rectangular|Hanning|Humming] [--gain G] FILE\n"
+    "                         decode FILE without window or sound, analyse one frame\n"
+    "                         and write the CSV file Save As would write, then exit;\n"
+    "                         the frame starts at SECONDS (default 0) or, with\n"
+    "                         --search, at the loudest sample; defaults 2048, Humming,\n"
+    "                         gain 1; G is 0.1 0.2 0.5 1 2 5 10 20 50 or 100; exit code\n"
+    "                         0 written, 1 file refused or CSV not written, 2 bad usage\n";
 
 namespace {
 
@@ -43,8 +43,9 @@ constexpr char kMsgStartTooLate[] = "開始時間が終わりに近すぎるの�
 // How often the event queue is looked at while the file decodes.
 constexpr auto kEventPoll = std::chrono::milliseconds(5);
 
+// Command-line mistakes, worded like the other options' messages.
 void UsageError(const char* what, const std::string& value) {
-    ReportError("%s%s%s", what, value.c_str(), kMsgUsage);
+    ReportError("vurma: %s%s (see vurma --help)", what, value.c_str());
 }
 
 bool ParseDouble(const std::string& text, double* value) {
@@ -107,7 +108,7 @@ bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* option
         std::string arg = args[i];
         if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
             if (haveFile) {
-                UsageError("ﾌｧｲﾙは1つだけ指定してください: ", arg);
+                UsageError("--export takes one FILE, not also ", arg);
                 return false;
             }
             o.mediaPath = arg;
@@ -127,7 +128,7 @@ bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* option
         }
         if (arg == "--search") {
             if (inlineValue) {
-                UsageError("--search には値を付けられません: ", value);
+                UsageError("--search takes no value: ", value);
                 return false;
             }
             o.search = true;
@@ -136,19 +137,19 @@ bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* option
         const bool known = arg == "--export" || arg == "--start" || arg == "--fft" ||
                            arg == "--window" || arg == "--gain";
         if (!known) {
-            UsageError("不明なｵﾌﾟｼｮﾝです: ", args[i]);
+            UsageError("unknown option ", args[i]);
             return false;
         }
         if (!inlineValue) {
             if (i + 1 >= args.size()) {
-                UsageError("値がありません: ", arg);
+                UsageError("missing value for ", arg);
                 return false;
             }
             value = args[++i];
         }
         if (arg == "--export") {
             if (value.empty()) {
-                UsageError("値がありません: ", arg);
+                UsageError("missing value for ", arg);
                 return false;
             }
             o.outputPath = value;
@@ -156,7 +157,7 @@ bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* option
         } else if (arg == "--start") {
             double seconds = 0;
             if (!ParseDouble(value, &seconds) || seconds < 0) {
-                UsageError("--start の値が正しくありません (0以上の秒数): ", value);
+                UsageError("--start takes seconds, 0 or more, not ", value);
                 return false;
             }
             o.startSeconds = seconds;
@@ -164,41 +165,83 @@ bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* option
         } else if (arg == "--fft") {
             o.fftIndex = TableIndex(value, g_nFftSize);
             if (o.fftIndex < 0) {
-                UsageError("--fft の値が正しくありません (512|1024|2048|4096): ", value);
+                UsageError("--fft takes 512, 1024, 2048 or 4096, not ", value);
                 return false;
             }
         } else if (arg == "--window") {
             o.windowIndex = WindowIndex(value);
             if (o.windowIndex < 0) {
-                UsageError("--window の値が正しくありません (Rectangular|Hanning|Humming): ",
-                           value);
+                UsageError("--window takes Rectangular, Hanning or Humming, not ", value);
                 return false;
             }
         } else {
             o.gainIndex = TableIndex(value, g_dGain);
             if (o.gainIndex < 0) {
-                UsageError("--gain の値が正しくありません (0.1|0.2|0.5|1|2|5|10|20|50|100): ",
-                           value);
+                UsageError("--gain takes 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50 or 100, not ", value);
                 return false;
             }
         }
     }
 
     if (haveStart && o.search) {
-        UsageError("--start と --search は同時に指定できません。  ", "");
+        UsageError("--start and --search cannot be combined", "");
         return false;
     }
     if (!haveOutput) {
-        UsageError("--export で保存先を指定してください。  ", "");
+        UsageError("--export OUT.csv is missing", "");
         return false;
     }
     if (!haveFile) {
-        UsageError("分析するﾌｧｲﾙを指定してください。  ", "");
+        UsageError("--export needs the media FILE to analyse", "");
         return false;
     }
     *options = o;
     return true;
 }
+
+namespace {
+
+enum class Capture { Complete, Failed, Stalled };
+
+// Runs the loaded graph to the end of the media. A run in which neither the
+// captured bytes nor the position move for options.stallLimit is stopped and
+// reported as stalled, so that the caller can load the file once more.
+Capture CaptureWhole(media::MediaSession& session, media::CGrabberCallback* callback,
+                     std::chrono::milliseconds stallLimit) {
+    if (media::Failed(session.RunGraph())) {
+        ReportError("%s", kMsgDecodeError);
+        return Capture::Failed;
+    }
+    std::uint32_t lastLen = 0;
+    std::int64_t lastPos = -1;
+    auto lastProgress = std::chrono::steady_clock::now();
+    while (true) {
+        long code = 0;
+        while (session.GetEvent(&code)) {
+            if (code == media::EC_COMPLETE) return Capture::Complete;
+            if (code == media::EC_ERRORABORT) {
+                session.StopGraph();
+                ReportError("%s", kMsgDecodeError);
+                return Capture::Failed;
+            }
+        }
+        const std::uint32_t len = callback->m_nDataLen.load(std::memory_order_acquire);
+        std::int64_t pos = lastPos;
+        session.GetCurrentPosition(&pos);
+        const auto now = std::chrono::steady_clock::now();
+        if (len != lastLen || pos != lastPos) {
+            lastLen = len;
+            lastPos = pos;
+            lastProgress = now;
+        } else if (now - lastProgress >= stallLimit) {
+            session.StopGraph();
+            return Capture::Stalled;
+        }
+        std::this_thread::sleep_for(kEventPoll);
+    }
+}
+
+}  // namespace
 
 int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOptions& options,
                          std::string* csvUtf8Out) {
@@ -206,12 +249,24 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
     if (media::Failed(session.CreateGraph())) return kExitFailed;  // already reported
     session.SetUnsynchronised(true);
 
+    // Decode the whole file, as the first playback does, but unpaced. A run
+    // that stalls is given one fresh load before the export gives up.
     media::LoadedMedia loaded;
-    if (media::Failed(session.LoadMediaFile(options.mediaPath, &loaded))) return kExitFailed;
-    media::CGrabberCallback* callback = session.callback();
-    if (callback == nullptr || loaded.sampleRate <= 0 || loaded.channels <= 0) {
-        ReportError("%s", kMsgDecodeError);
-        return kExitFailed;
+    media::CGrabberCallback* callback = nullptr;
+    for (int attempt = 1;; ++attempt) {
+        if (media::Failed(session.LoadMediaFile(options.mediaPath, &loaded))) return kExitFailed;
+        callback = session.callback();
+        if (callback == nullptr || loaded.sampleRate <= 0 || loaded.channels <= 0) {
+            ReportError("%s", kMsgDecodeError);
+            return kExitFailed;
+        }
+        const Capture capture = CaptureWhole(session, callback, options.stallLimit);
+        if (capture == Capture::Complete) break;
+        if (capture == Capture::Failed) return kExitFailed;
+        if (attempt == 2) {
+            ReportError("%s", kMsgDecodeError);
+            return kExitFailed;
+        }
     }
 
     auto samples = ZeroedArray(loaded.frameCount);
@@ -220,24 +275,6 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
     if (!samples || !windowed || !spectrum) {
         ReportError("%s", kMsgMemory);
         return kExitFailed;
-    }
-
-    // Decode the whole file, as the first playback does, but unpaced.
-    if (media::Failed(session.RunGraph())) {
-        ReportError("%s", kMsgDecodeError);
-        return kExitFailed;
-    }
-    for (bool done = false; !done;) {
-        long code = 0;
-        while (!done && session.GetEvent(&code)) {
-            if (code == media::EC_COMPLETE) done = true;
-            if (code == media::EC_ERRORABORT) {
-                session.StopGraph();
-                ReportError("%s", kMsgDecodeError);
-                return kExitFailed;
-            }
-        }
-        if (!done) std::this_thread::sleep_for(kEventPoll);
     }
 
     // Finish the capture: nothing more is appended once the flag is clear.

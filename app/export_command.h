@@ -6,6 +6,7 @@
 // only feeds the grabber callback.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@ struct ExportOptions {
     int fftIndex = kDefaultFftIndex;
     int gainIndex = kDefaultGainIndex;
     int windowIndex = kDefaultWindowIndex;
+    // How long the decode may make no progress (no new bytes, no new
+    // position) before the file is loaded once more, or the export given up.
+    std::chrono::milliseconds stallLimit{5000};
 };
 
 // Exit codes of the command.

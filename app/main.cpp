@@ -3,7 +3,6 @@
 #include <QFont>
 #include <QMessageBox>
 #include <QTimer>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -61,10 +60,6 @@ int main(int argc, char** argv) {
     bool screenshot = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--screenshot") == 0) screenshot = true;
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("%s %s\n", vurma::app::kStrCaption, vurma::app::kStrVersion);
-            return 0;
-        }
     }
 #ifdef VURMA_HAVE_COMMAND_LINE
     if (!screenshot) {

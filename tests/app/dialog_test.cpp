@@ -25,6 +25,15 @@ QStringList Items(const QComboBox* combo) {
     return items;
 }
 
+bool HasGreen(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) == qRgb(0, 255, 0)) return true;
+        }
+    }
+    return false;
+}
+
 using WindowTest = DialogTest;
 
 TEST_F(WindowTest, StartsWithTheDefaults) {
@@ -193,6 +202,7 @@ TEST_F(WindowTest, TitleFollowsOpenAndFailedOpen) {
     d.OpenMediaFile(QString::fromStdString(first));
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma - [test.wav]"));
     EXPECT_EQ(d.m_nPlayState, 3);
+    EXPECT_TRUE(HasGreen(d.m_stStatus->shownImage()));  // "再生中..."
     const std::string second = AddFile("other.wav");
     d.OpenMediaFile(QString::fromStdString(second));
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma - [other.wav]"));
@@ -200,6 +210,7 @@ TEST_F(WindowTest, TitleFollowsOpenAndFailedOpen) {
     d.OpenMediaFile(QStringLiteral("/nowhere/missing.wav"));
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma"));
     EXPECT_EQ(d.m_nPlayState, 0);
+    EXPECT_FALSE(HasGreen(d.m_stStatus->shownImage()));  // empty state text
     EXPECT_FALSE(d.m_actSaveAs->isEnabled());
     EXPECT_TRUE(d.m_stPeak->text().isEmpty());
     EXPECT_EQ(d.m_strFilePath, second);
@@ -241,6 +252,11 @@ TEST_F(WindowTest, EscapeShutsDownInOrder) {
 TEST_F(WindowTest, EnterWithoutAFocusedButtonShutsDownInOrder) {
     CAnalyzerDlg& d = MakeDialog();
     d.show();
+    // On a push button Enter presses the button and the window stays.
+    d.m_btnCursor->setFocus();
+    QTest::keyClick(d.m_btnCursor, Qt::Key_Return);
+    EXPECT_TRUE(d.m_btnCursor->isChecked());
+    EXPECT_TRUE(d.isVisible());
     d.m_sliderTime->setFocus();
     QTest::keyClick(d.m_sliderTime, Qt::Key_Return);
     EXPECT_FALSE(d.isVisible());

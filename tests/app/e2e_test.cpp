@@ -62,6 +62,8 @@ TEST(EndToEnd, AWavFilePlaysCapturesAndBecomesBrowsable) {
         EXPECT_EQ(d.m_nSamples, 44100);
         EXPECT_TRUE(d.m_actSaveAs->isEnabled());
         EXPECT_EQ(d.m_nSampleRate, 44100);
+        EXPECT_TRUE(d.m_session->noVideo());
+        EXPECT_TRUE(d.m_stNoVideo->isVisible());
         EXPECT_TRUE(d.m_stPeak->text().contains(QStringLiteral("Hz")));
         d.close();
     }

@@ -8,6 +8,7 @@
 #include "app_test_util.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
+#include "widgets.h"
 
 namespace vurma::app::test {
 namespace {
@@ -268,6 +269,29 @@ TEST_F(TransportTest, FailingEngineCallsReportTheirTexts) {
     d.OnPlay();
     EXPECT_NE(std::find(reports.begin(), reports.end(), "\r\n*** Failed(80004005) in Run()!\r\n"),
               reports.end());
+}
+
+TEST_F(TransportTest, VideoPicturesReachThePanel) {
+    FakeFile video;
+    video.hasVideo = true;
+    CAnalyzerDlg& d = Open(0, video);
+    d.show();
+    EXPECT_FALSE(d.m_stNoVideo->isVisible());
+    media::VideoFrame frame;
+    frame.width = 4;
+    frame.height = 2;
+    frame.stride = 16;
+    frame.bytes.assign(32, 0);
+    frame.bytes[0] = 255;  // first pixel red (RGBx)
+    engine->graph()->PostFrame(frame);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(d.m_stVideo->picture().size(), QSize(4, 2));
+    EXPECT_EQ(d.m_stVideo->picture().pixel(0, 0), qRgb(255, 0, 0));
+
+    // An audio-only file shows the no-video label and drops the old picture.
+    d.OpenMediaFile(QString::fromStdString(AddFile("audio.wav")));
+    EXPECT_TRUE(d.m_stNoVideo->isVisible());
+    EXPECT_TRUE(d.m_stVideo->picture().isNull());
 }
 
 }  // namespace

@@ -82,7 +82,7 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-struct Run {
+struct RunResult {
     int exitCode = -1;
     std::string out;
     std::string err;
@@ -114,8 +114,8 @@ class ExportCli : public ::testing::Test {
         ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
 
-    static Run Vurma(const std::string& args) {
-        Run r;
+    static RunResult Vurma(const std::string& args) {
+        RunResult r;
         const std::string out = dir_ + "/stdout.txt";
         const std::string err = dir_ + "/stderr.txt";
         const std::string cmd =
@@ -133,7 +133,7 @@ std::string ExportCli::dir_;
 
 TEST_F(ExportCli, ToneAtAGivenStartWithTheWindowDefaults) {
     const std::string csv = dir_ + "/tone.csv";
-    const Run r = Vurma("--export " + csv + " --start 0.5 " + dir_ + "/tone.wav");
+    const RunResult r = Vurma("--export " + csv + " --start 0.5 " + dir_ + "/tone.wav");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
@@ -156,8 +156,9 @@ TEST_F(ExportCli, ToneAtAGivenStartWithTheWindowDefaults) {
 
 TEST_F(ExportCli, SearchStartsAtTheLoudestSample) {
     const std::string csv = dir_ + "/search.csv";
-    const Run r = Vurma("--export=" + csv + " --search --fft 512 --window Rectangular --gain 2 " +
-                        dir_ + "/tone.wav");
+    const RunResult r =
+        Vurma("--export=" + csv + " --search --fft 512 --window Rectangular --gain 2 " + dir_ +
+              "/tone.wav");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto lines = Lines(FromCsvBytes(Read(csv)));
     ASSERT_EQ(lines.size(), 17u + 256u);
@@ -175,19 +176,19 @@ TEST_F(ExportCli, BadCommandLinesExitWithUsageCode) {
         std::string args;
         std::string message;
     } cases[] = {
-        {"--export " + out + " --bogus " + wav, "不明なｵﾌﾟｼｮﾝです: --bogus"},
-        {"--export " + out + " --gain 3 " + wav, "--gain の値が正しくありません"},
-        {"--export " + out + " --fft 300 " + wav, "--fft の値が正しくありません"},
-        {"--export " + out + " --window Hamming " + wav, "--window の値が正しくありません"},
-        {"--export " + out + " --start -1 " + wav, "--start の値が正しくありません"},
-        {"--export " + out + " --start 1s " + wav, "--start の値が正しくありません"},
-        {"--export " + out + " --start 0.1 --search " + wav, "同時に指定できません"},
-        {"--export " + out, "分析するﾌｧｲﾙを指定してください"},
-        {"--export " + out + " " + wav + " " + wav, "ﾌｧｲﾙは1つだけ"},
-        {"--search --export", "値がありません: --export"},
+        {"--export " + out + " --bogus " + wav, "vurma: unknown option --bogus"},
+        {"--export " + out + " --gain 3 " + wav, "--gain takes"},
+        {"--export " + out + " --fft 300 " + wav, "--fft takes"},
+        {"--export " + out + " --window Hamming " + wav, "--window takes"},
+        {"--export " + out + " --start -1 " + wav, "--start takes seconds, 0 or more, not -1"},
+        {"--export " + out + " --start 1s " + wav, "--start takes"},
+        {"--export " + out + " --start 0.1 --search " + wav, "cannot be combined"},
+        {"--export " + out, "needs the media FILE"},
+        {"--export " + out + " " + wav + " " + wav, "takes one FILE"},
+        {"--search --export", "missing value for --export"},
     };
     for (const auto& c : cases) {
-        const Run r = Vurma(c.args);
+        const RunResult r = Vurma(c.args);
         EXPECT_EQ(r.exitCode, 2) << c.args;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args << "\n" << r.err;
     }
@@ -197,7 +198,7 @@ TEST_F(ExportCli, BadCommandLinesExitWithUsageCode) {
 TEST_F(ExportCli, FailuresReportTheProgramsMessageAndWriteNothing) {
     const std::string wav = dir_ + "/tone.wav";
 
-    Run r = Vurma("--export " + dir_ + "/none/out.csv " + wav);
+    RunResult r = Vurma("--export " + dir_ + "/none/out.csv " + wav);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("ﾌｧｲﾙを作成できません。  "), std::string::npos) << r.err;
     EXPECT_FALSE(Exists(dir_ + "/none"));

@@ -83,8 +83,9 @@ class ExportHeadless : public ::testing::Test {
 
     // Runs the export on a worker thread; once the graph runs, feeds `pcm`
     // in buffers of 1000 bytes and posts `endEvent`.
+    // feedOnRun: the graph run that receives the data (0: none does).
     int Export(const ExportOptions& options, const std::vector<std::uint8_t>& pcm,
-               long endEvent = media::EC_COMPLETE) {
+               long endEvent = media::EC_COMPLETE, int feedOnRun = 1) {
         int rc = -1;
         std::atomic<bool> finished{false};
         std::thread worker([&] {
@@ -92,8 +93,8 @@ class ExportHeadless : public ::testing::Test {
             finished.store(true);
         });
         bool running = false;
-        for (int i = 0; i < 5000 && !running && !finished.load(); ++i) {
-            running = engine_->CallCount("Graph.Run") > 0;
+        for (int i = 0; i < 5000 && feedOnRun > 0 && !running && !finished.load(); ++i) {
+            running = engine_->CallCount("Graph.Run") >= feedOnRun;
             if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         if (running) {
@@ -216,6 +217,20 @@ TEST_F(ExportHeadless, RefusedFileAndDecodeErrorFailWithAMessage) {
     ASSERT_EQ(reports_.size(), 1u);
     EXPECT_EQ(reports_[0], "ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
     EXPECT_NE(::access(o.outputPath.c_str(), F_OK), 0);
+}
+
+TEST_F(ExportHeadless, StalledDecodeIsLoadedOnceMoreThenGivenUp) {
+    ExportOptions o = Options("stall.csv");
+    o.stallLimit = std::chrono::milliseconds(300);
+    EXPECT_EQ(Export(o, Tone(8000), media::EC_COMPLETE, 2), kExitOk);
+    EXPECT_EQ(engine_->CallCount("Graph.RenderFile"), 2);
+    EXPECT_TRUE(reports_.empty());
+    EXPECT_EQ(Lines(csv_).size(), 17u + 1024u);
+
+    Reset();
+    EXPECT_EQ(Export(o, Tone(8000), media::EC_COMPLETE, 0), kExitFailed);
+    EXPECT_EQ(engine_->CallCount("Graph.Run"), 2);
+    EXPECT_EQ(reports_, std::vector<std::string>{"ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  "});
 }
 
 TEST(ExportArgs, OptionsAndDefaults) {
