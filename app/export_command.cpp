@@ -1,5 +1,6 @@
 #include "app/export_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -82,9 +83,30 @@ std::string StartLabel(int start, int sampleRate) {
     return text;
 }
 
-// Owns a zero-filled array of doubles; null when it could not be allocated.
-std::unique_ptr<double[]> ZeroedArray(std::size_t n) {
-    return std::unique_ptr<double[]>(new (std::nothrow) double[n == 0 ? 1 : n]());
+// Working storage of the export: the mono samples of one block of frames
+// at a time (the whole file is never held as doubles) and the spectrum.
+constexpr std::uint32_t kBlockFrames = 65536;  // at least the largest FFT size
+struct WorkBlock {
+    double samples[kBlockFrames];
+    double windowed[kBlockFrames];
+    SpectrumArrays spectrum;
+};
+
+// The loudest mono sample of the capture, block by block: the earliest of
+// equal magnitudes, 0 for silence, as the search over the whole store gives.
+int FindLoudestFrame(const PcmView& pcm, std::uint32_t frames, WorkBlock& work) {
+    double best = 0.0;
+    std::uint32_t result = 0;
+    for (std::uint32_t first = 0; first < frames; first += kBlockFrames) {
+        const std::uint32_t count = std::min(kBlockFrames, frames - first);
+        ConvertSamples(pcm, first, count, work.samples, work.windowed, 0);
+        const int i = FindLoudestSample(work.samples, static_cast<int>(count));
+        if (std::fabs(work.samples[i]) > best) {
+            best = std::fabs(work.samples[i]);
+            result = first + static_cast<std::uint32_t>(i);
+        }
+    }
+    return static_cast<int>(result);
 }
 
 }  // namespace
@@ -269,10 +291,8 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
         }
     }
 
-    auto samples = ZeroedArray(loaded.frameCount);
-    auto windowed = ZeroedArray(loaded.frameCount);
-    auto spectrum = std::unique_ptr<SpectrumArrays>(new (std::nothrow) SpectrumArrays());
-    if (!samples || !windowed || !spectrum) {
+    auto work = std::unique_ptr<WorkBlock>(new (std::nothrow) WorkBlock());
+    if (!work) {
         ReportError("%s", kMsgMemory);
         return kExitFailed;
     }
@@ -286,8 +306,7 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
     pcm.channels = loaded.channels;
     pcm.bitsPerSample = loaded.bitsPerSample;
     std::uint32_t frames = CompleteFrames(pcm);
-    if (frames > loaded.frameCount) frames = loaded.frameCount;  // never beyond the arrays
-    ConvertSamples(pcm, 0, frames, samples.get(), windowed.get(), 0);
+    if (frames > loaded.frameCount) frames = loaded.frameCount;  // as the window's arrays hold
     const int nSamples = static_cast<int>(frames);
 
     const FinishDecision finish = DecideFinishCapture(nSamples, options.fftIndex);
@@ -303,15 +322,22 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
 
     int start = 0;
     if (options.search) {
-        start = FindLoudestSample(samples.get(), nSamples);
+        start = FindLoudestFrame(pcm, frames, *work);
     } else {
         const double s = std::trunc(options.startSeconds * loaded.sampleRate);
         start = s < static_cast<double>(nSamples) ? static_cast<int>(s) : nSamples;
     }
 
+    // The frame must fit inside the capture, as the analysis pass requires;
+    // only that frame is converted and analysed.
     AnalysisResult result;
-    if (!Analyze(samples.get(), windowed.get(), nSamples, start, loaded.sampleRate, settings,
-                 *spectrum, &result)) {
+    const bool fits =
+        start <= nSamples - N &&
+        ConvertSamples(pcm, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(N),
+                       work->samples, work->windowed, 0) &&
+        Analyze(work->samples, work->windowed, N, 0, loaded.sampleRate, settings, work->spectrum,
+                &result);
+    if (!fits) {
         ReportError("%s", nSamples < N ? kMsgTooFewSamplesForChoice : kMsgStartTooLate);
         return kExitFailed;
     }
@@ -326,7 +352,7 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
     csv.peakText = result.peakText;
     csv.noteText = result.noteText;
     csv.sampleRate = loaded.sampleRate;
-    csv.spectrumDb = spectrum->db;
+    csv.spectrumDb = work->spectrum.db;
     const std::string text = BuildCsvText(csv);
     if (csvUtf8Out != nullptr) *csvUtf8Out = text;
 

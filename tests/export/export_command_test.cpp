@@ -76,6 +76,8 @@ class ExportHeadless : public ::testing::Test {
         file.format = {1, 8, 8000};
         file.duration = 10000000;  // 1 s: room for 8008 frames
         engine_->AddFile(kMedia, file);
+        file.duration = 200000000;  // 20 s, more than one block of the search
+        engine_->AddFile("/media/long.wav", file);
         FakeFile refused;
         refused.renderResult = media::E_FAIL;
         engine_->AddFile("/media/bad.bin", refused);
@@ -168,6 +170,15 @@ TEST_F(ExportHeadless, StartAndSearchMoveTheFrame) {
     EXPECT_EQ(lines[8], "増幅率, 100");
     EXPECT_EQ(lines[9], "ｻﾝﾌﾟﾙ数, 2048");
     EXPECT_EQ(lines[10], "窓関数, Rectangular");
+
+    // Equal peaks in later blocks of a long file: the earlier one is chosen.
+    Reset();
+    std::vector<std::uint8_t> longPcm = Tone(160000);
+    longPcm[70000] = 255;
+    longPcm[140000] = 255;
+    o.mediaPath = "/media/long.wav";
+    ASSERT_EQ(Export(o, longPcm), kExitOk);
+    EXPECT_EQ(Lines(csv_)[7], "開始時間(s),   8.750");
 
     Reset();
     o = Options("");
