@@ -202,6 +202,18 @@ TEST_F(HostileWindow, AudioWithABrokenSecondHalfStillEndsItsCapture) {
     ExpectGoodFilePlays();
 }
 
+TEST_F(HostileWindow, AnMp3WithoutALengthHeaderIsCapturedWhole) {
+    // Variable bit rate and no header frame: the length is not written anywhere.
+    const std::string path = dir.File("plain.mp3");
+    ASSERT_TRUE(WriteMp3(path, 1.0, false));
+    Open(path);
+    ASSERT_EQ(dlg->m_nPlayState, 3);
+    ASSERT_TRUE(WaitForCaptureEnd(*dlg));
+    // 43 buffers of 1024 frames went into the encoder.
+    EXPECT_GT(dlg->m_nSamples, 43000);
+    EXPECT_TRUE(reports.texts.empty()) << reports.texts.front();
+}
+
 TEST_F(HostileWindow, AHugeClaimedDurationDoesNotTakeTheMemoryAtOnce) {
     // 17640 bytes of sound whose header claims a byte rate of 30: 588 s, for
     // which the sample arrays have room (2 x 207 MB) that is never written.
