@@ -147,7 +147,8 @@ inline std::string ShellQuote(const std::string& text) {
 inline bool GstLaunch(const std::string& pipeline, const std::string& path) {
     const std::string cmd = "gst-launch-1.0 -q " + pipeline +
                             " ! filesink location=" + ShellQuote(path) + " >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0 && std::filesystem::file_size(path) > 0;
+    std::error_code ec;
+    return std::system(cmd.c_str()) == 0 && std::filesystem::file_size(path, ec) > 0 && !ec;
 }
 
 // A short MP3 of a tone (about `seconds` long), with or without the header
