@@ -139,7 +139,12 @@ TEST(Soak, FiftyFilesOnTheScriptedEngine) {
     EXPECT_TRUE(d->m_bShutDown);
     EXPECT_EQ(fake->liveGraphs(), 0);
     d.reset();
+#if defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer keeps freed blocks in quarantine: no bound applies.
+    std::printf("memory bound not checked under AddressSanitizer\n");
+#else
     EXPECT_LE(atEnd, afterFirst + afterFirst / 10);
+#endif
     // Only the program's own refusals of too short a capture or too large
     // a frame may have been shown.
     for (const std::string& text : reports.texts) {
