@@ -12,6 +12,7 @@
 #include <gst/video/video.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -166,6 +167,10 @@ class GstGraph final : public IGraphBuilder,
     GstGraph() = default;
     ~GstGraph() override {
         if (pipeline_ != nullptr) {
+            {
+                std::lock_guard lock(busContext_->mutex);
+                busContext_->graph = nullptr;
+            }
             gst_element_set_state(pipeline_, GST_STATE_NULL);
             GstBus* bus = gst_element_get_bus(pipeline_);
             gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
@@ -578,7 +583,12 @@ class GstGraph final : public IGraphBuilder,
         if (notify) notify();
     }
 
+    struct BusContext {
+        std::mutex mutex;
+        GstGraph* graph;
+    };
     static GstBusSyncReply OnBusMessage(GstBus*, GstMessage* message, gpointer data);
+    void HandleBusMessage(GstMessage* message);
     static void OnPadAdded(GstElement*, GstPad* pad, gpointer data);
     static void OnNoMorePads(GstElement*, gpointer data);
     static GstPadProbeReturn OnAudioHeld(GstPad*, GstPadProbeInfo* info, gpointer data);
@@ -590,11 +600,12 @@ class GstGraph final : public IGraphBuilder,
     GstElement* AudioRendererBin();
 
     GstElement* pipeline_ = nullptr;
-    GstElement* audioTail_ = nullptr;  // end of the decoded audio branch (one reference)
+    BusContext* busContext_ = nullptr;  // owned by the pipeline's bus
+    GstElement* audioTail_ = nullptr;   // end of the decoded audio branch (one reference)
     gulong audioProbe_ = 0;
     GstElement* volumeElement_ = nullptr;
     std::vector<std::shared_ptr<GFilter>> filters_;
-    bool linked_ = false;
+    std::atomic<bool> linked_{false};  // read by the bus handler
     bool unsynchronised_ = false;
     bool hasVideo_ = false;
     FilterState state_ = FilterState::Stopped;
@@ -621,8 +632,21 @@ class GstGraph final : public IGraphBuilder,
     bool frameWaiting_ = false;
 };
 
+// Messages can still arrive from threads that are winding down while the
+// graph is destroyed: the context lets the handler see that it is gone.
 GstBusSyncReply GstGraph::OnBusMessage(GstBus*, GstMessage* message, gpointer data) {
-    auto* self = static_cast<GstGraph*>(data);
+    auto* context = static_cast<BusContext*>(data);
+    {
+        std::lock_guard lock(context->mutex);
+        if (context->graph != nullptr) context->graph->HandleBusMessage(message);
+    }
+    // Nothing is left on the bus: a dropped message is ours to release.
+    gst_message_unref(message);
+    return GST_BUS_DROP;
+}
+
+void GstGraph::HandleBusMessage(GstMessage* message) {
+    GstGraph* self = this;
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_ERROR: {
             GError* error = nullptr;
@@ -669,9 +693,6 @@ GstBusSyncReply GstGraph::OnBusMessage(GstBus*, GstMessage* message, gpointer da
         default:
             break;
     }
-    // Nothing is left on the bus: a dropped message is ours to release.
-    gst_message_unref(message);
-    return GST_BUS_DROP;
 }
 
 void GstGraph::OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
@@ -853,7 +874,10 @@ HRESULT GstGraph::RenderFile(const std::string& utf8Path) {
     g_signal_connect(source, "pad-added", G_CALLBACK(&GstGraph::OnPadAdded), this);
     g_signal_connect(source, "no-more-pads", G_CALLBACK(&GstGraph::OnNoMorePads), this);
     GstBus* bus = gst_element_get_bus(pipeline_);
-    gst_bus_set_sync_handler(bus, &GstGraph::OnBusMessage, this, nullptr);
+    // The bus owns the context and frees it once no handler call is running.
+    busContext_ = new BusContext{{}, this};
+    gst_bus_set_sync_handler(bus, &GstGraph::OnBusMessage, busContext_,
+                             [](gpointer data) { delete static_cast<BusContext*>(data); });
     gst_object_unref(bus);
 
     {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "media/grabber_callback.h"
@@ -235,10 +236,16 @@ TEST_F(GstTest, UnsynchronisedCaptureOfASecondFileReplacesTheFirst) {
     EXPECT_EQ(session.SetVolume(94), S_OK);
 
     // Destroying the graph releases the grabber and with it every reference
-    // to the callback but the one taken here.
+    // to the callback but the one taken here. A thread that is winding down
+    // may drop the pipeline a moment after the graph is gone.
     cb->AddRef();
     session.DestroyGraph();
     EXPECT_EQ(session.callback(), nullptr);
+    for (int i = 0; i < 200; ++i) {
+        cb->AddRef();
+        if (cb->Release() == 1) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     EXPECT_EQ(cb->Release(), 0u);
 }
 
