@@ -23,6 +23,7 @@
 #include <QtGlobal>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <new>
 
 #include "about_dlg.h"
@@ -689,8 +690,11 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
 
     FreeSampleArrays();
     const std::uint32_t frames = media.frameCount;
-    m_pSamples = new (std::nothrow) double[frames]();
-    m_pWindowed = new (std::nothrow) double[frames]();
+    // Zero-filled by calloc, whose pages are only taken from the system when
+    // written: a header that claims hours costs nothing until samples arrive.
+    const std::size_t entries = frames == 0 ? 1 : frames;
+    m_pSamples = static_cast<double*>(std::calloc(entries, sizeof(double)));
+    m_pWindowed = static_cast<double*>(std::calloc(entries, sizeof(double)));
     if (!m_pSamples || !m_pWindowed) {
         FreeSampleArrays();
         m_session->RebuildGraph();
@@ -737,9 +741,9 @@ void CAnalyzerDlg::ApplyVolumeToNewGraph() {
 }
 
 void CAnalyzerDlg::FreeSampleArrays() {
-    delete[] m_pWindowed;
+    std::free(m_pWindowed);
     m_pWindowed = nullptr;
-    delete[] m_pSamples;
+    std::free(m_pSamples);
     m_pSamples = nullptr;
     m_nCapacity = 0;
 }
@@ -798,14 +802,15 @@ void CAnalyzerDlg::OnClose() {
     if (m_bShutDown) return;
     m_bShutDown = true;
     m_timer->stop();
-    FreeSampleArrays();
-    m_nSamples = 0;
+    // The graph stops first, so that nothing runs while anything is freed.
     if (m_session) {
         m_session->StopGraph();
         m_session->DestroyGraph();
     }
     m_pCallBack = nullptr;
     m_stVideo->setSource({});
+    FreeSampleArrays();
+    m_nSamples = 0;
 }
 
 void CAnalyzerDlg::accept() {

@@ -486,7 +486,58 @@ class GstGraph final : public IGraphBuilder,
             gst_object_unref(pad);
             if (padOk && value >= 0) return value;
         }
-        return type == GST_QUERY_DURATION ? EstimateDuration() : -1;
+        if (type != GST_QUERY_DURATION) return -1;
+        const gint64 measured = MeasureDuration();
+        return measured >= 0 ? measured : EstimateDuration();
+    }
+
+    // A stream without a length in its headers is parsed once through,
+    // without decoding, and its end read: the estimate from the first frames
+    // can be far off for a variable bit rate, and the capture is sized by
+    // the length. -1 when the file cannot be parsed so.
+    gint64 MeasureDuration() {
+        if (path_.empty()) return -1;
+        GstElement* pipe = gst_pipeline_new(nullptr);
+        GstElement* src = Make("filesrc");
+        GstElement* parse = Make("parsebin");
+        if (src == nullptr || parse == nullptr) {
+            if (src != nullptr) gst_object_unref(src);
+            if (parse != nullptr) gst_object_unref(parse);
+            gst_object_unref(pipe);
+            return -1;
+        }
+        g_object_set(src, "location", path_.c_str(), nullptr);
+        gst_bin_add_many(GST_BIN(pipe), src, parse, nullptr);
+        gst_element_link(src, parse);
+        // Every parsed stream runs into a sink of its own, as fast as it parses.
+        g_signal_connect(parse, "pad-added", G_CALLBACK(&GstGraph::OnMeasurePad), pipe);
+        gint64 end = -1;
+        if (gst_element_set_state(pipe, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) {
+            GstBus* bus = gst_element_get_bus(pipe);
+            GstMessage* msg = gst_bus_timed_pop_filtered(
+                bus, 30 * GST_SECOND,
+                static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+            if (msg != nullptr && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_EOS &&
+                (!gst_element_query_position(pipe, GST_FORMAT_TIME, &end) || end <= 0)) {
+                end = -1;
+            }
+            if (msg != nullptr) gst_message_unref(msg);
+            gst_object_unref(bus);
+        }
+        gst_element_set_state(pipe, GST_STATE_NULL);
+        gst_object_unref(pipe);
+        return end;
+    }
+
+    static void OnMeasurePad(GstElement*, GstPad* pad, gpointer pipe) {
+        GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+        if (sink == nullptr) return;
+        g_object_set(sink, "sync", FALSE, nullptr);
+        gst_bin_add(GST_BIN(pipe), sink);
+        gst_element_sync_state_with_parent(sink);
+        GstPad* sinkPad = gst_element_get_static_pad(sink, "sink");
+        gst_pad_link(pad, sinkPad);
+        gst_object_unref(sinkPad);
     }
 
     // A stream without a length in its headers (an MP3 without a Xing
@@ -561,6 +612,7 @@ class GstGraph final : public IGraphBuilder,
     long volume_ = 0;
     std::int64_t stop_ = -1;
     std::string rotName_;
+    std::string path_;  // the rendered file
 
     // Shared with the streaming threads.
     std::mutex mutex_;
@@ -802,6 +854,7 @@ void GstGraph::TakeVideo(GstSample* sample) {
 
 HRESULT GstGraph::RenderFile(const std::string& utf8Path) {
     if (pipeline_ != nullptr) return E_FAIL;
+    path_ = utf8Path;
     GError* error = nullptr;
     gchar* uri = gst_filename_to_uri(utf8Path.c_str(), &error);
     if (uri == nullptr) {
