@@ -961,6 +961,14 @@ void CAnalyzerDlg::OnGraphNotify() {
     if (!m_session || m_bShutDown) return;
     long code = 0;
     while (m_session->GetEvent(&code)) {
+        if (code == media::EC_ERRORABORT && m_nPlayState != 0) {
+            // A stream that broke off sends no end of media: stop as Rewind
+            // does (keeping what was captured) instead of showing "playing"
+            // for ever, and say why.
+            ReportError("%s", kMsgPlaybackError);
+            OnRewind();
+            continue;
+        }
         if (code != media::EC_COMPLETE) continue;
         StopAndRewind();
         if (m_bCaptureComplete) {

@@ -20,6 +20,9 @@ inline constexpr char kStrVersion[] = "0.0.2";
 #endif
 inline constexpr char kStrUrl[] = "https://vurma.example.org/";
 
+// Shown when playback breaks off with an error instead of reaching the end.
+inline constexpr char kMsgPlaybackError[] = "ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ";
+
 inline constexpr char kIconPath[] = ":/icons/vurma-256.png";
 inline constexpr char kCursorOpenPath[] = ":/cursors/hand-open.png";
 inline constexpr char kCursorClosedPath[] = ":/cursors/hand-closed.png";

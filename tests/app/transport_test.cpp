@@ -91,6 +91,16 @@ TEST_F(TransportTest, RewindMidCaptureKeepsThePartialCapture) {
     EXPECT_EQ(engine->graph(), graph);
 }
 
+// A broken stream ends in an error, not the end of media: the window stops
+// as Rewind does, keeps the capture so far and says what happened.
+TEST_F(TransportTest, APlaybackErrorStopsLikeRewindWithAMessage) {
+    CAnalyzerDlg& d = Open(10000);
+    engine->PostEvent(media::EC_ERRORABORT);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 0 samples 10000 save");
+    EXPECT_EQ(reports, std::vector<std::string>{"ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  "});
+}
+
 TEST_F(TransportTest, PlayAtSliderZeroAfterAnIncompleteCaptureLoadsAgain) {
     CAnalyzerDlg& d = Open(10000);
     d.OnRewind();
