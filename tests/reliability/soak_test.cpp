@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -24,43 +25,28 @@ namespace {
 // One user action on the window, chosen by the seeded generator.
 void RandomAction(app::CAnalyzerDlg& d, std::mt19937& rng) {
     auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    switch (pick(9)) {
-        case 0:
-            d.OnPlay();
-            break;
-        case 1:
-            d.OnPause();
-            break;
-        case 2:
-            d.OnRewind();
-            break;
-        case 3:
-            d.SetSliderPos(d.m_sliderTime, pick(d.m_sliderTime->maximum() + 1));
-            break;
-        case 4:
-            d.SetSliderPos(d.m_sliderFreq,
-                           d.m_sliderFreq->minimum() +
-                               pick(d.m_sliderFreq->maximum() - d.m_sliderFreq->minimum() + 1));
-            break;
-        case 5: {
+    QSlider* const freq = d.m_sliderFreq;
+    const std::function<void()> actions[] = {
+        [&] { d.OnPlay(); },
+        [&] { d.OnPause(); },
+        [&] { d.OnRewind(); },
+        [&] { d.SetSliderPos(d.m_sliderTime, pick(d.m_sliderTime->maximum() + 1)); },
+        [&] {
+            d.SetSliderPos(freq, freq->minimum() + pick(freq->maximum() - freq->minimum() + 1));
+        },
+        [&] {
             QComboBox* lists[] = {d.m_cbSampleCount, d.m_cbGain, d.m_cbWindow, d.m_cbTimeScale,
                                   d.m_cbFreqScale};
             QComboBox* list = lists[pick(5)];
             const int index = pick(list->count());
             list->setCurrentIndex(index);
             emit list->activated(index);
-            break;
-        }
-        case 6:
-            d.OnSearch();
-            break;
-        case 7:
-            d.m_btnCursor->click();
-            break;
-        default:
-            d.OnMute();
-            break;
-    }
+        },
+        [&] { d.OnSearch(); },
+        [&] { d.m_btnCursor->click(); },
+        [&] { d.OnMute(); },
+    };
+    actions[pick(9)]();
 }
 
 // Only the program's own refusals of too short a capture or too large a
@@ -157,26 +143,23 @@ TEST(Soak, TenFilesOnGStreamer) {
     std::mt19937 rng(7);
     auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
 
-    std::vector<std::string> files;
-    for (int i = 0; i < 10; ++i) {
-        const int channelChoices[] = {1, 2, 8};
-        const int rateChoices[] = {8000, 44100, 48000};
-        WavFormat wav{.channels = channelChoices[pick(3)]};
-        wav.bits = pick(3) == 0 ? 8 : 16;
-        wav.rate = rateChoices[pick(3)];
-        wav.frames = wav.rate * (2 + pick(3)) / 10;
-        files.push_back(dir / ("real soak " + std::to_string(i) + ".wav"));
-        ASSERT_TRUE(WriteWav(files.back(), wav));
-    }
-
     const auto start = std::chrono::steady_clock::now();
     auto d = std::make_unique<app::CAnalyzerDlg>(media::CreateGstEngine());
     d->show();
+    const int kFiles = 10;
     int steps = 0;
     std::uint64_t afterFirst = 0;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        d->OpenMediaFile(QString::fromStdString(files[i]));
-        ASSERT_EQ(d->m_nPlayState, 3) << files[i];
+    for (int i = 0; i < kFiles; ++i) {
+        const int channelChoices[] = {1, 2, 8};
+        const int rateChoices[] = {8000, 44100, 48000};
+        WavFormat wav{.channels = channelChoices[pick(3)],
+                      .rate = rateChoices[pick(3)],
+                      .bits = pick(3) == 0 ? 8 : 16};
+        wav.frames = wav.rate * (2 + pick(3)) / 10;
+        const std::string path = dir / ("real soak " + std::to_string(i) + ".wav");
+        ASSERT_TRUE(WriteWav(path, wav));
+        d->OpenMediaFile(QString::fromStdString(path));
+        ASSERT_EQ(d->m_nPlayState, 3) << path;
         if (i == 0) {
             EXPECT_TRUE(WaitForCaptureEnd(*d));
             afterFirst = ResidentBytes();
@@ -197,9 +180,9 @@ TEST(Soak, TenFilesOnGStreamer) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
-        "soak (GStreamer): %zu files, %d random actions in %.1f s, %zu reports; resident "
+        "soak (GStreamer): %d files, %d random actions in %.1f s, %zu reports; resident "
         "memory %.1f MB after the first load, %.1f MB at the end (%+.1f%%)\n",
-        files.size(), steps, seconds, reports.texts.size(), afterFirst / 1e6, atEnd / 1e6,
+        kFiles, steps, seconds, reports.texts.size(), afterFirst / 1e6, atEnd / 1e6,
         100.0 * (static_cast<double>(atEnd) - afterFirst) / afterFirst);
     ExpectOnlyShortCaptureRefusals(reports.texts);
 }
