@@ -1,6 +1,7 @@
 // Short media written at test time: PCM samples and WAV files around them.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -60,6 +61,34 @@ inline std::vector<std::uint8_t> WriteWav(const std::string& path, int channels,
             static_cast<std::streamsize>(header.size()));
     f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
     return data;
+}
+
+// A 44-byte PCM WAV header whose data size and byte rate may lie about the
+// data that follows (0 for the byte rate: the true one).
+inline std::vector<std::uint8_t> WavHeader(int channels, int bits, int rate,
+                                           std::uint32_t dataBytes, std::uint32_t byteRate = 0) {
+    const int block = channels * bits / 8;
+    std::vector<std::uint8_t> header;
+    auto put = [&](std::uint64_t v, int bytes) {
+        for (int b = 0; b < bytes; ++b) header.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+    };
+    auto tag = [&](const char* t) {
+        for (int i = 0; i < 4; ++i) header.push_back(static_cast<std::uint8_t>(t[i]));
+    };
+    tag("RIFF");
+    put(std::min<std::uint64_t>(36ull + dataBytes, 0xFFFFFFFFull), 4);
+    tag("WAVE");
+    tag("fmt ");
+    put(16, 4);
+    put(1, 2);  // PCM
+    put(channels, 2);
+    put(rate, 4);
+    put(byteRate != 0 ? byteRate : static_cast<std::uint32_t>(rate * block), 4);
+    put(block, 2);
+    put(bits, 2);
+    tag("data");
+    put(dataBytes, 4);
+    return header;
 }
 
 // Writes a file with a gst-launch-1.0 pipeline; false when it fails.

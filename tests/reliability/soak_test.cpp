@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -24,58 +25,41 @@ namespace {
 // One user action on the window, chosen by the seeded generator.
 void RandomAction(app::CAnalyzerDlg& d, std::mt19937& rng) {
     auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    switch (pick(9)) {
-        case 0:
-            d.OnPlay();
-            break;
-        case 1:
-            d.OnPause();
-            break;
-        case 2:
-            d.OnRewind();
-            break;
-        case 3:
-            d.SetSliderPos(d.m_sliderTime, pick(d.m_sliderTime->maximum() + 1));
-            break;
-        case 4:
-            d.SetSliderPos(d.m_sliderFreq,
-                           d.m_sliderFreq->minimum() +
-                               pick(d.m_sliderFreq->maximum() - d.m_sliderFreq->minimum() + 1));
-            break;
-        case 5: {
+    QSlider* const freq = d.m_sliderFreq;
+    const std::function<void()> actions[] = {
+        [&] { d.OnPlay(); },
+        [&] { d.OnPause(); },
+        [&] { d.OnRewind(); },
+        [&] { d.SetSliderPos(d.m_sliderTime, pick(d.m_sliderTime->maximum() + 1)); },
+        [&] {
+            d.SetSliderPos(freq, freq->minimum() + pick(freq->maximum() - freq->minimum() + 1));
+        },
+        [&] {
             QComboBox* lists[] = {d.m_cbSampleCount, d.m_cbGain, d.m_cbWindow, d.m_cbTimeScale,
                                   d.m_cbFreqScale};
             QComboBox* list = lists[pick(5)];
             const int index = pick(list->count());
             list->setCurrentIndex(index);
             emit list->activated(index);
-            break;
-        }
-        case 6:
-            d.OnSearch();
-            break;
-        case 7:
-            d.m_btnCursor->click();
-            break;
-        default:
-            d.OnMute();
-            break;
-    }
+        },
+        [&] { d.OnSearch(); },
+        [&] { d.m_btnCursor->click(); },
+        [&] { d.OnMute(); },
+    };
+    actions[pick(9)]();
 }
 
-std::vector<std::uint8_t> Pcm(int frames, int channels, int bits, int phase) {
-    const int bytesPerSample = bits / 8;
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(frames) * channels * bytesPerSample);
-    for (std::size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<std::uint8_t>((i * 7 + static_cast<std::size_t>(phase)) & 0xFF);
-    return out;
+// Only the program's own refusals of too short a capture or too large a
+// frame may have been shown.
+void ExpectOnlyShortCaptureRefusals(const std::vector<std::string>& texts) {
+    for (const std::string& text : texts)
+        EXPECT_TRUE(text == kMsgTooFew || text == kMsgTooFewToChoose) << text;
 }
 
 TEST(Soak, FiftyFilesOnTheScriptedEngine) {
-    EnsureApp();
-    RecordReports reports;
-    TempDir dir("vurma_soak");
-    ASSERT_FALSE(dir.path().empty());
+    test::EnsureApp();
+    test::ReportRecorder reports;
+    test::ScratchDir dir("soak");
     auto fake = std::make_shared<media::FakeEngine>();
     auto d = std::make_unique<app::CAnalyzerDlg>(fake);
     d->show();
@@ -92,7 +76,7 @@ TEST(Soak, FiftyFilesOnTheScriptedEngine) {
         file.format = {channelChoices[pick(4)], pick(3) == 0 ? 8 : 16, rateChoices[pick(4)]};
         const double seconds = 0.3 + 0.1 * pick(10);
         file.duration = static_cast<std::int64_t>(seconds * 1e7);
-        const std::string path = dir.File("soak " + std::to_string(i) + ".wav");
+        const std::string path = dir / ("soak " + std::to_string(i) + ".wav");
         ASSERT_TRUE(WriteBytes(path, ""));
         fake->AddFile(path, file);
         d->OpenMediaFile(QString::fromStdString(path));
@@ -104,7 +88,11 @@ TEST(Soak, FiftyFilesOnTheScriptedEngine) {
         double time = 0.0;
         for (int fed = 0; fed < frames; fed += chunk) {
             const int n = std::min(chunk, frames - fed);
-            fake->FeedSample(time, Pcm(n, file.format.channels, file.format.bitsPerSample, fed));
+            const media::WaveFormat& f = file.format;
+            fake->FeedSample(time,
+                             test::Pcm(f.bitsPerSample,
+                                       test::Sine(f.channels, f.samplesPerSec, n, 300 + fed % 500,
+                                                  f.bitsPerSample == 8 ? 100 : 10000)));
             time += static_cast<double>(n) / file.format.samplesPerSec;
             if (auto g = fake->graph()) {
                 g->position = static_cast<std::int64_t>(time * 1e7);
@@ -145,44 +133,33 @@ TEST(Soak, FiftyFilesOnTheScriptedEngine) {
 #else
     EXPECT_LE(atEnd, afterFirst + afterFirst / 10);
 #endif
-    // Only the program's own refusals of too short a capture or too large
-    // a frame may have been shown.
-    for (const std::string& text : reports.texts) {
-        EXPECT_TRUE(text == kMsgTooFew || text == "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  ")
-            << text;
-    }
+    ExpectOnlyShortCaptureRefusals(reports.texts);
 }
 
 TEST(Soak, TenFilesOnGStreamer) {
-    EnsureApp();
-    RecordReports reports;
-    TempDir dir("vurma_soak_real");
-    ASSERT_FALSE(dir.path().empty());
+    test::EnsureApp();
+    test::ReportRecorder reports;
+    test::ScratchDir dir("soak-real");
     std::mt19937 rng(7);
     auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-
-    std::vector<std::string> files;
-    for (int i = 0; i < 10; ++i) {
-        WavSpec spec;
-        const int channelChoices[] = {1, 2, 8};
-        const int rateChoices[] = {8000, 44100, 48000};
-        spec.channels = channelChoices[pick(3)];
-        spec.bits = pick(3) == 0 ? 8 : 16;
-        spec.rate = rateChoices[pick(3)];
-        spec.frames = static_cast<std::uint32_t>(spec.rate * (2 + pick(3)) / 10);
-        spec.toneHz = 200.0 + 100 * i;
-        files.push_back(dir.File("real soak " + std::to_string(i) + ".wav"));
-        ASSERT_TRUE(WriteWav(files.back(), spec));
-    }
 
     const auto start = std::chrono::steady_clock::now();
     auto d = std::make_unique<app::CAnalyzerDlg>(media::CreateGstEngine());
     d->show();
+    const int kFiles = 10;
     int steps = 0;
     std::uint64_t afterFirst = 0;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        d->OpenMediaFile(QString::fromStdString(files[i]));
-        ASSERT_EQ(d->m_nPlayState, 3) << files[i];
+    for (int i = 0; i < kFiles; ++i) {
+        const int channelChoices[] = {1, 2, 8};
+        const int rateChoices[] = {8000, 44100, 48000};
+        WavFormat wav{.channels = channelChoices[pick(3)],
+                      .rate = rateChoices[pick(3)],
+                      .bits = pick(3) == 0 ? 8 : 16};
+        wav.frames = wav.rate * (2 + pick(3)) / 10;
+        const std::string path = dir / ("real soak " + std::to_string(i) + ".wav");
+        ASSERT_TRUE(WriteWav(path, wav));
+        d->OpenMediaFile(QString::fromStdString(path));
+        ASSERT_EQ(d->m_nPlayState, 3) << path;
         if (i == 0) {
             EXPECT_TRUE(WaitForCaptureEnd(*d));
             afterFirst = ResidentBytes();
@@ -203,14 +180,11 @@ TEST(Soak, TenFilesOnGStreamer) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf(
-        "soak (GStreamer): %zu files, %d random actions in %.1f s, %zu reports; resident "
+        "soak (GStreamer): %d files, %d random actions in %.1f s, %zu reports; resident "
         "memory %.1f MB after the first load, %.1f MB at the end (%+.1f%%)\n",
-        files.size(), steps, seconds, reports.texts.size(), afterFirst / 1e6, atEnd / 1e6,
+        kFiles, steps, seconds, reports.texts.size(), afterFirst / 1e6, atEnd / 1e6,
         100.0 * (static_cast<double>(atEnd) - afterFirst) / afterFirst);
-    for (const std::string& text : reports.texts) {
-        EXPECT_TRUE(text == kMsgTooFew || text == "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  ")
-            << text;
-    }
+    ExpectOnlyShortCaptureRefusals(reports.texts);
 }
 
 }  // namespace
