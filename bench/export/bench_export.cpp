@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "test_media.h"
+
 namespace {
 
 constexpr int kRate = 44100;
@@ -40,26 +42,11 @@ int Shell(const std::string& cmd) {
 // A chord of three tones with a slow tremolo, written in one-second blocks.
 bool WriteWav(const std::string& path) {
     std::ofstream f(path + ".part", std::ios::binary);
-    auto u32 = [&](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i) f.put(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
-    auto u16 = [&](std::uint16_t v) {
-        f.put(static_cast<char>(v & 0xFF));
-        f.put(static_cast<char>(v >> 8));
-    };
     const std::uint32_t dataBytes = static_cast<std::uint32_t>(kRate) * kSeconds * kChannels * 2;
-    f.write("RIFF", 4);
-    u32(36 + dataBytes);
-    f.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(kChannels);
-    u32(kRate);
-    u32(kRate * kChannels * 2);
-    u16(kChannels * 2);
-    u16(16);
-    f.write("data", 4);
-    u32(dataBytes);
+    const std::vector<std::uint8_t> header =
+        vurma::test::WavHeader(kChannels, 16, kRate, dataBytes);
+    f.write(reinterpret_cast<const char*>(header.data()),
+            static_cast<std::streamsize>(header.size()));
     std::vector<std::int16_t> block(static_cast<std::size_t>(kRate) * kChannels);
     for (int s = 0; s < kSeconds; ++s) {
         for (int i = 0; i < kRate; ++i) {

@@ -19,6 +19,7 @@
 
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
+#include "test_media.h"
 
 namespace {
 
@@ -37,20 +38,9 @@ void WriteWav(const std::string& path, int seconds) {
         data[i] = static_cast<std::int16_t>(12000 * std::sin(0.01 * static_cast<double>(i)));
     }
     std::ofstream f(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { f.write(reinterpret_cast<char*>(&v), 4); };
-    auto u16 = [&](std::uint16_t v) { f.write(reinterpret_cast<char*>(&v), 2); };
-    f.write("RIFF", 4);
-    u32(36 + bytes);
-    f.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(channels);
-    u32(rate);
-    u32(rate * channels * 2);
-    u16(channels * 2);
-    u16(16);
-    f.write("data", 4);
-    u32(bytes);
+    const std::vector<std::uint8_t> header = vurma::test::WavHeader(channels, 16, rate, bytes);
+    f.write(reinterpret_cast<const char*>(header.data()),
+            static_cast<std::streamsize>(header.size()));
     f.write(reinterpret_cast<const char*>(data.data()), bytes);
 }
 
