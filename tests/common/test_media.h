@@ -33,36 +33,6 @@ inline std::vector<std::uint8_t> Pcm(int bits, const std::vector<std::int32_t>& 
     return bytes;
 }
 
-// A PCM WAV file with the header written field by field; returns the data chunk.
-inline std::vector<std::uint8_t> WriteWav(const std::string& path, int channels, int bits, int rate,
-                                          const std::vector<std::int32_t>& samples) {
-    const std::vector<std::uint8_t> data = Pcm(bits, samples);
-    const int block = channels * bits / 8;
-    std::vector<std::uint8_t> header;
-    auto put = [&](std::uint32_t v, int bytes) {
-        for (int b = 0; b < bytes; ++b) header.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
-    };
-    auto tag = [&](const char* t) { header.insert(header.end(), t, t + 4); };
-    tag("RIFF");
-    put(36 + data.size(), 4);
-    tag("WAVE");
-    tag("fmt ");
-    put(16, 4);
-    put(1, 2);  // PCM
-    put(channels, 2);
-    put(rate, 4);
-    put(rate * block, 4);
-    put(block, 2);
-    put(bits, 2);
-    tag("data");
-    put(data.size(), 4);
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(header.data()),
-            static_cast<std::streamsize>(header.size()));
-    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    return data;
-}
-
 // A 44-byte PCM WAV header whose data size and byte rate may lie about the
 // data that follows (0 for the byte rate: the true one).
 inline std::vector<std::uint8_t> WavHeader(int channels, int bits, int rate,
@@ -89,6 +59,19 @@ inline std::vector<std::uint8_t> WavHeader(int channels, int bits, int rate,
     tag("data");
     put(dataBytes, 4);
     return header;
+}
+
+// A PCM WAV file; returns its data chunk.
+inline std::vector<std::uint8_t> WriteWav(const std::string& path, int channels, int bits, int rate,
+                                          const std::vector<std::int32_t>& samples) {
+    const std::vector<std::uint8_t> data = Pcm(bits, samples);
+    const std::vector<std::uint8_t> header =
+        WavHeader(channels, bits, rate, static_cast<std::uint32_t>(data.size()));
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(header.data()),
+            static_cast<std::streamsize>(header.size()));
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return data;
 }
 
 // Writes a file with a gst-launch-1.0 pipeline; false when it fails.
