@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "settings.h"
+#include "ui_text.h"
 #include "window_functions.h"
 
 namespace vurma {
@@ -14,8 +15,10 @@ const double g_dSemitone[13] = {1.0,      1.059463, 1.122462, 1.189207, 1.259921
                                 1.334840, 1.414214, 1.498307, 1.587401, 1.681793,
                                 1.781797, 1.887749, 2.0};
 
-const char* const g_strNoteName[13] = {"ﾄﾞ", "ﾄﾞ#", "ﾚ", "ﾚ#", "ﾐ", "ﾌｧ", "ﾌｧ#",
-                                       "ｿ",  "ｿ#",  "ﾗ", "ﾗ#", "ｼ", "ﾄﾞ"};
+const char* const g_strNoteName[13] = {
+    UI_TEXT("ﾄﾞ"), UI_TEXT("ﾄﾞ#"), UI_TEXT("ﾚ"),  UI_TEXT("ﾚ#"), UI_TEXT("ﾐ"),
+    UI_TEXT("ﾌｧ"), UI_TEXT("ﾌｧ#"), UI_TEXT("ｿ"),  UI_TEXT("ｿ#"), UI_TEXT("ﾗ"),
+    UI_TEXT("ﾗ#"), UI_TEXT("ｼ"),   UI_TEXT("ﾄﾞ")};
 
 namespace {
 
@@ -38,8 +41,10 @@ char* AppendPadded(char* out, const char* text, int width) {
     return out + len;
 }
 
-// The note text into a caller buffer (at least 64 bytes), no allocation.
-void FormatNoteTo(char* buffer, std::size_t size, int k, int N, int sampleRate) {
+// The note text into a caller buffer (at least 64 bytes); allocates only
+// when `text` translates the octave and the name.
+void FormatNoteTo(char* buffer, std::size_t size, int k, int N, int sampleRate,
+                  TextMap text = nullptr) {
     buffer[0] = '\0';
     if (N <= 0) return;
     const double f = static_cast<double>(sampleRate) * k / N;
@@ -64,13 +69,22 @@ void FormatNoteTo(char* buffer, std::size_t size, int k, int N, int sampleRate) 
 
     // "ｵｸﾀｰﾌﾞ%2d %3s" with the name padded by characters, then the whole
     // text right-aligned in 13 characters.
-    char text[64];
-    int len = std::snprintf(text, sizeof text, "ｵｸﾀｰﾌﾞ%2d ", e - 5);
-    if (len < 0 || len >= static_cast<int>(sizeof text) - 16) return;
-    *AppendPadded(text + len, g_strNoteName[name], kNameWidth) = '\0';
+    const char* octave = UI_TEXT("ｵｸﾀｰﾌﾞ%2d ");
+    const char* noteName = g_strNoteName[name];
+    std::string shownOctave, shownName;
+    if (text != nullptr) {
+        shownOctave = text(octave);
+        shownName = text(noteName);
+        octave = shownOctave.c_str();
+        noteName = shownName.c_str();
+    }
+    char note[64];
+    int len = std::snprintf(note, sizeof note, octave, e - 5);
+    if (len < 0 || len >= static_cast<int>(sizeof note) - 16 || std::strlen(noteName) > 12) return;
+    *AppendPadded(note + len, noteName, kNameWidth) = '\0';
 
-    if (std::strlen(text) + kNoteWidth + 1 > size) return;
-    *AppendPadded(buffer, text, kNoteWidth) = '\0';
+    if (std::strlen(note) + kNoteWidth + 1 > size) return;
+    *AppendPadded(buffer, note, kNoteWidth) = '\0';
 }
 
 void FormatPeakTo(char* buffer, std::size_t size, double levelDb, int k, int N, int sampleRate) {
@@ -107,9 +121,9 @@ std::string FormatPeak(double levelDb, int k, int N, int sampleRate) {
     return buffer;
 }
 
-std::string FormatNote(int k, int N, int sampleRate) {
+std::string FormatNote(int k, int N, int sampleRate, TextMap text) {
     char buffer[128];
-    FormatNoteTo(buffer, sizeof buffer, k, N, sampleRate);
+    FormatNoteTo(buffer, sizeof buffer, k, N, sampleRate, text);
     return buffer;
 }
 

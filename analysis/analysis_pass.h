@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fft.h"
+#include "ui_text.h"
 
 namespace vurma {
 
@@ -43,8 +44,9 @@ std::string FormatPeak(double levelDb, int k, int N, int sampleRate);
 
 // Octave and solfège name of the semitone at or below rate * k / N, right-
 // aligned in 13 characters (half-width katakana count one each); empty below
-// 64 Hz. UTF-8.
-std::string FormatNote(int k, int N, int sampleRate);
+// 64 Hz. UTF-8. `text` maps the octave format and the name to the language
+// shown (UiText); without it the Japanese texts, as the CSV holds them.
+std::string FormatNote(int k, int N, int sampleRate, TextMap text = nullptr);
 
 extern const double g_dSemitone[13];
 extern const char* const g_strNoteName[13];

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "ui_text.h"
+
 namespace vurma {
 namespace {
 ReportSink& Sink() {
@@ -23,8 +25,11 @@ std::string TruncateUtf8(const std::string& text, std::size_t maxBytes) {
 void ReportError(const char* format, ...) {
     char buffer[4096];
     va_list args;
+    // The format is translated whole, before formatting, so that every
+    // language orders its own sentence.
+    const std::string shown = UiText(format);
     va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, format, args);
+    std::vsnprintf(buffer, sizeof buffer, shown.c_str(), args);
     va_end(args);
     const std::string text = TruncateUtf8(buffer, kReportMaxBytes);
     std::fputs(text.c_str(), stderr);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "ui_text.h"
+
 namespace vurma {
 
 // A view of captured PCM: interleaved frames, 8-bit unsigned or 16-bit signed
@@ -38,7 +40,7 @@ std::uint32_t FrameAtPosition(int sampleRate, std::int64_t position);
 
 inline constexpr int kMinSamplesToCompute = 512;
 inline constexpr char kMsgTooFewSamplesToCompute[] =
-    "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  ";
+    UI_TEXT("ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  ");
 
 // What the end of a capture does to the FFT-size selection.
 struct FinishDecision {

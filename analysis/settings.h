@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "ui_text.h"
+
 namespace vurma {
 
 inline constexpr int kFftSizeCount = 4;
@@ -30,7 +32,8 @@ inline constexpr int kDefaultTimeScaleIndex = 5;  // 5mS/Div
 inline constexpr int kDefaultFreqScaleIndex = 3;  // 500Hz/Div
 inline constexpr int kDefaultSampleCountSel = 2048;
 
-inline constexpr char kMsgTooFewSamplesForChoice[] = "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  ";
+inline constexpr char kMsgTooFewSamplesForChoice[] =
+    UI_TEXT("ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  ");
 
 std::string FftSizeLabel(int size);            // "%d"
 std::string GainLabel(double gain);            // "%g"

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "ui_text.h"
+
 namespace vurma {
 
 // The argument 2*pi*n/N is formed as atan(1) * n * 8 / N, in that order, so
@@ -23,6 +25,7 @@ double WindowFlatTop(int n, int N) {
 
 const WindowFunction g_pfnWindow[kWindowCount] = {WindowRectangular, WindowHanning, WindowHamming,
                                                   WindowFlatTop};
-const char* const g_strWindowName[kWindowCount] = {"Rectangular", "Hanning", "Humming", "Flat-Top"};
+const char* const g_strWindowName[kWindowCount] = {UI_TEXT("Rectangular"), UI_TEXT("Hanning"),
+                                                   UI_TEXT("Humming"), "Flat-Top"};
 
 }  // namespace vurma

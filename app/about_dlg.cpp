@@ -6,6 +6,7 @@
 
 #include "analyzer_dlg.h"
 #include "app_strings.h"
+#include "translation.h"
 
 namespace vurma::app {
 
@@ -23,7 +24,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     QFont font(QStringLiteral("IPAGothic"));
     font.setPixelSize(12);
     setFont(font);
-    setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
+    setWindowTitle(Tr("ﾊﾞｰｼﾞｮﾝ情報"));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFixedSize(DialogUnits(223), DialogUnits(85));

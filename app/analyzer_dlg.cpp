@@ -1,6 +1,7 @@
 #include "analyzer_dlg.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,6 +34,8 @@
 #include "analysis/settings.h"
 #include "analysis/window_functions.h"
 #include "app_strings.h"
+#include "analysis/ui_text.h"
+#include "translation.h"
 #include "display/plot_frame.h"
 #include "display/plots.h"
 #include "export/csv_writer.h"
@@ -46,7 +49,8 @@ using media::Failed;
 using media::HRESULT;
 using media::Succeeded;
 
-const char* const g_strPlayState[4] = {"", "停止中", "一時停止中", "再生中..."};
+const char* const g_strPlayState[4] = {"", UI_TEXT("停止中"), UI_TEXT("一時停止中"),
+                                       UI_TEXT("再生中...")};
 
 namespace {
 
@@ -54,14 +58,30 @@ constexpr int kTimerPeriodMs = 90;
 constexpr int kClientWidthDu = 337;
 constexpr int kClientHeightDu = 353;
 
-constexpr char kFileFilter[] =
-    "すべてのAVﾌｧｲﾙ|*.mpg;*.mpe*;*.m1v;*.avi;*.qt;*.mov;*.wav;*.au;*.aif*;*.snd;*.mpa;*.mp1;*.mp2;"
-    "*.mp3;*.asf;*.wma;*.wmv;*.dat|MPEG ﾋﾞﾃﾞｵ (*.mpg;*.mpe*;*.m1v)|*.mpg;*.mpe*;*.m1v|AVI "
-    "(Audio-Video Interleaved) (*.avi)|*.avi|QuickTime ﾑｰﾋﾞｰ (Ver.2以前) (*.qt;*.mov)|*.qt;*.mov|"
-    "WAV ｵｰﾃﾞｨｵ (*.wav)|*.wav|AU ｵｰﾃﾞｨｵ (*.au)|*.au|AIFF ｵｰﾃﾞｨｵ (*.aif*)|*.aif*|SND ｵｰﾃﾞｨｵ "
-    "(*.snd)|*.snd|MPEG ｵｰﾃﾞｨｵ (*.mpa;*.mp1;*.mp2)|*.mpa;*.mp1;*.mp2|MP3 ｵｰﾃﾞｨｵ "
-    "(*.mp3)|*.mp3|ASF ﾋﾞﾃﾞｵ (*.asf)|*.asf|WMA (Windows Media Audio) (*.wma)|*.wma|WMV "
-    "(Windows Media Video) (*.wmv)|*.wmv|ﾋﾞﾃﾞｵCD (*.dat)|*.dat|すべてのﾌｧｲﾙ (*.*)|*.*||";
+// The File > Open choices: name as listed, then the patterns it covers.
+struct FileChoice {
+    const char* name;
+    const char* patterns;
+};
+constexpr FileChoice kFileChoices[] = {
+    {UI_TEXT("すべてのAVﾌｧｲﾙ"),
+     "*.mpg;*.mpe*;*.m1v;*.avi;*.qt;*.mov;*.wav;*.au;*.aif*;*.snd;*.mpa;*.mp1;*.mp2;*.mp3;*.asf;"
+     "*.wma;*.wmv;*.dat"},
+    {UI_TEXT("MPEG ﾋﾞﾃﾞｵ (*.mpg;*.mpe*;*.m1v)"), "*.mpg;*.mpe*;*.m1v"},
+    {UI_TEXT("AVI (Audio-Video Interleaved) (*.avi)"), "*.avi"},
+    {UI_TEXT("QuickTime ﾑｰﾋﾞｰ (Ver.2以前) (*.qt;*.mov)"), "*.qt;*.mov"},
+    {UI_TEXT("WAV ｵｰﾃﾞｨｵ (*.wav)"), "*.wav"},
+    {UI_TEXT("AU ｵｰﾃﾞｨｵ (*.au)"), "*.au"},
+    {UI_TEXT("AIFF ｵｰﾃﾞｨｵ (*.aif*)"), "*.aif*"},
+    {UI_TEXT("SND ｵｰﾃﾞｨｵ (*.snd)"), "*.snd"},
+    {UI_TEXT("MPEG ｵｰﾃﾞｨｵ (*.mpa;*.mp1;*.mp2)"), "*.mpa;*.mp1;*.mp2"},
+    {UI_TEXT("MP3 ｵｰﾃﾞｨｵ (*.mp3)"), "*.mp3"},
+    {UI_TEXT("ASF ﾋﾞﾃﾞｵ (*.asf)"), "*.asf"},
+    {UI_TEXT("WMA (Windows Media Audio) (*.wma)"), "*.wma"},
+    {UI_TEXT("WMV (Windows Media Video) (*.wmv)"), "*.wmv"},
+    {UI_TEXT("ﾋﾞﾃﾞｵCD (*.dat)"), "*.dat"},
+    {UI_TEXT("すべてのﾌｧｲﾙ (*.*)"), "*.*"},
+};
 
 constexpr char kMoreMediaPatterns[] =
     ";*.flac;*.ogg;*.oga;*.ogv;*.opus;*.m4a;*.aac;*.mp4;*.m4v;*.mkv;*.mka;*.webm;*.aiff;*.caf;*."
@@ -71,9 +91,9 @@ QRect DuRect(int x, int y, int w, int h) {
     return QRect(DialogUnits(x), DialogUnits(y), DialogUnits(w), DialogUnits(h));
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* text, int x, int y, int w, int h,
+QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y, int w, int h,
                   Qt::Alignment align = Qt::AlignLeft | Qt::AlignTop) {
-    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    auto* label = new QLabel(text, parent);
     label->setGeometry(DuRect(x, y, w, h));
     label->setAlignment(align);
     return label;
@@ -88,9 +108,9 @@ QComboBox* MakeCombo(QWidget* parent, int x, int y, int w) {
     return combo;
 }
 
-QPushButton* MakeButton(QWidget* parent, const char* text, int x, int y, int w, int h,
+QPushButton* MakeButton(QWidget* parent, const QString& text, int x, int y, int w, int h,
                         bool checkable = false) {
-    auto* button = new QPushButton(QString::fromUtf8(text), parent);
+    auto* button = new QPushButton(text, parent);
     button->setGeometry(DuRect(x, y, w, h));
     button->setCheckable(checkable);
     return button;
@@ -117,18 +137,16 @@ int ClampIndex(int index, int count, int fallback) {
 int DialogUnits(double units) { return static_cast<int>(std::lround(units * 1.5)); }
 
 QStringList FileOpenNameFilters() {
-    const QStringList parts = QString::fromUtf8(kFileFilter).split(QLatin1Char('|'));
     QStringList filters;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts[i].isEmpty()) break;  // the closing empty pair
-        QString patterns = parts[i + 1];
+    for (const FileChoice& choice : kFileChoices) {
+        QString patterns = QString::fromLatin1(choice.patterns);
         // The first choice covers every supported file: GStreamer also
         // decodes these common formats, which the historical list lacks.
-        if (i == 0) patterns += QString::fromLatin1(kMoreMediaPatterns);
+        if (filters.isEmpty()) patterns += QString::fromLatin1(kMoreMediaPatterns);
         // "*.*" means every file; on Linux it would skip names without a dot.
         if (patterns == QStringLiteral("*.*")) patterns = QStringLiteral("*");
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-        filters << parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')');
+        filters << Tr(choice.name) + QStringLiteral(" (") + patterns + QLatin1Char(')');
     }
     return filters;
 }
@@ -160,19 +178,53 @@ CAnalyzerDlg::~CAnalyzerDlg() {
 
 void CAnalyzerDlg::BuildMenu() {
     m_menuBar = new QMenuBar(this);
-    QMenu* file = m_menuBar->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
+    QMenu* file = m_menuBar->addMenu(Tr("ﾌｧｲﾙ(&F)"));
     // The texts after the tab are shown only: the window has no shortcuts.
-    m_actOpen = file->addAction(QStringLiteral("開く(&O)...\tCtrl+O"));
-    m_actSaveAs = file->addAction(QStringLiteral("名前を付けて保存(&S)...\tCtrl+S"));
+    m_actOpen = file->addAction(Tr("開く(&O)...\tCtrl+O"));
+    m_actSaveAs = file->addAction(Tr("名前を付けて保存(&S)...\tCtrl+S"));
     m_actSaveAs->setEnabled(false);
     file->addSeparator();
-    m_actExit = file->addAction(QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"));
-    QMenu* help = m_menuBar->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
-    m_actAbout = help->addAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
+    m_actExit = file->addAction(Tr("ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"));
+    QMenu* view = m_menuBar->addMenu(Tr("表示(&V)"));
+    BuildLanguageMenu(view->addMenu(Tr("言語(&L)")));
+    QMenu* help = m_menuBar->addMenu(Tr("ﾍﾙﾌﾟ(&H)"));
+    m_actAbout = help->addAction(Tr("ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
     for (QAction* action : {m_actOpen, m_actSaveAs, m_actExit, m_actAbout}) {
         action->setShortcut(QKeySequence());
         action->setShortcutContext(Qt::WidgetShortcut);
     }
+}
+
+void CAnalyzerDlg::BuildLanguageMenu(QMenu* menu) {
+    // Language names are shown in their own language; the choice is kept
+    // in the settings and read at the next start.
+    auto* group = new QActionGroup(menu);
+    const struct {
+        QString text;
+        LanguageChoice choice;
+    } items[] = {{Tr("ｼｽﾃﾑの設定に従う(&S)"), LanguageChoice::System},
+                 {QStringLiteral("日本語(&J)"), LanguageChoice::Japanese},
+                 {QStringLiteral("English(&E)"), LanguageChoice::English}};
+    const LanguageChoice stored = StoredLanguageChoice();
+    for (const auto& item : items) {
+        QAction* action = menu->addAction(item.text);
+        action->setCheckable(true);
+        action->setChecked(item.choice == stored);
+        group->addAction(action);
+        const LanguageChoice choice = item.choice;
+        connect(action, &QAction::triggered, this, [choice] { StoreLanguageChoice(choice); });
+        m_actLanguage[static_cast<int>(choice)] = action;
+    }
+    menu->addSeparator();
+    menu->addAction(Tr("次回の起動から切り替わります"))->setEnabled(false);
+}
+
+void CAnalyzerDlg::ClearReadouts() {
+    m_stFileInfo->clear();
+    m_stPeak->clear();
+    m_stNote->clear();
+    m_strInfoText.clear();
+    m_strNoteText.clear();
 }
 
 void CAnalyzerDlg::BuildLayout() {
@@ -189,15 +241,15 @@ void CAnalyzerDlg::BuildLayout() {
     QWidget* c = m_client;
 
     // Group boxes first so that the controls inside lie above them.
-    auto group = [c](const char* title, int x, int y, int w, int h) {
-        auto* box = new QGroupBox(QString::fromUtf8(title), c);
+    auto group = [c](const QString& title, int x, int y, int w, int h) {
+        auto* box = new QGroupBox(title, c);
         box->setGeometry(DuRect(x, y, w, h));
         box->setAttribute(Qt::WA_TransparentForMouseEvents);
     };
-    group("録音ﾃﾞｰﾀ", 218, 174, 112, 48);
-    group("周波数分析条件", 218, 229, 112, 63);
-    group("分析結果", 217, 300, 113, 40);
-    group("", 219, 81, 111, 85);
+    group(Tr("録音ﾃﾞｰﾀ"), 218, 174, 112, 48);
+    group(Tr("周波数分析条件"), 218, 229, 112, 63);
+    group(Tr("分析結果"), 217, 300, 113, 40);
+    group(QString(), 219, 81, 111, 85);
 
     auto frame = [c](int x, int y, int w, int h) {
         const QRect r = DuRect(x, y, w, h);
@@ -212,14 +264,14 @@ void CAnalyzerDlg::BuildLayout() {
     m_stVideo->setGeometry(DuRect(223, 7, 100, 70));
 
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignTop;
-    m_stTimeStart = MakeLabel(c, "0", 7, 80, 31, 8);
-    m_stTimeEnd = MakeLabel(c, "0", 184, 80, 28, 8, right);
-    m_stFreqStart = MakeLabel(c, "0", 7, 283, 35, 8);
-    m_stFreqEnd = MakeLabel(c, "0", 152, 283, 29, 8, right);
-    m_stFileInfo = MakeLabel(c, "", 226, 185, 98, 31);
-    m_stPeak = MakeLabel(c, "", 254, 313, 70, 8, right);
-    m_stNote = MakeLabel(c, "", 260, 324, 64, 8);
-    m_stNoVideo = MakeLabel(c, "映像なし", 233, 39, 79, 8, Qt::AlignHCenter | Qt::AlignTop);
+    m_stTimeStart = MakeLabel(c, QStringLiteral("0"), 7, 80, 31, 8);
+    m_stTimeEnd = MakeLabel(c, QStringLiteral("0"), 184, 80, 28, 8, right);
+    m_stFreqStart = MakeLabel(c, QStringLiteral("0"), 7, 283, 35, 8);
+    m_stFreqEnd = MakeLabel(c, QStringLiteral("0"), 152, 283, 29, 8, right);
+    m_stFileInfo = MakeLabel(c, QStringLiteral(""), 226, 185, 98, 31);
+    m_stPeak = MakeLabel(c, QStringLiteral(""), 254, 313, 70, 8, right);
+    m_stNote = MakeLabel(c, QStringLiteral(""), 260, 324, 64, 8);
+    m_stNoVideo = MakeLabel(c, Tr("映像なし"), 233, 39, 79, 8, Qt::AlignHCenter | Qt::AlignTop);
     m_stNoVideo->setAutoFillBackground(true);  // a grey box over the black panel
     m_stNoVideo->hide();
     for (QLabel* label :
@@ -227,23 +279,23 @@ void CAnalyzerDlg::BuildLayout() {
         label->setWordWrap(false);
     }
 
-    MakeLabel(c, "時間軸ｽｹｰﾙ", 13, 117, 42, 8, right);
-    MakeLabel(c, "増幅率", 117, 118, 26, 8, right);
-    MakeLabel(c, "0", 186, 139, 8, 8);
-    MakeLabel(c, "-20", 184, 165, 13, 8);
-    MakeLabel(c, "-40", 183, 192, 13, 8);
-    MakeLabel(c, "-60", 184, 218, 13, 8);
-    MakeLabel(c, "-80", 183, 246, 13, 8);
-    MakeLabel(c, "-100", 184, 271, 17, 8);
-    MakeLabel(c, "ﾊﾟ\nﾜ\n|\n \nﾚ\nﾍﾞ\nﾙ", 201, 167, 8, 60);
-    MakeLabel(c, "時間 [sec]", 90, 80, 46, 8);
-    MakeLabel(c, "周波数軸\nｽｹｰﾙ", 7, 321, 36, 17, right);
-    MakeLabel(c, "周波数 [Hz]", 73, 281, 46, 8);
-    MakeLabel(c, "[dB]", 196, 233, 16, 8);
-    MakeLabel(c, "ﾋﾟｰｸ値", 224, 313, 26, 8, right);
-    MakeLabel(c, "窓関数", 229, 259, 25, 8);
-    MakeLabel(c, "ｻﾝﾌﾟﾙ数", 223, 244, 31, 10, right);
-    MakeLabel(c, "音階", 226, 325, 24, 8, right);
+    MakeLabel(c, Tr("時間軸ｽｹｰﾙ"), 13, 117, 42, 8, right);
+    MakeLabel(c, Tr("増幅率"), 117, 118, 26, 8, right);
+    MakeLabel(c, QStringLiteral("0"), 186, 139, 8, 8);
+    MakeLabel(c, QStringLiteral("-20"), 184, 165, 13, 8);
+    MakeLabel(c, QStringLiteral("-40"), 183, 192, 13, 8);
+    MakeLabel(c, QStringLiteral("-60"), 184, 218, 13, 8);
+    MakeLabel(c, QStringLiteral("-80"), 183, 246, 13, 8);
+    MakeLabel(c, QStringLiteral("-100"), 184, 271, 17, 8);
+    MakeLabel(c, Tr("ﾊﾟ\nﾜ\n|\n \nﾚ\nﾍﾞ\nﾙ"), 201, 167, 8, 60);
+    MakeLabel(c, Tr("時間 [sec]"), 90, 80, 46, 8);
+    MakeLabel(c, Tr("周波数軸\nｽｹｰﾙ"), 7, 321, 36, 17, right);
+    MakeLabel(c, Tr("周波数 [Hz]"), 73, 281, 46, 8);
+    MakeLabel(c, QStringLiteral("[dB]"), 196, 233, 16, 8);
+    MakeLabel(c, Tr("ﾋﾟｰｸ値"), 224, 313, 26, 8, right);
+    MakeLabel(c, Tr("窓関数"), 229, 259, 25, 8);
+    MakeLabel(c, Tr("ｻﾝﾌﾟﾙ数"), 223, 244, 31, 10, right);
+    MakeLabel(c, Tr("音階"), 226, 325, 24, 8, right);
     for (QLabel* label : c->findChildren<QLabel*>()) {
         label->setAttribute(Qt::WA_TransparentForMouseEvents);
         label->setContentsMargins(0, 0, 0, 0);
@@ -268,21 +320,21 @@ void CAnalyzerDlg::BuildLayout() {
     m_spinCursor = new CursorSpin(c);
     m_spinCursor->setGeometry(DuRect(142, 319, 35, 19));
     m_spinCursor->setEnabled(false);
-    m_btnCursor = MakeButton(c, "ｶｰｿﾙ", 113, 320, 23, 19, true);
-    m_chkShowWindow = new QCheckBox(QStringLiteral("窓を表示する"), c);
+    m_btnCursor = MakeButton(c, Tr("ｶｰｿﾙ"), 113, 320, 23, 19, true);
+    m_chkShowWindow = new QCheckBox(Tr("窓を表示する"), c);
     m_chkShowWindow->setGeometry(DuRect(235, 277, 59, 8));
-    m_btnPlay = MakeButton(c, ">", 225, 93, 24, 21);
-    m_btnPause = MakeButton(c, "||", 261, 93, 24, 21);
-    m_btnRewind = MakeButton(c, "|<", 297, 93, 24, 21);
-    m_btnMute = MakeButton(c, "ﾐｭｰﾄ", 297, 120, 25, 18, true);
-    m_btnSearch = MakeButton(c, "ｻｰﾁ", 184, 111, 25, 21);
+    m_btnPlay = MakeButton(c, QStringLiteral(">"), 225, 93, 24, 21);
+    m_btnPause = MakeButton(c, QStringLiteral("||"), 261, 93, 24, 21);
+    m_btnRewind = MakeButton(c, QStringLiteral("|<"), 297, 93, 24, 21);
+    m_btnMute = MakeButton(c, Tr("ﾐｭｰﾄ"), 297, 120, 25, 18, true);
+    m_btnSearch = MakeButton(c, Tr("ｻｰﾁ"), 184, 111, 25, 21);
 }
 
 bool CAnalyzerDlg::OnInitDialog() {
     m_session = std::make_unique<media::MediaSession>(m_engine);
     const HRESULT hr = m_session->CreateGraph();
     if (Failed(hr)) {
-        ReportError("DirectShowを初期化できません hr=0x%x\r\n", static_cast<unsigned>(hr));
+        ReportError(UI_TEXT("DirectShowを初期化できません hr=0x%x\r\n"), static_cast<unsigned>(hr));
         return false;
     }
     m_session->SetEventNotify([this] {
@@ -331,7 +383,7 @@ bool CAnalyzerDlg::OnInitDialog() {
     m_dcStatus = display::CreatePlotSurface(m_stStatus->width(), m_stStatus->height());
 
     for (int i = 0; i < kOfferedWindowCount; ++i) {
-        m_cbWindow->insertItem(i, QString::fromUtf8(g_strWindowName[i]));
+        m_cbWindow->insertItem(i, Tr(g_strWindowName[i]));
     }
     m_cbWindow->setCurrentIndex(kDefaultWindowIndex);
 
@@ -416,7 +468,9 @@ void CAnalyzerDlg::Analyze() {
     if (vurma::Analyze(m_pSamples, m_pWindowed, m_nSamples, m_nStartSample, m_nSampleRate, settings,
                        *m_spectrum, &result)) {
         m_stPeak->setText(QString::fromStdString(result.peakText));
-        m_stNote->setText(QString::fromStdString(result.noteText));
+        m_strNoteText = result.noteText;
+        m_stNote->setText(QString::fromStdString(
+            FormatNote(result.peakBin, g_nFftSize[settings.fftIndex], m_nSampleRate, UiText)));
     }
 }
 
@@ -469,7 +523,7 @@ void CAnalyzerDlg::RedrawSpectrum() {
 
 void CAnalyzerDlg::RedrawStatus() {
     if (m_dcStatus.isNull()) return;
-    display::DrawStatus(m_dcStatus, g_strPlayState[qBound(0, m_nPlayState, 3)]);
+    display::DrawStatus(m_dcStatus, Tr(g_strPlayState[qBound(0, m_nPlayState, 3)]).toStdString());
     m_stStatus->setSurface(m_dcStatus);
 }
 
@@ -499,7 +553,7 @@ void CAnalyzerDlg::FinishCapture() {
 
     const FinishDecision decision = DecideFinishCapture(m_nSamples, SelFftIndex());
     if (decision.tooFew) {
-        ReportError("%s", kMsgTooFewSamplesToCompute);
+        ReportError(kMsgTooFewSamplesToCompute);
         m_cbSampleCount->setCurrentIndex(0);
         QApplication::restoreOverrideCursor();
         return;
@@ -521,7 +575,7 @@ void CAnalyzerDlg::OnSelChangeSampleCount(int index) {
     const FftSizeChange change =
         DecideFftSizeChange(ClampIndex(index, kFftSizeCount, 0), m_nSamples);
     if (change.refused) {
-        ReportError("%s", kMsgTooFewSamplesForChoice);
+        ReportError(kMsgTooFewSamplesForChoice);
     }
     m_cbSampleCount->setCurrentIndex(change.selectedIndex);
     const int pos = m_sliderFreq->value();
@@ -657,9 +711,7 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     m_bLoaded = 0;
     ClearSpectrum(m_spectrum->db);
     EnableSaveAs(false);
-    m_stFileInfo->clear();
-    m_stPeak->clear();
-    m_stNote->clear();
+    ClearReadouts();
     m_sliderTime->setTickPosition(QSlider::NoTicks);
     m_stNoVideo->hide();
     m_stVideo->setSource({});
@@ -699,7 +751,7 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
         FreeSampleArrays();
         m_session->RebuildGraph();
         m_pCallBack = nullptr;
-        ReportError("ﾒﾓﾘｰが不足しています。  ");
+        ReportError(UI_TEXT("ﾒﾓﾘｰが不足しています。  "));
         return -1;
     }
     m_nCapacity = frames;
@@ -708,7 +760,8 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
     if (media.sampleRate > 0) m_nSampleRate = media.sampleRate;
     m_startFrame = media.startFrame;
     m_endFrame = media.endFrame;
-    m_stFileInfo->setText(QString::fromStdString(media.infoText));
+    m_strInfoText = media.infoText;
+    m_stFileInfo->setText(QString::fromStdString(media.shownInfoText));
 
     {
         const QSignalBlocker blocker(m_sliderTime);
@@ -765,7 +818,7 @@ QString ChooseCsvFile(const QString& proposed) {
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("csv"));
     dialog.setNameFilters(
-        {QStringLiteral("ﾃｷｽﾄ ﾌｧｲﾙ (*.csv *.txt)"), QStringLiteral("すべてのﾌｧｲﾙ (*)")});
+        {Tr("ﾃｷｽﾄ ﾌｧｲﾙ (*.csv *.txt)"), Tr("すべてのﾌｧｲﾙ (*)")});
     dialog.selectFile(proposed);
     if (dialog.exec() != QDialog::Accepted) return {};
     return dialog.selectedFiles().value(0);
@@ -782,17 +835,18 @@ void CAnalyzerDlg::ExportCsv() {
     if (path.isEmpty()) return;
 
     // The file shows what the window shows: the readouts and labels as
-    // displayed, the settings as selected, the current spectrum.
+    // displayed, the settings as selected, the current spectrum. Texts are
+    // written in Japanese whatever the interface language.
     CsvInput in;
     in.mediaPath = m_strFilePath;
-    in.infoText = m_stFileInfo->text().toStdString();
+    in.infoText = m_strInfoText;
     in.startText = m_stTimeStart->text().toStdString();
     in.gain = g_dGain[ClampIndex(m_cbGain->currentIndex(), kGainCount, kDefaultGainIndex)];
     in.fftSize = SelFftSize();
     in.windowName = g_strWindowName[ClampIndex(m_cbWindow->currentIndex(), kOfferedWindowCount,
                                                kDefaultWindowIndex)];
     in.peakText = m_stPeak->text().toStdString();
-    in.noteText = m_stNote->text().toStdString();
+    in.noteText = m_strNoteText;
     in.sampleRate = m_nSampleRate;
     in.spectrumDb = m_spectrum->db;
     WriteCsvFile(path.toStdString(), BuildCsvText(in));
@@ -880,9 +934,7 @@ void CAnalyzerDlg::OnPlay() {
             // Nothing is loaded any more: show the no-file state, as a failed open does.
             m_timer->stop();
             setWindowTitle(QString::fromLatin1(kStrCaption));
-            m_stFileInfo->clear();
-            m_stPeak->clear();
-            m_stNote->clear();
+            ClearReadouts();
             SetPlayState(0);
             RedrawAll();
             return;
@@ -965,7 +1017,7 @@ void CAnalyzerDlg::OnGraphNotify() {
             // A stream that broke off sends no end of media: stop as Rewind
             // does (keeping what was captured) instead of showing "playing"
             // for ever, and say why.
-            ReportError("%s", kMsgPlaybackError);
+            ReportError(kMsgPlaybackError);
             OnRewind();
             continue;
         }

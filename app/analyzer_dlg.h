@@ -22,6 +22,7 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QMenu;
 class QMenuBar;
 class QPushButton;
 class QSlider;
@@ -149,6 +150,9 @@ class CAnalyzerDlg : public QDialog {
     std::int64_t m_startFrame = 0;
     std::int64_t m_endFrame = 0;
     std::string m_strFilePath;
+    // The information and note readouts in Japanese, as the CSV holds them.
+    std::string m_strInfoText;
+    std::string m_strNoteText;
     bool m_bInitialised = false;
     bool m_bShutDown = false;
 
@@ -163,6 +167,7 @@ class CAnalyzerDlg : public QDialog {
     QAction* m_actSaveAs = nullptr;
     QAction* m_actExit = nullptr;
     QAction* m_actAbout = nullptr;
+    QAction* m_actLanguage[3] = {};  // View > Language, by LanguageChoice
     display::PlotFrame* m_stWave = nullptr;
     display::PlotFrame* m_stSpectrum = nullptr;
     display::PlotFrame* m_stStatus = nullptr;
@@ -205,6 +210,8 @@ class CAnalyzerDlg : public QDialog {
   private:
     void BuildLayout();
     void BuildMenu();
+    void BuildLanguageMenu(QMenu* menu);
+    void ClearReadouts();
     void ConnectHandlers();
     // Loads the file into the graph and the window; negative on refusal.
     media::HRESULT LoadMediaFile(const std::string& path);

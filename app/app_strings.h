@@ -5,6 +5,8 @@
 #include "vurma_version.h"
 #endif
 
+#include "analysis/ui_text.h"
+
 namespace vurma::app {
 
 inline constexpr char kStrCaption[] = "Vurma";
@@ -21,7 +23,7 @@ inline constexpr char kStrVersion[] = "0.0.2";
 inline constexpr char kStrUrl[] = "https://vurma.example.org/";
 
 // Shown when playback breaks off with an error instead of reaching the end.
-inline constexpr char kMsgPlaybackError[] = "ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ";
+inline constexpr char kMsgPlaybackError[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
 
 inline constexpr char kIconPath[] = ":/icons/vurma-256.png";
 inline constexpr char kCursorOpenPath[] = ":/cursors/hand-open.png";

@@ -36,7 +36,7 @@ int RunInfo(const char* path) {
     if (media::Failed(session.CreateGraph())) return 1;
     media::LoadedMedia loaded;
     if (media::Failed(session.LoadMediaFile(path, &loaded))) return 1;
-    std::printf("%s\n", loaded.infoText.c_str());
+    std::printf("%s\n", loaded.shownInfoText.c_str());
     return 0;
 }
 

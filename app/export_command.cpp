@@ -15,6 +15,7 @@
 #include "analysis/analysis_pass.h"
 #include "analysis/report_error.h"
 #include "analysis/sample_store.h"
+#include "analysis/ui_text.h"
 #include "analysis/window_functions.h"
 #include "export/csv_writer.h"
 #include "media/engine.h"
@@ -37,9 +38,9 @@ namespace {
 
 constexpr char kMsgUsage[] =
     "\n使い方: vurma --export OUT.csv [ｵﾌﾟｼｮﾝ] FILE  (詳しくは vurma --help)";
-constexpr char kMsgMemory[] = "ﾒﾓﾘｰが不足しています。  ";
-constexpr char kMsgDecodeError[] = "ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ";
-constexpr char kMsgStartTooLate[] = "開始時間が終わりに近すぎるので計算できません。  ";
+constexpr char kMsgMemory[] = UI_TEXT("ﾒﾓﾘｰが不足しています。  ");
+constexpr char kMsgDecodeError[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
+constexpr char kMsgStartTooLate[] = UI_TEXT("開始時間が終わりに近すぎるので計算できません。  ");
 
 // How often the event queue is looked at while the file decodes.
 constexpr auto kEventPoll = std::chrono::milliseconds(5);
@@ -231,7 +232,7 @@ enum class Capture { Complete, Failed, Stalled };
 Capture CaptureWhole(media::MediaSession& session, media::CGrabberCallback* callback,
                      std::chrono::milliseconds stallLimit) {
     if (media::Failed(session.RunGraph())) {
-        ReportError("%s", kMsgDecodeError);
+        ReportError(kMsgDecodeError);
         return Capture::Failed;
     }
     std::uint32_t lastLen = 0;
@@ -243,7 +244,7 @@ Capture CaptureWhole(media::MediaSession& session, media::CGrabberCallback* call
             if (code == media::EC_COMPLETE) return Capture::Complete;
             if (code == media::EC_ERRORABORT) {
                 session.StopGraph();
-                ReportError("%s", kMsgDecodeError);
+                ReportError(kMsgDecodeError);
                 return Capture::Failed;
             }
         }
@@ -279,21 +280,21 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
         if (media::Failed(session.LoadMediaFile(options.mediaPath, &loaded))) return kExitFailed;
         callback = session.callback();
         if (callback == nullptr || loaded.sampleRate <= 0 || loaded.channels <= 0) {
-            ReportError("%s", kMsgDecodeError);
+            ReportError(kMsgDecodeError);
             return kExitFailed;
         }
         const Capture capture = CaptureWhole(session, callback, options.stallLimit);
         if (capture == Capture::Complete) break;
         if (capture == Capture::Failed) return kExitFailed;
         if (attempt == 2) {
-            ReportError("%s", kMsgDecodeError);
+            ReportError(kMsgDecodeError);
             return kExitFailed;
         }
     }
 
     auto work = std::unique_ptr<WorkBlock>(new (std::nothrow) WorkBlock());
     if (!work) {
-        ReportError("%s", kMsgMemory);
+        ReportError(kMsgMemory);
         return kExitFailed;
     }
 
@@ -311,7 +312,7 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
 
     const FinishDecision finish = DecideFinishCapture(nSamples, options.fftIndex);
     if (finish.tooFew) {
-        ReportError("%s", kMsgTooFewSamplesToCompute);
+        ReportError(kMsgTooFewSamplesToCompute);
         return kExitFailed;
     }
     AnalysisSettings settings;
@@ -338,7 +339,7 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
         Analyze(work->samples, work->windowed, N, 0, loaded.sampleRate, settings, work->spectrum,
                 &result);
     if (!fits) {
-        ReportError("%s", nSamples < N ? kMsgTooFewSamplesForChoice : kMsgStartTooLate);
+        ReportError(nSamples < N ? kMsgTooFewSamplesForChoice : kMsgStartTooLate);
         return kExitFailed;
     }
 

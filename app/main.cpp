@@ -13,6 +13,7 @@
 #include "analyzer_dlg.h"
 #include "app_strings.h"
 #include "command_line.h"
+#include "translation.h"
 #include "media/media_session.h"
 
 namespace {
@@ -53,6 +54,10 @@ int RunScreenshot(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The language follows the user's choice, else the desktop's; the
+    // command-line modes speak it too.
+    vurma::app::LoadLanguage(
+        vurma::app::ChoosesEnglish(vurma::app::StoredLanguageChoice(), QLocale::system()));
     bool screenshot = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--screenshot") == 0) screenshot = true;
@@ -62,6 +67,7 @@ int main(int argc, char** argv) {
         if (vurma::RunCommandLine(argc, argv, &exitCode)) return exitCode;
     }
     QApplication app(argc, argv);
+    vurma::app::InstallToolkitTranslations();
     QFont font(QStringLiteral("IPAGothic"));
     font.setPixelSize(12);
     QApplication::setFont(font);

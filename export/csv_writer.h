@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <string>
 
+#include "analysis/ui_text.h"
+
 namespace vurma {
 
 // Longest display text copied into the file, in bytes of UTF-8. Longer text
@@ -56,9 +58,9 @@ inline constexpr int kCsvCannotCreate = -1;  // folder missing or read-only, tar
 inline constexpr int kCsvCannotWrite = -2;   // write, flush or replace failed
 inline constexpr int kCsvDiskFull = -3;      // no space left (or quota exceeded)
 
-inline constexpr char kMsgCsvCannotCreate[] = "ﾌｧｲﾙを作成できません。  \n%s";
-inline constexpr char kMsgCsvCannotWrite[] = "ﾌｧｲﾙに書き込めません。  \n%s";
-inline constexpr char kMsgCsvDiskFull[] = "ﾃﾞｨｽｸの空き容量が不足しています。  \n%s";
+inline constexpr char kMsgCsvCannotCreate[] = UI_TEXT("ﾌｧｲﾙを作成できません。  \n%s");
+inline constexpr char kMsgCsvCannotWrite[] = UI_TEXT("ﾌｧｲﾙに書き込めません。  \n%s");
+inline constexpr char kMsgCsvDiskFull[] = UI_TEXT("ﾃﾞｨｽｸの空き容量が不足しています。  \n%s");
 
 // Encodes utf8Text (EncodeCsvBytes) and writes it to `path` completely or
 // not at all: a regular file is written to a temporary file in the same

@@ -8,37 +8,39 @@
 #include <ctime>
 
 #include "analysis/report_error.h"
+#include "analysis/ui_text.h"
 #include "filter_utils.h"
 #include "grabber_callback.h"
 
 namespace vurma::media {
 
 namespace {
-constexpr char kMsgCannotProcess[] = "このﾌｧｲﾙは処理できません。  ";
-constexpr char kMsgNoSound[] = "このﾌｧｲﾙには音声が含まれていません。  ";
-constexpr char kMsgBadBits[] = "%dﾋﾞｯﾄのｻﾝﾌﾟﾙは処理できません。  ";
-constexpr char kMsgNoMemory[] = "ﾒﾓﾘｰが不足しています。  ";
+constexpr char kMsgCannotProcess[] = UI_TEXT("このﾌｧｲﾙは処理できません。  ");
+constexpr char kMsgNoSound[] = UI_TEXT("このﾌｧｲﾙには音声が含まれていません。  ");
+constexpr char kMsgBadBits[] = UI_TEXT("%dﾋﾞｯﾄのｻﾝﾌﾟﾙは処理できません。  ");
+constexpr char kMsgNoMemory[] = UI_TEXT("ﾒﾓﾘｰが不足しています。  ");
 
 unsigned Hex(HRESULT hr) { return static_cast<std::uint32_t>(hr); }
 unsigned long LongHex(HRESULT hr) { return static_cast<std::uint32_t>(hr); }
 
-std::string ChannelText(int channels) {
-    if (channels == 1) return "ﾓﾉﾗﾙ";
-    if (channels == 2) return "ｽﾃﾚｵ";
-    char text[32];
-    std::snprintf(text, sizeof text, "%d ﾁｬﾈﾙ", channels);
-    return text;
+std::string ChannelText(int channels, TextMap text) {
+    if (channels == 1) return text(UI_TEXT("ﾓﾉﾗﾙ"));
+    if (channels == 2) return text(UI_TEXT("ｽﾃﾚｵ"));
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, text(UI_TEXT("%d ﾁｬﾈﾙ")).c_str(), channels);
+    return buffer;
 }
 
 // Local modification time of the file; empty when its status cannot be read.
-std::string DateText(const std::string& path) {
+std::string DateText(const std::string& path, TextMap text) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return {};
     std::tm local{};
     if (::localtime_r(&st.st_mtime, &local) == nullptr) return {};
-    char text[64];
-    if (std::strftime(text, sizeof text, "%Y年%m月%d日 %H時%M分", &local) == 0) return {};
-    return text;
+    char buffer[64];
+    const std::string format = text(UI_TEXT("%Y年%m月%d日 %H時%M分"));
+    if (std::strftime(buffer, sizeof buffer, format.c_str(), &local) == 0) return {};
+    return buffer;
 }
 }  // namespace
 
@@ -50,16 +52,17 @@ std::string RotItemName(const void* graph, unsigned processId) {
 }
 
 std::string FormatInfoText(const std::string& dateText, int channels, int bitsPerSample,
-                           int sampleRate, std::int64_t totalMs) {
+                           int sampleRate, std::int64_t totalMs, TextMap text) {
     const std::int64_t ms = totalMs % 1000;
     const std::int64_t seconds = (totalMs / 1000) % 60;
     const std::int64_t minutes = (totalMs / 1000) / 60;
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "%s\n%s %dﾋﾞｯﾄ %6.3fKHz\n%02" PRId64 "分%02" PRId64 "秒%03" PRId64,
-                  dateText.c_str(), ChannelText(channels).c_str(), bitsPerSample,
-                  sampleRate * 0.001, minutes, seconds, ms);
-    return text;
+    const std::string format = text(UI_TEXT("%s\n%s %dﾋﾞｯﾄ %6.3fKHz\n%02lld分%02lld秒%03lld"));
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, format.c_str(), dateText.c_str(),
+                  ChannelText(channels, text).c_str(), bitsPerSample, sampleRate * 0.001,
+                  static_cast<long long>(minutes), static_cast<long long>(seconds),
+                  static_cast<long long>(ms));
+    return buffer;
 }
 
 struct MediaSession::Impl {
@@ -392,8 +395,10 @@ HRESULT MediaSession::Impl::LoadMediaFile(const std::string& path, LoadedMedia* 
     // A block that cannot be allocated leaves nothing to capture into; the load goes on.
     m_pCallBack->SetCaptureBuffer(media.byteCount);
 
-    media.infoText = FormatInfoText(DateText(path), media.channels, media.bitsPerSample,
-                                    media.sampleRate, totalMs);
+    media.infoText = FormatInfoText(DateText(path, SourceText), media.channels,
+                                    media.bitsPerSample, media.sampleRate, totalMs, SourceText);
+    media.shownInfoText = FormatInfoText(DateText(path, UiText), media.channels,
+                                         media.bitsPerSample, media.sampleRate, totalMs, UiText);
 
     // Video panel and graph events.
     if (g_bNoVideo == 0) {

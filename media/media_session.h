@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "analysis/ui_text.h"
 #include "engine.h"
 #include "hresult.h"
 
@@ -28,7 +29,8 @@ struct LoadedMedia {
     std::int64_t endFrame = 0;
     std::uint32_t frameCount = 0;  // F: frames the sample arrays must hold
     std::uint32_t byteCount = 0;   // B: CaptureBlock size
-    std::string infoText;          // three lines: date, format, length (UTF-8)
+    std::string infoText;          // three lines: date, format, length (UTF-8, Japanese)
+    std::string shownInfoText;     // the same in the interface language
     bool noVideo = true;
 };
 
@@ -109,9 +111,10 @@ class MediaSession {
 std::string RotItemName(const void* graph, unsigned processId);
 
 // The three lines of the recording information: date, format, length
-// (minutes are not limited to two digits).
+// (minutes are not limited to two digits). `text` maps the Japanese formats
+// to the language shown (UiText); the default keeps them, as the CSV needs.
 std::string FormatInfoText(const std::string& dateText, int channels, int bitsPerSample,
-                           int sampleRate, std::int64_t totalMs);
+                           int sampleRate, std::int64_t totalMs, TextMap text = SourceText);
 
 // The engine the program runs on: GStreamer. Safe to call more than once.
 std::shared_ptr<IEngine> CreateGstEngine();

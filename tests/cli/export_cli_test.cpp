@@ -57,10 +57,11 @@ class ExportCli : public ::testing::Test {
     static void TearDownTestSuite() { dir_.reset(); }
     static std::string Path(const std::string& name) { return *dir_ / name; }
 
-    static RunResult Vurma(const std::string& args) {
+    static RunResult Vurma(const std::string& args, const std::string& locale = "ja_JP.UTF-8") {
         const std::string out = Path("stdout.txt"), err = Path("stderr.txt");
-        const int status =
-            std::system(("'" VURMA_EXE "' " + args + " >'" + out + "' 2>'" + err + "'").c_str());
+        const int status = std::system((test::ProgramCommand(VURMA_EXE, locale) + " " + args +
+                                        " >'" + out + "' 2>'" + err + "'")
+                                           .c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::ReadFile(out),
                 test::ReadFile(err)};
     }
@@ -131,18 +132,34 @@ TEST_F(ExportCli, MistakesAndRefusalsExitWithTheirCodes) {
     EXPECT_FALSE(Exists(Path("none")));
 }
 
-TEST_F(ExportCli, InfoPrintsThreeLinesOrRefuses) {
+// The desktop's language chooses the texts: Japanese ones, the program's
+// own, or English for any other locale; the CSV is the same file in both.
+TEST_F(ExportCli, InfoAndRefusalsSpeakTheLocaleAndTheCsvDoesNot) {
     test::WriteWav(Path("info.wav"), 2, 16, 44100, test::Sine(2, 44100, 132300, 220, 20000));
-    RunResult r = Vurma("--info " + Path("info.wav"));
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.out.find("\nｽﾃﾚｵ 16ﾋﾞｯﾄ 44.100KHz\n00分03秒000\n"), std::string::npos) << r.out;
-    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3);
     std::ofstream(Path("info.txt")) << "text\n";
-    r = Vurma("--info " + Path("info.txt"));
-    EXPECT_EQ(r.exitCode, 1);
-    const std::string refused = "このﾌｧｲﾙは処理できません";
-    EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find(refused), r.err.rfind(refused));  // reported once
+    const struct {
+        std::string locale, info, refused;
+    } cases[] = {
+        {"ja_JP.UTF-8", "\nｽﾃﾚｵ 16ﾋﾞｯﾄ 44.100KHz\n00分03秒000\n", "このﾌｧｲﾙは処理できません。  \n"},
+        {"en_US.UTF-8", "\nStereo 16-bit 44.100kHz\n00:03.000\n", "This file cannot be processed.\n"},
+    };
+    std::vector<std::string> csvs;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.locale);
+        RunResult r = Vurma("--info " + Path("info.wav"), c.locale);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_NE(r.out.find(c.info), std::string::npos) << r.out;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 3);
+        r = Vurma("--info " + Path("info.txt"), c.locale);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find(c.refused), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find(c.refused), r.err.rfind(c.refused));  // reported once
+        const std::string csv = Path("info-" + c.locale + ".csv");
+        EXPECT_EQ(Vurma("--export " + csv + " " + Path("info.wav"), c.locale).exitCode, 0);
+        csvs.push_back(test::ReadFile(csv));
+    }
+    EXPECT_FALSE(csvs[0].empty());
+    EXPECT_EQ(csvs[0], csvs[1]);
     EXPECT_NE(Vurma("--help").out.find("--info FILE"), std::string::npos);
 }
 

@@ -53,6 +53,15 @@ class ScratchDir {
     std::string path;
 };
 
+// The shell command that runs the built program `exe` in `locale` (Japanese:
+// the program's own texts), without the user's settings, whatever the
+// machine's language.
+inline std::string ProgramCommand(const std::string& exe,
+                                  const std::string& locale = "ja_JP.UTF-8") {
+    return "env LANG=" + locale + " LC_ALL= LC_MESSAGES= LANGUAGE= XDG_CONFIG_HOME=/nonexistent '" +
+           exe + "'";
+}
+
 inline std::string ReadFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     std::stringstream s;

@@ -72,7 +72,7 @@ TEST(HostileInfo, EveryFileEndsInItsInformationOrItsMessage) {
         ASSERT_TRUE(c.write(path));
         // A hang is a failure too: the load of any of these files is quick.
         const int raw =
-            std::system(("timeout 60 " + ShellQuote(VURMA_EXE) + " --info " + ShellQuote(path) +
+            std::system(("timeout 60 " + test::ProgramCommand(VURMA_EXE) + " --info " + ShellQuote(path) +
                          " >" + ShellQuote(dir / "out") + " 2>" + ShellQuote(dir / "err"))
                             .c_str());
         const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -1,0 +1,359 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="ja">
+<context>
+    <name>Vurma</name>
+    <message>
+        <source>ﾌｧｲﾙ(&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>開く(&amp;O)...	Ctrl+O</source>
+        <translation>&amp;Open...	Ctrl+O</translation>
+    </message>
+    <message>
+        <source>名前を付けて保存(&amp;S)...	Ctrl+S</source>
+        <translation>Save &amp;As...	Ctrl+S</translation>
+    </message>
+    <message>
+        <source>ｱﾌﾟﾘｹｰｼｮﾝの終了(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <source>表示(&amp;V)</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>言語(&amp;L)</source>
+        <translation>&amp;Language</translation>
+    </message>
+    <message>
+        <source>ｼｽﾃﾑの設定に従う(&amp;S)</source>
+        <translation>&amp;System language</translation>
+    </message>
+    <message>
+        <source>次回の起動から切り替わります</source>
+        <translation>Takes effect at the next start</translation>
+    </message>
+    <message>
+        <source>ﾍﾙﾌﾟ(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>ﾊﾞｰｼﾞｮﾝ情報(&amp;A)...</source>
+        <translation>&amp;About Vurma...</translation>
+    </message>
+    <message>
+        <source>ﾊﾞｰｼﾞｮﾝ情報</source>
+        <translation>About Vurma</translation>
+    </message>
+    <message>
+        <source>録音ﾃﾞｰﾀ</source>
+        <translation>Recording</translation>
+    </message>
+    <message>
+        <source>周波数分析条件</source>
+        <translation>Analysis settings</translation>
+    </message>
+    <message>
+        <source>分析結果</source>
+        <translation>Analysis result</translation>
+    </message>
+    <message>
+        <source>映像なし</source>
+        <translation>No video</translation>
+    </message>
+    <message>
+        <source>時間軸ｽｹｰﾙ</source>
+        <translation>Time scale</translation>
+    </message>
+    <message>
+        <source>増幅率</source>
+        <translation>Gain</translation>
+    </message>
+    <message>
+        <source>ﾊﾟ
+ﾜ
+|
+ 
+ﾚ
+ﾍﾞ
+ﾙ</source>
+        <translation>L
+e
+v
+e
+l</translation>
+    </message>
+    <message>
+        <source>時間 [sec]</source>
+        <translation>Time [sec]</translation>
+    </message>
+    <message>
+        <source>周波数軸
+ｽｹｰﾙ</source>
+        <translation>Freq.
+scale</translation>
+    </message>
+    <message>
+        <source>周波数 [Hz]</source>
+        <translation>Freq. [Hz]</translation>
+    </message>
+    <message>
+        <source>ﾋﾟｰｸ値</source>
+        <translation>Peak</translation>
+    </message>
+    <message>
+        <source>窓関数</source>
+        <translation>Window</translation>
+    </message>
+    <message>
+        <source>ｻﾝﾌﾟﾙ数</source>
+        <translation>Samples</translation>
+    </message>
+    <message>
+        <source>音階</source>
+        <translation>Note</translation>
+    </message>
+    <message>
+        <source>ｶｰｿﾙ</source>
+        <translation>Mark</translation>
+    </message>
+    <message>
+        <source>窓を表示する</source>
+        <translation>Show window</translation>
+    </message>
+    <message>
+        <source>ﾐｭｰﾄ</source>
+        <translation>Mute</translation>
+    </message>
+    <message>
+        <source>ｻｰﾁ</source>
+        <translation>Find</translation>
+    </message>
+    <message>
+        <source>停止中</source>
+        <translation>Stopped</translation>
+    </message>
+    <message>
+        <source>一時停止中</source>
+        <translation>Paused</translation>
+    </message>
+    <message>
+        <source>再生中...</source>
+        <translation>Playing...</translation>
+    </message>
+    <message>
+        <source>Rectangular</source>
+        <translation>Rectangular</translation>
+    </message>
+    <message>
+        <source>Hanning</source>
+        <translation>Hanning</translation>
+    </message>
+    <message>
+        <source>Humming</source>
+        <translation>Hamming</translation>
+    </message>
+    <message>
+        <source>%Y年%m月%d日 %H時%M分</source>
+        <translation>%Y-%m-%d %H:%M</translation>
+    </message>
+    <message>
+        <source>%s
+%s %dﾋﾞｯﾄ %6.3fKHz
+%02lld分%02lld秒%03lld</source>
+        <translation>%s
+%s %d-bit %6.3fkHz
+%02lld:%02lld.%03lld</translation>
+    </message>
+    <message>
+        <source>ﾓﾉﾗﾙ</source>
+        <translation>Mono</translation>
+    </message>
+    <message>
+        <source>ｽﾃﾚｵ</source>
+        <translation>Stereo</translation>
+    </message>
+    <message>
+        <source>%d ﾁｬﾈﾙ</source>
+        <translation>%d ch</translation>
+    </message>
+    <message>
+        <source>ｵｸﾀｰﾌﾞ%2d </source>
+        <translation>Octave%2d</translation>
+    </message>
+    <message>
+        <source>ﾄﾞ</source>
+        <translation>C</translation>
+    </message>
+    <message>
+        <source>ﾄﾞ#</source>
+        <translation>C#</translation>
+    </message>
+    <message>
+        <source>ﾚ</source>
+        <translation>D</translation>
+    </message>
+    <message>
+        <source>ﾚ#</source>
+        <translation>D#</translation>
+    </message>
+    <message>
+        <source>ﾐ</source>
+        <translation>E</translation>
+    </message>
+    <message>
+        <source>ﾌｧ</source>
+        <translation>F</translation>
+    </message>
+    <message>
+        <source>ﾌｧ#</source>
+        <translation>F#</translation>
+    </message>
+    <message>
+        <source>ｿ</source>
+        <translation>G</translation>
+    </message>
+    <message>
+        <source>ｿ#</source>
+        <translation>G#</translation>
+    </message>
+    <message>
+        <source>ﾗ</source>
+        <translation>A</translation>
+    </message>
+    <message>
+        <source>ﾗ#</source>
+        <translation>A#</translation>
+    </message>
+    <message>
+        <source>ｼ</source>
+        <translation>B</translation>
+    </message>
+    <message>
+        <source>すべてのAVﾌｧｲﾙ</source>
+        <translation>All media files</translation>
+    </message>
+    <message>
+        <source>MPEG ﾋﾞﾃﾞｵ (*.mpg;*.mpe*;*.m1v)</source>
+        <translation>MPEG video (*.mpg;*.mpe*;*.m1v)</translation>
+    </message>
+    <message>
+        <source>AVI (Audio-Video Interleaved) (*.avi)</source>
+        <translation>AVI (Audio-Video Interleaved) (*.avi)</translation>
+    </message>
+    <message>
+        <source>QuickTime ﾑｰﾋﾞｰ (Ver.2以前) (*.qt;*.mov)</source>
+        <translation>QuickTime movie (Ver.2 or earlier) (*.qt;*.mov)</translation>
+    </message>
+    <message>
+        <source>WAV ｵｰﾃﾞｨｵ (*.wav)</source>
+        <translation>WAV audio (*.wav)</translation>
+    </message>
+    <message>
+        <source>AU ｵｰﾃﾞｨｵ (*.au)</source>
+        <translation>AU audio (*.au)</translation>
+    </message>
+    <message>
+        <source>AIFF ｵｰﾃﾞｨｵ (*.aif*)</source>
+        <translation>AIFF audio (*.aif*)</translation>
+    </message>
+    <message>
+        <source>SND ｵｰﾃﾞｨｵ (*.snd)</source>
+        <translation>SND audio (*.snd)</translation>
+    </message>
+    <message>
+        <source>MPEG ｵｰﾃﾞｨｵ (*.mpa;*.mp1;*.mp2)</source>
+        <translation>MPEG audio (*.mpa;*.mp1;*.mp2)</translation>
+    </message>
+    <message>
+        <source>MP3 ｵｰﾃﾞｨｵ (*.mp3)</source>
+        <translation>MP3 audio (*.mp3)</translation>
+    </message>
+    <message>
+        <source>ASF ﾋﾞﾃﾞｵ (*.asf)</source>
+        <translation>ASF video (*.asf)</translation>
+    </message>
+    <message>
+        <source>WMA (Windows Media Audio) (*.wma)</source>
+        <translation>WMA (Windows Media Audio) (*.wma)</translation>
+    </message>
+    <message>
+        <source>WMV (Windows Media Video) (*.wmv)</source>
+        <translation>WMV (Windows Media Video) (*.wmv)</translation>
+    </message>
+    <message>
+        <source>ﾋﾞﾃﾞｵCD (*.dat)</source>
+        <translation>Video CD (*.dat)</translation>
+    </message>
+    <message>
+        <source>すべてのﾌｧｲﾙ (*.*)</source>
+        <translation>All files (*.*)</translation>
+    </message>
+    <message>
+        <source>ﾃｷｽﾄ ﾌｧｲﾙ (*.csv *.txt)</source>
+        <translation>Text files (*.csv *.txt)</translation>
+    </message>
+    <message>
+        <source>すべてのﾌｧｲﾙ (*)</source>
+        <translation>All files (*)</translation>
+    </message>
+    <message>
+        <source>DirectShowを初期化できません hr=0x%x<byte value="xd"/>
+</source>
+        <translation>Cannot start the media engine hr=0x%x<byte value="xd"/>
+</translation>
+    </message>
+    <message>
+        <source>このﾌｧｲﾙは処理できません。  </source>
+        <translation>This file cannot be processed.</translation>
+    </message>
+    <message>
+        <source>このﾌｧｲﾙには音声が含まれていません。  </source>
+        <translation>This file contains no sound.</translation>
+    </message>
+    <message>
+        <source>%dﾋﾞｯﾄのｻﾝﾌﾟﾙは処理できません。  </source>
+        <translation>%d-bit samples cannot be processed.</translation>
+    </message>
+    <message>
+        <source>ﾒﾓﾘｰが不足しています。  </source>
+        <translation>Not enough memory.</translation>
+    </message>
+    <message>
+        <source>ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  </source>
+        <translation>An error occurred while reading the file.</translation>
+    </message>
+    <message>
+        <source>ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  </source>
+        <translation>There are too few samples to analyse.</translation>
+    </message>
+    <message>
+        <source>ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  </source>
+        <translation>There are too few samples for this size.</translation>
+    </message>
+    <message>
+        <source>開始時間が終わりに近すぎるので計算できません。  </source>
+        <translation>The start time is too close to the end to analyse.</translation>
+    </message>
+    <message>
+        <source>ﾌｧｲﾙを作成できません。  
+%s</source>
+        <translation>Cannot create the file.
+%s</translation>
+    </message>
+    <message>
+        <source>ﾌｧｲﾙに書き込めません。  
+%s</source>
+        <translation>Cannot write to the file.
+%s</translation>
+    </message>
+    <message>
+        <source>ﾃﾞｨｽｸの空き容量が不足しています。  
+%s</source>
+        <translation>Not enough disk space.
+%s</translation>
+    </message>
+</context>
+</TS>
