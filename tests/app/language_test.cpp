@@ -1,0 +1,145 @@
+// The interface in both languages: the English texts fit the template's
+// controls, the Japanese run keeps the template's texts, the language choice
+// applies at the next start, and the CSV does not depend on the language.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <algorithm>
+
+#include "app_test_util.h"
+#include "translation.h"
+
+namespace vurma::app::test {
+namespace {
+
+class LanguageTest : public DialogTest {
+  protected:
+    void TearDown() override {
+        DialogTest::TearDown();
+        LoadLanguage(false);
+    }
+
+    // Opens a file of 220 Hz, captures it whole and returns the window.
+    CAnalyzerDlg& Analysed() {
+        CAnalyzerDlg& d = MakeDialog();
+        d.show();
+        d.OpenMediaFile(QString::fromStdString(AddFile("a.wav")));
+        EXPECT_TRUE(engine->FeedSample(
+            0.0, vurma::test::Pcm(16, vurma::test::Sine(2, 44100, 8192, 220, 16000))));
+        Complete();
+        return d;
+    }
+};
+
+// A text on the window's face, the pixels it takes and those its control
+// leaves for it.
+struct Shown {
+    QString text;
+    int need = 0;
+    int room = 0;
+};
+
+std::vector<Shown> TextsOnTheFace(const CAnalyzerDlg& d) {
+    std::vector<Shown> shown;
+    for (QLabel* label : d.m_client->findChildren<QLabel*>()) {
+        const QRect need = label->fontMetrics().boundingRect(
+            QRect(0, 0, 1000, 1000), Qt::AlignLeft | Qt::AlignTop, label->text());
+        shown.push_back({label->text(), need.width(), label->width()});
+        // The template's lines are one pixel lower than the font's.
+        shown.push_back({label->text() + " (height)", need.height(), label->height() + 1});
+    }
+    for (QPushButton* button : d.m_client->findChildren<QPushButton*>()) {
+        shown.push_back({button->text(), button->fontMetrics().horizontalAdvance(button->text()),
+                         button->width() - button->style()->pixelMetric(QStyle::PM_ButtonMargin)});
+    }
+    for (QCheckBox* box : d.m_client->findChildren<QCheckBox*>()) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        const int left = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box).left();
+        shown.push_back({box->text(), box->fontMetrics().horizontalAdvance(box->text()),
+                         box->width() - left});
+    }
+    for (QGroupBox* group : d.m_client->findChildren<QGroupBox*>()) {
+        shown.push_back({group->title(), group->fontMetrics().horizontalAdvance(group->title()),
+                         group->width() - 16});
+    }
+    return shown;
+}
+
+std::string Sorted(QStringList texts) {
+    texts.removeAll(QString());
+    texts.sort();
+    return texts.join(QLatin1Char('|')).toStdString();
+}
+
+TEST_F(LanguageTest, EnglishTextsFitTheirControls) {
+    LoadLanguage(true);
+    CAnalyzerDlg& d = Analysed();
+    EXPECT_EQ(d.m_stNote->text(), QStringLiteral("  Octave 2  A"));
+    EXPECT_TRUE(d.m_stFileInfo->text().contains(QStringLiteral("\nStereo 16-bit 44.100kHz\n")));
+    EXPECT_EQ(d.m_menuBar->actions().first()->text(), QStringLiteral("&File"));
+    for (const Shown& s : TextsOnTheFace(d)) EXPECT_LE(s.need, s.room) << s.text.toStdString();
+}
+
+TEST_F(LanguageTest, JapaneseRunShowsTheTemplateTexts) {
+    CAnalyzerDlg& d = Analysed();
+    QStringList texts, menus;
+    for (const Shown& s : TextsOnTheFace(d))
+        if (!s.text.endsWith(QStringLiteral(" (height)"))) texts << s.text;
+    for (QAction* menu : d.m_menuBar->actions()) menus << menu->text();
+    texts.removeIf([](const QString& t) { return t.contains(QRegularExpression("^[-0-9. ]*$")); });
+    texts.removeOne(d.m_stFileInfo->text());
+    texts.removeOne(d.m_stPeak->text());
+    EXPECT_EQ(Sorted(texts),
+              Sorted({"映像なし", "時間軸ｽｹｰﾙ", "増幅率", "ﾊﾟ\nﾜ\n|\n \nﾚ\nﾍﾞ\nﾙ", "時間 [sec]",
+                      "周波数軸\nｽｹｰﾙ", "周波数 [Hz]", "[dB]", "ﾋﾟｰｸ値", "窓関数", "ｻﾝﾌﾟﾙ数",
+                      "音階", "ｶｰｿﾙ", "窓を表示する", ">", "||", "|<", "ﾐｭｰﾄ", "ｻｰﾁ", "録音ﾃﾞｰﾀ",
+                      "周波数分析条件", "分析結果", " ｵｸﾀｰﾌﾞ 2   ﾗ"}));
+    EXPECT_EQ(menus, (QStringList{"ﾌｧｲﾙ(&F)", "表示(&V)", "ﾍﾙﾌﾟ(&H)"}));
+    EXPECT_TRUE(d.m_stFileInfo->text().contains(QStringLiteral("\nｽﾃﾚｵ 16ﾋﾞｯﾄ 44.100KHz\n")));
+}
+
+TEST_F(LanguageTest, TheChoiceAppliesAtTheNextStart) {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(dir_ / "settings"));
+    const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+    const QLocale german(QLocale::German, QLocale::Germany);
+    const struct {
+        LanguageChoice choice;
+        bool englishInJapan, englishInGermany;
+    } cases[] = {{LanguageChoice::English, true, true},
+                 {LanguageChoice::Japanese, false, false},
+                 {LanguageChoice::System, false, true}};
+    for (const auto& c : cases) {
+        CAnalyzerDlg& d = MakeDialog();
+        d.m_actLanguage[static_cast<int>(c.choice)]->trigger();
+        EXPECT_EQ(StoredLanguageChoice(), c.choice);
+        EXPECT_EQ(ChoosesEnglish(StoredLanguageChoice(), japanese), c.englishInJapan);
+        EXPECT_EQ(ChoosesEnglish(StoredLanguageChoice(), german), c.englishInGermany);
+        // This run keeps its language; the next window shows the choice.
+        EXPECT_EQ(d.m_menuBar->actions().first()->text(), QStringLiteral("ﾌｧｲﾙ(&F)"));
+        EXPECT_TRUE(MakeDialog().m_actLanguage[static_cast<int>(c.choice)]->isChecked());
+    }
+}
+
+TEST_F(LanguageTest, TheCsvIsTheSameInBothLanguages) {
+    std::vector<std::string> files;
+    for (bool english : {false, true}) {
+        LoadLanguage(english);
+        CAnalyzerDlg& d = Analysed();
+        const std::string path = dir_ / (english ? "en.csv" : "ja.csv");
+        d.m_chooseSaveFile = [&](const QString&) { return QString::fromStdString(path); };
+        d.ExportCsv();
+        files.push_back(vurma::test::ReadFile(path));
+    }
+    EXPECT_GT(files[0].size(), 1000u);
+    EXPECT_EQ(files[0], files[1]);
+}
+
+}  // namespace
+}  // namespace vurma::app::test
