@@ -15,10 +15,10 @@ const double g_dSemitone[13] = {1.0,      1.059463, 1.122462, 1.189207, 1.259921
                                 1.334840, 1.414214, 1.498307, 1.587401, 1.681793,
                                 1.781797, 1.887749, 2.0};
 
-const char* const g_strNoteName[13] = {
-    UI_TEXT("ﾄﾞ"), UI_TEXT("ﾄﾞ#"), UI_TEXT("ﾚ"),  UI_TEXT("ﾚ#"), UI_TEXT("ﾐ"),
-    UI_TEXT("ﾌｧ"), UI_TEXT("ﾌｧ#"), UI_TEXT("ｿ"),  UI_TEXT("ｿ#"), UI_TEXT("ﾗ"),
-    UI_TEXT("ﾗ#"), UI_TEXT("ｼ"),   UI_TEXT("ﾄﾞ")};
+const char* const g_strNoteName[13] = {UI_TEXT("ﾄﾞ"), UI_TEXT("ﾄﾞ#"), UI_TEXT("ﾚ"),   UI_TEXT("ﾚ#"),
+                                       UI_TEXT("ﾐ"),  UI_TEXT("ﾌｧ"),  UI_TEXT("ﾌｧ#"), UI_TEXT("ｿ"),
+                                       UI_TEXT("ｿ#"), UI_TEXT("ﾗ"),   UI_TEXT("ﾗ#"),  UI_TEXT("ｼ"),
+                                       UI_TEXT("ﾄﾞ")};
 
 namespace {
 

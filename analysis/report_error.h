@@ -17,7 +17,8 @@ inline constexpr std::size_t kReportMaxBytes = 515;
 using ReportSink = std::function<void(const std::string& text)>;
 
 // Formats printf-style (integer conversions and %s) with the format in the
-// interface language (UiText), writes the text to stderr, then hands it to the sink, if any. Called on the GUI thread only.
+// interface language (UiText), writes the text to stderr, then hands it to the sink, if any. Called
+// on the GUI thread only.
 void ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Installs a sink and returns the previous one (empty for none).

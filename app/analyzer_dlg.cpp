@@ -32,15 +32,15 @@
 #include "analysis/report_error.h"
 #include "analysis/sample_store.h"
 #include "analysis/settings.h"
+#include "analysis/ui_text.h"
 #include "analysis/window_functions.h"
 #include "app_strings.h"
-#include "analysis/ui_text.h"
-#include "translation.h"
 #include "display/plot_frame.h"
 #include "display/plots.h"
 #include "export/csv_writer.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
+#include "translation.h"
 #include "widgets.h"
 
 namespace vurma::app {
@@ -817,8 +817,7 @@ QString ChooseCsvFile(const QString& proposed) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("csv"));
-    dialog.setNameFilters(
-        {Tr("ﾃｷｽﾄ ﾌｧｲﾙ (*.csv *.txt)"), Tr("すべてのﾌｧｲﾙ (*)")});
+    dialog.setNameFilters({Tr("ﾃｷｽﾄ ﾌｧｲﾙ (*.csv *.txt)"), Tr("すべてのﾌｧｲﾙ (*)")});
     dialog.selectFile(proposed);
     if (dialog.exec() != QDialog::Accepted) return {};
     return dialog.selectedFiles().value(0);

@@ -13,8 +13,8 @@
 #include "analyzer_dlg.h"
 #include "app_strings.h"
 #include "command_line.h"
-#include "translation.h"
 #include "media/media_session.h"
+#include "translation.h"
 
 namespace {
 

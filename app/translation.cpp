@@ -39,9 +39,9 @@ void StoreLanguageChoice(LanguageChoice choice) {
     if (choice == LanguageChoice::System) {
         settings.remove(QLatin1String(kSettingKey));
     } else {
-        settings.setValue(QLatin1String(kSettingKey),
-                          choice == LanguageChoice::Japanese ? QStringLiteral("ja")
-                                                             : QStringLiteral("en"));
+        settings.setValue(QLatin1String(kSettingKey), choice == LanguageChoice::Japanese
+                                                          ? QStringLiteral("ja")
+                                                          : QStringLiteral("en"));
     }
 }
 

@@ -395,8 +395,8 @@ HRESULT MediaSession::Impl::LoadMediaFile(const std::string& path, LoadedMedia* 
     // A block that cannot be allocated leaves nothing to capture into; the load goes on.
     m_pCallBack->SetCaptureBuffer(media.byteCount);
 
-    media.infoText = FormatInfoText(DateText(path, SourceText), media.channels,
-                                    media.bitsPerSample, media.sampleRate, totalMs, SourceText);
+    media.infoText = FormatInfoText(DateText(path, SourceText), media.channels, media.bitsPerSample,
+                                    media.sampleRate, totalMs, SourceText);
     media.shownInfoText = FormatInfoText(DateText(path, UiText), media.channels,
                                          media.bitsPerSample, media.sampleRate, totalMs, UiText);
 

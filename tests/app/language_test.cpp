@@ -60,9 +60,10 @@ std::vector<Shown> TextsOnTheFace(const CAnalyzerDlg& d) {
     for (QCheckBox* box : d.m_client->findChildren<QCheckBox*>()) {
         QStyleOptionButton option;
         option.initFrom(box);
-        const int left = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box).left();
-        shown.push_back({box->text(), box->fontMetrics().horizontalAdvance(box->text()),
-                         box->width() - left});
+        const int left =
+            box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box).left();
+        shown.push_back(
+            {box->text(), box->fontMetrics().horizontalAdvance(box->text()), box->width() - left});
     }
     for (QGroupBox* group : d.m_client->findChildren<QGroupBox*>()) {
         shown.push_back({group->title(), group->fontMetrics().horizontalAdvance(group->title()),
@@ -95,11 +96,29 @@ TEST_F(LanguageTest, JapaneseRunShowsTheTemplateTexts) {
     texts.removeIf([](const QString& t) { return t.contains(QRegularExpression("^[-0-9. ]*$")); });
     texts.removeOne(d.m_stFileInfo->text());
     texts.removeOne(d.m_stPeak->text());
-    EXPECT_EQ(Sorted(texts),
-              Sorted({"映像なし", "時間軸ｽｹｰﾙ", "増幅率", "ﾊﾟ\nﾜ\n|\n \nﾚ\nﾍﾞ\nﾙ", "時間 [sec]",
-                      "周波数軸\nｽｹｰﾙ", "周波数 [Hz]", "[dB]", "ﾋﾟｰｸ値", "窓関数", "ｻﾝﾌﾟﾙ数",
-                      "音階", "ｶｰｿﾙ", "窓を表示する", ">", "||", "|<", "ﾐｭｰﾄ", "ｻｰﾁ", "録音ﾃﾞｰﾀ",
-                      "周波数分析条件", "分析結果", " ｵｸﾀｰﾌﾞ 2   ﾗ"}));
+    EXPECT_EQ(Sorted(texts), Sorted({"映像なし",
+                                     "時間軸ｽｹｰﾙ",
+                                     "増幅率",
+                                     "ﾊﾟ\nﾜ\n|\n \nﾚ\nﾍﾞ\nﾙ",
+                                     "時間 [sec]",
+                                     "周波数軸\nｽｹｰﾙ",
+                                     "周波数 [Hz]",
+                                     "[dB]",
+                                     "ﾋﾟｰｸ値",
+                                     "窓関数",
+                                     "ｻﾝﾌﾟﾙ数",
+                                     "音階",
+                                     "ｶｰｿﾙ",
+                                     "窓を表示する",
+                                     ">",
+                                     "||",
+                                     "|<",
+                                     "ﾐｭｰﾄ",
+                                     "ｻｰﾁ",
+                                     "録音ﾃﾞｰﾀ",
+                                     "周波数分析条件",
+                                     "分析結果",
+                                     " ｵｸﾀｰﾌﾞ 2   ﾗ"}));
     EXPECT_EQ(menus, (QStringList{"ﾌｧｲﾙ(&F)", "表示(&V)", "ﾍﾙﾌﾟ(&H)"}));
     EXPECT_TRUE(d.m_stFileInfo->text().contains(QStringLiteral("\nｽﾃﾚｵ 16ﾋﾞｯﾄ 44.100KHz\n")));
 }

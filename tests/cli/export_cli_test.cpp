@@ -141,7 +141,8 @@ TEST_F(ExportCli, InfoAndRefusalsSpeakTheLocaleAndTheCsvDoesNot) {
         std::string locale, info, refused;
     } cases[] = {
         {"ja_JP.UTF-8", "\nｽﾃﾚｵ 16ﾋﾞｯﾄ 44.100KHz\n00分03秒000\n", "このﾌｧｲﾙは処理できません。  \n"},
-        {"en_US.UTF-8", "\nStereo 16-bit 44.100kHz\n00:03.000\n", "This file cannot be processed.\n"},
+        {"en_US.UTF-8", "\nStereo 16-bit 44.100kHz\n00:03.000\n",
+         "This file cannot be processed.\n"},
     };
     std::vector<std::string> csvs;
     for (const auto& c : cases) {

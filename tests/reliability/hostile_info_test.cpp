@@ -71,10 +71,10 @@ TEST(HostileInfo, EveryFileEndsInItsInformationOrItsMessage) {
         const std::string path = dir / c.name;
         ASSERT_TRUE(c.write(path));
         // A hang is a failure too: the load of any of these files is quick.
-        const int raw =
-            std::system(("timeout 60 " + test::ProgramCommand(VURMA_EXE) + " --info " + ShellQuote(path) +
-                         " >" + ShellQuote(dir / "out") + " 2>" + ShellQuote(dir / "err"))
-                            .c_str());
+        const int raw = std::system(("timeout 60 " + test::ProgramCommand(VURMA_EXE) + " --info " +
+                                     ShellQuote(path) + " >" + ShellQuote(dir / "out") + " 2>" +
+                                     ShellQuote(dir / "err"))
+                                        .c_str());
         const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
         const std::string out = test::ReadFile(dir / "out"), err = test::ReadFile(dir / "err");
         if (!c.message.empty()) {
