@@ -1,6 +1,7 @@
 // The main window without playback: start-up state, list rules, cursor,
 // menu, drop, title, keyboard and the About box.
 #include <QAction>
+#include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -49,7 +50,7 @@ TEST_F(WindowTest, StartsWithTheDefaults) {
                                  d.m_cbWindow->currentText()};
     EXPECT_EQ(current, (QStringList{"5mS/Div", "1", "500Hz/Div", "2048", "Humming"}));
     EXPECT_EQ(d.m_sliderVolume->value(), 94);
-    EXPECT_EQ(d.m_sliderFreq->maximum(), 2048);
+    EXPECT_EQ(d.m_sliderFreq->maximum(), 1024);  // the left edge stops at the Nyquist bin
     EXPECT_EQ(State(d), "play 0 graph 0 loaded 0 complete 0 samples 0");
     EXPECT_EQ(d.m_nCursorOffset, 100);
     EXPECT_FALSE(d.m_spinCursor->isEnabled());
@@ -86,7 +87,7 @@ TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
     EXPECT_EQ(d.m_cbSampleCount->currentIndex(), 0);
     EXPECT_EQ(d.m_nSampleCountSel, 512);
     EXPECT_EQ(d.m_sliderFreq->value(), 26);
-    EXPECT_EQ(d.m_sliderFreq->maximum(), 513);
+    EXPECT_EQ(d.m_sliderFreq->maximum(), 256);
 
     reports.clear();
     CAnalyzerDlg& e = MakeDialog();
@@ -98,7 +99,66 @@ TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(e.m_nSampleCountSel, 4096);
     EXPECT_EQ(e.m_sliderFreq->value(), 201);
-    EXPECT_EQ(e.m_sliderFreq->maximum(), 4097);
+    EXPECT_EQ(e.m_sliderFreq->maximum(), 2048);
+    // A position past the old maximum survives the step up.
+    e.m_sliderFreq->setValue(2000);
+    SelectByUser(e.m_cbSampleCount, 2);
+    SelectByUser(e.m_cbSampleCount, 3);
+    EXPECT_EQ(e.m_sliderFreq->value(), 1999);
+}
+
+// Pages of a fifth of the range, steps of one; no push button is a default.
+TEST_F(WindowTest, KeyboardPagingAndNoDefaultButton) {
+    CAnalyzerDlg& d = MakeDialog();
+    d.show();
+    OpenAndFeed(AddFile("paged.wav", {.duration = 10000000}), 44100);
+    Complete();
+    ASSERT_EQ(d.m_sliderTime->maximum(), 44144);
+    d.m_sliderTime->setFocus();
+    QTest::keyClick(d.m_sliderTime, Qt::Key_PageUp);
+    EXPECT_EQ(d.m_sliderTime->value(), 8828);
+    QTest::keyClick(d.m_sliderTime, Qt::Key_Right);
+    EXPECT_EQ(d.m_sliderTime->value(), 8829);
+    for (QPushButton* button : d.findChildren<QPushButton*>())
+        EXPECT_FALSE(button->autoDefault() || button->isDefault()) << button->text().toStdString();
+    // The check box gets the room its indicator and text need.
+    EXPECT_GE(d.m_chkShowWindow->width(), d.m_chkShowWindow->sizeHint().width());
+    EXPECT_GE(d.m_chkShowWindow->height(), d.m_chkShowWindow->sizeHint().height());
+}
+
+// Past the last frame that fits: no readouts, no spectrum, nothing to save.
+TEST_F(WindowTest, AFrameThatDoesNotFitShowsNothingAndCannotBeSaved) {
+    CAnalyzerDlg& d = MakeDialog();
+    d.show();
+    OpenAndFeed(AddFile("fit.wav", {.duration = 10000000}), 44100);
+    Complete();
+    ASSERT_TRUE(d.m_actSaveAs->isEnabled());
+    const QString peak = d.m_stPeak->text();
+    ASSERT_FALSE(peak.isEmpty());
+    ASSERT_TRUE(HasGreen(d.m_stSpectrum->shownImage()));
+    d.m_sliderTime->setValue(44100 - 2047);
+    EXPECT_TRUE(d.m_stPeak->text().isEmpty());
+    EXPECT_TRUE(d.m_stNote->text().isEmpty());
+    EXPECT_FALSE(d.m_actSaveAs->isEnabled());
+    EXPECT_FALSE(HasGreen(d.m_stSpectrum->shownImage()));
+    d.m_sliderTime->setValue(0);
+    EXPECT_EQ(d.m_stPeak->text(), peak);
+    EXPECT_TRUE(d.m_actSaveAs->isEnabled());
+}
+
+// A failed open, and an open while loading, show the empty plots at once.
+TEST_F(WindowTest, AFailedOpenClearsEveryPlot) {
+    CAnalyzerDlg& d = MakeDialog();
+    d.show();
+    const QImage wave = d.m_stWave->shownImage(), spectrum = d.m_stSpectrum->shownImage();
+    OpenAndFeed(AddFile("shown.wav"), 44100, 12000);
+    Complete();
+    d.m_sliderTime->setValue(100);
+    ASSERT_NE(d.m_stWave->shownImage(), wave);
+    d.OpenMediaFile(QStringLiteral("/nowhere/missing.wav"));
+    EXPECT_EQ(d.m_stWave->shownImage(), wave);
+    EXPECT_EQ(d.m_stSpectrum->shownImage(), spectrum);
+    EXPECT_EQ(d.m_stTimeStart->text(), QStringLiteral("  0.000"));
 }
 
 TEST_F(WindowTest, CursorHitBandDragAndSpin) {
@@ -141,25 +201,26 @@ TEST_F(WindowTest, CursorHitBandDragAndSpin) {
     EXPECT_FALSE(d.m_spinCursor->isEnabled());
 }
 
-TEST_F(WindowTest, MenuHasNoShortcutsAndCtrlODoesNothing) {
+TEST_F(WindowTest, CtrlOOpensAndCtrlSSavesWhenSaveAsIsEnabled) {
     CAnalyzerDlg& d = MakeDialog();
     d.show();
+    QApplication::setActiveWindow(&d);
     EXPECT_EQ(d.m_actOpen->text(), QStringLiteral("開く(&O)...\tCtrl+O"));
-    EXPECT_TRUE(d.m_actOpen->shortcut().isEmpty());
-    EXPECT_TRUE(d.m_actSaveAs->shortcut().isEmpty());
-    bool dialogOpened = false;
-    QTimer::singleShot(200, [&] {
-        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != &d) {
-            dialogOpened = true;
-            modal->close();
-        }
-    });
+    const std::string path = AddFile("keys.wav");
+    int asked = 0;
+    d.m_chooseOpenFile = [&] { return QString::fromStdString(path); };
+    d.m_chooseSaveFile = [&](const QString&) {
+        ++asked;
+        return QString();
+    };
+    QTest::keyClick(&d, Qt::Key_S, Qt::ControlModifier);  // nothing to save yet
+    EXPECT_EQ(asked, 0);
     QTest::keyClick(&d, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma - [keys.wav]"));
+    ASSERT_TRUE(engine->FeedSample(0.0, Pcm16(4096, 2, 1000)));
+    Complete();
     QTest::keyClick(&d, Qt::Key_S, Qt::ControlModifier);
-    QTest::qWait(300);
-    EXPECT_FALSE(dialogOpened);
-    EXPECT_TRUE(d.isVisible());
-    EXPECT_EQ(d.m_nPlayState, 0);
+    EXPECT_EQ(asked, 1);
 }
 
 TEST_F(WindowTest, TitleFollowsOpenAndFailedOpen) {

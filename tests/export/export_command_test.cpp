@@ -210,6 +210,12 @@ TEST(ExportArgs, BothOptionFormsAndTheEndOfOptions) {
     EXPECT_EQ(o.mediaPath, "--odd name.wav");
     EXPECT_TRUE(rec.texts.empty());
 
+    // The list's "Humming" and the correct spelling name the same window.
+    for (const char* name : {"Humming", "Hamming"}) {
+        ASSERT_TRUE(ParseExportArgs({"--export=o.csv", "--window", name, "in.wav"}, &o));
+        EXPECT_EQ(o.windowIndex, 2);
+    }
+
     EXPECT_TRUE(IsExportCommand({"--search", "--export=o.csv"}));
     EXPECT_FALSE(IsExportCommand({"--", "--export"}));
     EXPECT_FALSE(IsExportCommand({"in.wav"}));
@@ -224,8 +230,8 @@ TEST(ExportArgs, EachMistakeIsReportedOnce) {
         {{"--export", "o", "--gain", "1.5", in},
          "--gain takes 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50 or 100, not 1.5"},
         {{"--export", "o", "--fft", "300", in}, "--fft takes 512, 1024, 2048 or 4096, not 300"},
-        {{"--export", "o", "--window", "Hamming", in},
-         "--window takes Rectangular, Hanning or Humming, not Hamming"},
+        {{"--export", "o", "--window", "Blackman", in},
+         "--window takes Rectangular, Hanning or Humming, not Blackman"},
         {{"--export", "o", "--start", "nan", in}, "--start takes seconds, 0 or more, not nan"},
         {{"--export", "o", "--start", "1s", in}, "--start takes seconds, 0 or more, not 1s"},
         {{"--export", "o", "--start", "", in}, "--start takes seconds, 0 or more, not  ("},

@@ -200,7 +200,7 @@ TEST_F(SessionTest, RefusalsLeaveAnEmptyGraphAndNoCapture) {
     } cases[] = {
         {broken, E_CANNOT_RENDER, kCannot},
         {silent, -1, kNoSound},
-        {File(2, 24, 44100, 10000000), -1, "24ﾋﾞｯﾄのｻﾝﾌﾟﾙは処理できません。  "},
+        {File(2, 20, 44100, 10000000), -1, "20ﾋﾞｯﾄのｻﾝﾌﾟﾙは処理できません。  "},
         // Sizes past the 32-bit capture fields are refused, not wrapped.
         {File(8, 16, 192000, std::int64_t{3000} * 10000000), -1, kNoMemory},
         {endless, -1, Failed("pMS->GetDuration(&llDuration)", "0x80004001")},
