@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 #include "display/plot_frame.h"
@@ -121,9 +123,8 @@ TEST_F(WaveTest, DecimationStepAndItsAnchorAtSampleZero) {
 
     // S = 1: the first plotted sample is 3, at x = trunc(2 / 2) = 1.
     Draw(thirds, 40000, 5000, 1);
-    EXPECT_EQ(Count(kGreen, 0, 0, 1, 105), 0);
+    EXPECT_EQ(Count(kGreen, 0, 0, 1, 105) + Count(kGreen, 0, 26, 305, 105), 0);
     EXPECT_EQ(Px(1, 25), kGreen);
-    EXPECT_EQ(Count(kGreen, 0, 26, 305, 105), 0);
 
     // A start beyond the samples draws no trace.
     Draw(thirds, 40000, 5000, 5000);
@@ -147,13 +148,6 @@ TEST_F(WaveTest, OutlineClosedAtRightEdgeAndOpenBeyond) {
     in_.fftSize = 2048;
     Draw({}, 44100, 5000);
     ExpectPixels({At{299, 30, kBlack}, At{150, 0, kWhite}});
-}
-
-TEST_F(WaveTest, LabelsFollowTheSliderPosition) {
-    in_.sliderPos = 44100;
-    const AxisLabels labels = Draw({}, 44100, 5000);
-    EXPECT_EQ(labels.start, "  1.000");
-    EXPECT_EQ(labels.end, "  1.015");
 }
 
 // ---- Spectrum (261 x 210) ----
@@ -204,8 +198,7 @@ TEST_F(SpectrumTest, CurveRowsAndClamping) {
     EXPECT_EQ(Count(kGreen, 0, 0, 261, 30) + Count(kGreen, 0, 31, 261, 210), 0);
 
     const double inf = std::numeric_limits<double>::infinity();
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (double level : {0.0, -0.4, 12.0, inf, -inf, nan}) {
+    for (double level : {0.0, -0.4, 12.0, inf, -inf, std::nan("")}) {
         db_.assign(db_.size(), level);
         Draw();
         EXPECT_EQ(Count(kGreen, 0, 0, 261, 210), 0) << level;
@@ -219,25 +212,18 @@ TEST_F(SpectrumTest, CurveRowsAndClamping) {
 }
 
 TEST_F(SpectrumTest, CursorLineBounds) {
-    in_.cursorOn = true;
-    in_.cursorBin = 0;       // no readouts
-    in_.cursorOffset = 255;  // W-6
-    Draw();
-    EXPECT_EQ(Count(kWhite, 255, 0, 256, 205), 205);
-    EXPECT_EQ(Count(kWhite, 0, 0, 261, 210), 205);
-
-    in_.cursorOffset = 256;  // W-5
-    Draw();
-    EXPECT_EQ(Count(kWhite, 0, 0, 261, 210), 0);
-    in_.cursorOffset = -1;
-    Draw();
-    EXPECT_EQ(Count(kWhite, 0, 0, 261, 210), 0);
-
-    in_.cursorOn = false;
-    in_.cursorOffset = 100;
-    in_.cursorBin = 10;
-    Draw();
-    EXPECT_EQ(Count(kWhite, 0, 0, 261, 210), 0);
+    in_.cursorBin = 0;  // no readouts
+    // (on, x): the line lies in columns 0..W-6 only, and only when on.
+    for (auto [on, x, white] :
+         {std::tuple{true, 255, 205}, {true, 256, 0}, {true, -1, 0}, {false, 100, 0}}) {
+        in_.cursorOn = on;
+        in_.cursorOffset = x;
+        Draw();
+        EXPECT_EQ(Count(kWhite, 0, 0, 261, 210), white) << x;
+        if (white > 0) {
+            EXPECT_EQ(Count(kWhite, x, 0, x + 1, 205), white);
+        }
+    }
 }
 
 TEST_F(SpectrumTest, ReadoutsOnBlackBoxes) {
@@ -265,13 +251,6 @@ TEST_F(SpectrumTest, ReadoutsOnBlackBoxes) {
     }
 }
 
-TEST_F(SpectrumTest, FrequencyLabelsFollowTheFirstBin) {
-    in_.firstBin = 11;
-    const AxisLabels labels = Draw();
-    EXPECT_EQ(labels.start, "236");
-    EXPECT_EQ(labels.end, "2236");
-}
-
 // ---- Play-state panel (144 x 23) ----
 
 TEST_F(PlotTest, StatusTextIsGreenOnBlack) {
@@ -293,8 +272,6 @@ TEST_F(PlotTest, StatusTextIsGreenOnBlack) {
 
 TEST_F(PlotTest, FrameShowsTheVisibleRectangleInsideTheEdge) {
     PlotFrame frame(261, 210);
-    EXPECT_EQ(frame.outerWidth(), 261);
-    EXPECT_EQ(frame.outerHeight(), 210);
     EXPECT_EQ(frame.size(), QSize(261, 210));
     EXPECT_TRUE(frame.testAttribute(Qt::WA_TransparentForMouseEvents));
 
@@ -304,11 +281,7 @@ TEST_F(PlotTest, FrameShowsTheVisibleRectangleInsideTheEdge) {
     frame.setSurface(surface);
 
     // Columns 0..W-6 and rows 0..H-6: the grid line at x 256 is not shown.
-    const QImage& shown = frame.shownImage();
-    ASSERT_EQ(shown.size(), QSize(256, 205));
-    EXPECT_EQ(shown.pixel(192, 100), surface.pixel(192, 100));
-    EXPECT_EQ(shown.pixel(255, 20), surface.pixel(255, 20));
-    EXPECT_EQ(surface.pixel(256, 100) & 0xffffff, 0x787878u);
+    ASSERT_EQ(frame.shownImage(), surface.copy(0, 0, 256, 205));
 
     const QImage painted = frame.grab().toImage();
     EXPECT_EQ(painted.pixel(2 + 192, 2 + 100) & 0xffffff, 0x787878u);
@@ -328,15 +301,17 @@ TEST(CursorTest, BinUnderPixel) {
 }
 
 TEST(CursorTest, HitBandIsThirteenPixelsWide) {
-    EXPECT_TRUE(HitTestCursor(true, 100, 94, 50, 210));
-    EXPECT_TRUE(HitTestCursor(true, 100, 106, 50, 210));
-    EXPECT_FALSE(HitTestCursor(true, 100, 93, 50, 210));
-    EXPECT_FALSE(HitTestCursor(true, 100, 107, 50, 210));
+    // (x, y) around a line at 100 on a 210 px high plot; the button must be on.
+    for (auto [x, y, hit] : {std::tuple{94, 50, true},
+                             {106, 50, true},
+                             {93, 50, false},
+                             {107, 50, false},
+                             {100, 0, true},
+                             {100, 209, true},
+                             {100, -1, false},
+                             {100, 210, false}})
+        EXPECT_EQ(HitTestCursor(true, 100, x, y, 210), hit) << x << "," << y;
     EXPECT_FALSE(HitTestCursor(false, 100, 100, 50, 210));
-    EXPECT_TRUE(HitTestCursor(true, 100, 100, 0, 210));
-    EXPECT_TRUE(HitTestCursor(true, 100, 100, 209, 210));
-    EXPECT_FALSE(HitTestCursor(true, 100, 100, -1, 210));
-    EXPECT_FALSE(HitTestCursor(true, 100, 100, 210, 210));
 }
 
 TEST(CursorTest, SpinStepsStayInsideThePlot) {

@@ -139,17 +139,16 @@ TEST(CsvEncoding, UnconvertibleCharactersBecomeQuestionMarks) {
 }
 
 TEST(CsvName, ExtensionReplacedOrAppended) {
-    EXPECT_EQ(DefaultCsvName("/music/song.mp3"), "song.csv");
-    EXPECT_EQ(DefaultCsvName("song.mp3"), "song.csv");
-    EXPECT_EQ(DefaultCsvName("/music/take"), "take.csv");
-    EXPECT_EQ(DefaultCsvName("/music.d/take"), "take.csv");  // a dotted folder is no extension
-    EXPECT_EQ(DefaultCsvName("/m/a.b.flac"), "a.b.csv");
-    EXPECT_EQ(DefaultCsvName("/m/.hidden"), ".hidden.csv");
-    EXPECT_EQ(DefaultCsvName("/m/.hidden.wav"), ".hidden.csv");
-    EXPECT_EQ(DefaultCsvName("/m/name."), "name.csv");
-    EXPECT_EQ(DefaultCsvName("/m/録音.wav"), "録音.csv");
-    EXPECT_EQ(DefaultCsvName("/m/"), "");
-    EXPECT_EQ(DefaultCsvName(""), "");
+    // A dotted folder is no extension; leading dots belong to the name.
+    for (auto [path, name] : {std::pair{"song.mp3", "song.csv"},
+                              {"/music.d/take", "take.csv"},
+                              {"/m/a.b.flac", "a.b.csv"},
+                              {"/m/.hidden", ".hidden.csv"},
+                              {"/m/.hidden.wav", ".hidden.csv"},
+                              {"/m/name.", "name.csv"},
+                              {"/m/録音.wav", "録音.csv"},
+                              {"/m/", ""}})
+        EXPECT_EQ(DefaultCsvName(path), name) << path;
 }
 
 // A fresh folder per test, open to everyone so that an unprivileged child can
@@ -206,15 +205,11 @@ TEST_F(CsvFile, WritesCp932AndReplacesTheOldFileKeepingItsMode) {
 }
 
 TEST_F(CsvFile, SymbolicLinkIsFollowed) {
-    const std::string real = dir_ + "/real.csv";
-    const std::string link = dir_ + "/link.csv";
-    Put(real, "old");
-    ASSERT_EQ(::symlink("real.csv", link.c_str()), 0);
-    ASSERT_EQ(WriteCsvFile(link, "a\n"), kCsvWriteOk);
-    EXPECT_EQ(test::ReadFile(real), "a\r\n");
-    struct stat st {};
-    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    Put(dir_ + "/real.csv", "old");
+    ASSERT_EQ(::symlink("real.csv", (dir_ + "/link.csv").c_str()), 0);
+    ASSERT_EQ(WriteCsvFile(dir_ + "/link.csv", "a\n"), kCsvWriteOk);
+    EXPECT_EQ(test::ReadFile(dir_ + "/real.csv"), "a\r\n");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir_ + "/link.csv"));
 }
 
 TEST_F(CsvFile, FailuresAreReportedWithThePath) {

@@ -1,5 +1,6 @@
 // The searches that rewire a rendered graph, on the scriptable engine. Their
-// diagnostics are checked where the session reports them.
+// diagnostics, the media-type and filter searches are checked where the
+// session uses them.
 #include "media/filter_utils.h"
 
 #include <gtest/gtest.h>
@@ -9,13 +10,6 @@
 
 namespace vurma::media {
 namespace {
-
-MediaType Wave(int channels) {
-    MediaType t;
-    t.formatType = FormatType::WaveFormatEx;
-    t.wave = {channels, 16, 44100};
-    return t;
-}
 
 TEST(FilterUtils, FindPinCountsOneDirectionAndMatchesNamesExactly) {
     test::ReportRecorder rec;
@@ -39,19 +33,6 @@ TEST(FilterUtils, FindPinCountsOneDirectionAndMatchesNamesExactly) {
     EXPECT_TRUE(rec.texts.empty());
 }
 
-TEST(FilterUtils, GetMediaTypeTakesTheFirstOfTheFormat) {
-    FakeEngine engine;
-    FakeFilter filter(&engine, "F");
-    MediaType mt;
-    EXPECT_EQ(
-        GetMediaType(filter.AddPin("e", PinDirection::Output).get(), FormatType::WaveFormatEx, &mt),
-        -1);
-    auto pin = filter.AddPin("p", PinDirection::Output, {MediaType{}, Wave(1), Wave(2)});
-    EXPECT_EQ(GetMediaType(pin.get(), FormatType::WaveFormatEx, &mt), S_OK);
-    EXPECT_EQ(mt.wave.channels, 1);
-    EXPECT_EQ(GetMediaType(pin.get(), FormatType::VideoInfo, &mt), -1);
-}
-
 TEST(FilterUtils, LoadFilterMatchesTheExactNameSkippingUnusableEntries) {
     test::ReportRecorder rec;
     FakeEngine engine;
@@ -73,22 +54,6 @@ TEST(FilterUtils, LoadFilterMatchesTheExactNameSkippingUnusableEntries) {
     EXPECT_EQ(load("SampleGrabber", &filter), S_OK);
     EXPECT_NE(filter, nullptr);
     EXPECT_TRUE(rec.texts.empty());
-}
-
-TEST(FilterUtils, FindFilterByExactNameOrNull) {
-    test::ReportRecorder rec;
-    FakeEngine engine;
-    engine.AddFile("a.wav", {});
-    std::shared_ptr<IGraphBuilder> graph;
-    ASSERT_EQ(engine.CreateGraphBuilder(&graph), S_OK);
-    ASSERT_EQ(graph->RenderFile("a.wav"), S_OK);
-    EXPECT_NE(FindFilter(graph.get(), kAudioRendererName), nullptr);
-    EXPECT_EQ(FindFilter(graph.get(), "audiorenderer"), nullptr);
-    for (const char* call : {"Graph.EnumFilters", "Source.QueryFilterInfo"}) {
-        engine.FailCall(call, E_FAIL);
-        EXPECT_EQ(FindFilter(graph.get(), kAudioRendererName), nullptr) << call;
-        engine.ClearFailures();
-    }
 }
 
 }  // namespace

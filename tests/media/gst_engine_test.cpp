@@ -5,7 +5,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -86,6 +85,7 @@ TEST_F(GstTest, PcmFormatsAndSizes) {
     EXPECT_EQ(session.video(), nullptr);
     ASSERT_EQ(session.LoadMediaFile(s16, &media), S_OK);
     EXPECT_EQ(media.byteCount, 529376u);  // 3.001 s of 4-byte frames
+    // Refusals (text, empty and soundless files) are checked on `vurma --info`.
     ASSERT_EQ(session.LoadMediaFile(c6, &media), S_OK);
     EXPECT_NE(media.infoText.find("\n6 ﾁｬﾈﾙ 16ﾋﾞｯﾄ 48.000KHz\n00分00秒100"), std::string::npos);
     ASSERT_EQ(session.LoadMediaFile(c3, &media), S_OK);
@@ -106,24 +106,6 @@ TEST_F(GstTest, WidePcmIsCapturedAtItsOwnPrecision) {
                   std::string::npos);
     }
     EXPECT_TRUE(rec.texts.empty()) << rec.texts[0];
-}
-
-TEST_F(GstTest, RefusedFiles) {
-    const std::string text = dir + "/t.txt", empty = dir + "/e.wav", video = dir + "/v.avi";
-    std::ofstream(text) << "not a media file\n";
-    std::ofstream(empty).close();
-    ASSERT_TRUE(
-        test::GstLaunch("videotestsrc num-buffers=5 ! video/x-raw,width=64,height=48 ! jpegenc ! "
-                        "avimux ! filesink location=" +
-                        video));
-    EXPECT_LT(session.LoadMediaFile(text, &media), 0);
-    EXPECT_LT(session.LoadMediaFile(empty, &media), 0);
-    EXPECT_EQ(session.LoadMediaFile(video, &media), -1);
-    EXPECT_TRUE(session.HasGraph());
-    EXPECT_EQ(rec.texts, (std::vector<std::string>{"このﾌｧｲﾙは処理できません。  ",
-                                                   "このﾌｧｲﾙは処理できません。  ",
-                                                   "このﾌｧｲﾙには音声が含まれていません。  "}));
-    EXPECT_EQ(session.callback(), nullptr);
 }
 
 TEST_F(GstTest, CompressedAudioArrivesAs16BitWithoutDither) {

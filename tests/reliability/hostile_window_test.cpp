@@ -89,9 +89,6 @@ TEST_F(HostileWindow, OddButValidFilesAreCapturedFrameForFrame) {
         {"192k.wav", {.rate = 192000, .frames = 19200}, 19200, ""},
         {"8bit.wav", {.bits = 8}, 4410, ""},
         {"24bit.wav", {.bits = 24}, 4410, ""},
-        {"32bit.wav", {.channels = 1, .bits = 32}, 4410, ""},
-        {"three, no channel mask.wav", {.channels = 3}, 4410, ""},
-        {"seven.wav", {.channels = 7, .frames = 2205}, 2205, ""},
         {"512 frames.wav", {.frames = 512}, 512, ""},
         {"300 frames.wav", {.frames = 300}, 300, kMsgTooFew},  // shorter than the smallest frame
     };

@@ -10,7 +10,6 @@
 #include "hostile_corpus.h"
 #include "media/fake_engine.h"
 #include "media/media_session.h"
-#include "probe_engine.h"
 #include "window_util.h"
 
 namespace vurma::reliability {
@@ -23,13 +22,14 @@ std::vector<std::uint8_t> Pcm16(int frames) {
 // The window on the scripted engine, with a probe on the graph's Stop.
 struct Rig {
     Rig() {
-        engine->onStop = [this] {  // what the window holds when it stops the graph
+        fake->onCall = [this](const std::string& call) {  // what the window holds at a Stop
+            if (call != "Graph.Stop") return;
             ++stops;
             if (dlg == nullptr || !dlg->m_bShutDown) return;
             stoppedWithSamples = dlg->m_pSamples != nullptr;
             stoppedWithCapture = dlg->m_pCallBack != nullptr && fake->liveGraphs() == 1;
         };
-        dlg = std::make_unique<app::CAnalyzerDlg>(engine);
+        dlg = std::make_unique<app::CAnalyzerDlg>(fake);
         dlg->show();
     }
     // Opens a scripted file and feeds it `frames` of capture.
@@ -47,7 +47,6 @@ struct Rig {
 
     test::ScratchDir dir{"close"};
     std::shared_ptr<media::FakeEngine> fake = std::make_shared<media::FakeEngine>();
-    std::shared_ptr<ProbeEngine> engine = std::make_shared<ProbeEngine>(fake);
     std::unique_ptr<app::CAnalyzerDlg> dlg;
     int stops = 0;
     bool stoppedWithSamples = false;
