@@ -71,39 +71,23 @@ class GstTest : public ::testing::Test {
     const std::string dir = scratch.path;
 };
 
-TEST_F(GstTest, PcmFormatsAndSizes) {
-    const std::string m8 = dir + "/八ビット モノラル 音声ファイル.wav", s16 = dir + "/s16.wav",
-                      c6 = dir + "/c6.wav", c3 = dir + "/c3.wav";
-    WriteWav(m8, 1, 8, 11025, 22050);
-    WriteWav(s16, 2, 16, 44100, 132300);
-    WriteWav(c6, 6, 16, 48000, 4800);
-    WriteWav(c3, 3, 16, 48000, 4800);  // no channel mask in the header
-    ASSERT_EQ(session.LoadMediaFile(m8, &media), S_OK) << (rec.texts.empty() ? "" : rec.texts[0]);
-    EXPECT_EQ(media.duration, 20000000);
-    EXPECT_NE(media.infoText.find("\nﾓﾉﾗﾙ 8ﾋﾞｯﾄ 11.025KHz\n00分02秒000"), std::string::npos);
-    EXPECT_TRUE(media.noVideo);
-    EXPECT_EQ(session.video(), nullptr);
-    ASSERT_EQ(session.LoadMediaFile(s16, &media), S_OK);
-    EXPECT_EQ(media.byteCount, 529376u);  // 3.001 s of 4-byte frames
-    // Refusals (text, empty and soundless files) are checked on `vurma --info`.
-    ASSERT_EQ(session.LoadMediaFile(c6, &media), S_OK);
-    EXPECT_NE(media.infoText.find("\n6 ﾁｬﾈﾙ 16ﾋﾞｯﾄ 48.000KHz\n00分00秒100"), std::string::npos);
-    ASSERT_EQ(session.LoadMediaFile(c3, &media), S_OK);
-    EXPECT_NE(media.infoText.find("\n3 ﾁｬﾈﾙ 16ﾋﾞｯﾄ 48.000KHz\n"), std::string::npos);
-    EXPECT_TRUE(rec.texts.empty());
-}
-
-// 24-bit and 32-bit PCM and a file without a channel mask keep every byte.
-TEST_F(GstTest, WidePcmIsCapturedAtItsOwnPrecision) {
-    const struct { int channels, bits; } cases[] = {{2, 24}, {1, 32}, {3, 16}, {7, 24}};
+// PCM keeps every byte at its own width, also 24 and 32 bits and in files
+// without a channel mask; each load replaces the previous capture. (The
+// information text of such files is checked on `vurma --info`.)
+TEST_F(GstTest, PcmIsCapturedByteForByteAtItsOwnWidth) {
+    const struct {
+        int channels, bits, rate;
+    } cases[] = {{1, 8, 8000},   {2, 16, 44100}, {2, 24, 48000},
+                 {1, 32, 48000}, {3, 16, 48000}, {7, 24, 48000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.channels) + " x " + std::to_string(c.bits));
         const std::string path = dir + "/w" + std::to_string(c.bits) + ".wav";
-        const std::vector<std::uint8_t> data = WriteWav(path, c.channels, c.bits, 48000, 4800);
+        const std::vector<std::uint8_t> data = WriteWav(path, c.channels, c.bits, c.rate, 4800);
         EXPECT_EQ(Capture(path), data);
         EXPECT_EQ(media.bitsPerSample, c.bits);
-        EXPECT_NE(media.infoText.find(" " + std::to_string(c.bits) + "ﾋﾞｯﾄ 48.000KHz"),
-                  std::string::npos);
+        EXPECT_EQ(media.channels, c.channels);
+        EXPECT_EQ(session.callback()->m_nBufSize, media.byteCount);
+        EXPECT_TRUE(media.noVideo);
     }
     EXPECT_TRUE(rec.texts.empty()) << rec.texts[0];
 }
@@ -180,22 +164,11 @@ TEST_F(GstTest, PlayedWavIsCapturedByteForByte) {
     EXPECT_TRUE(WaitFor(EC_COMPLETE, std::chrono::seconds(15)));
 }
 
-TEST_F(GstTest, UnsynchronisedCaptureOfASecondFileReplacesTheFirst) {
-    session.SetUnsynchronised(true);
-    const std::string a = dir + "/first.wav", b = dir + "/second.wav";
-    WriteWav(a, 2, 16, 44100, 44100);
-    const std::vector<std::uint8_t> data = WriteWav(b, 1, 8, 8000, 16000);
-    ASSERT_EQ(session.LoadMediaFile(a, &media), S_OK);
-    ASSERT_EQ(session.LoadMediaFile(b, &media), S_OK);
-    EXPECT_EQ(media.channels, 1);
+TEST_F(GstTest, DestroyingTheGraphReleasesTheCallback) {
+    const std::string path = dir + "/a.wav";
+    WriteWav(path, 1, 8, 8000, 16000);
+    ASSERT_FALSE(Capture(path).empty());
     CGrabberCallback* cb = session.callback();
-    ASSERT_NE(cb, nullptr);
-    EXPECT_EQ(cb->m_nDataLen.load(), 0u);
-    EXPECT_EQ(cb->m_nBufSize, media.byteCount);
-    ASSERT_EQ(session.RunGraph(), S_OK);
-    ASSERT_TRUE(WaitFor(EC_COMPLETE, std::chrono::seconds(15)));
-    ASSERT_EQ(cb->m_nDataLen.load(), data.size());
-    EXPECT_EQ(0, std::memcmp(cb->m_pData, data.data(), data.size()));
     EXPECT_EQ(session.SetVolume(94), S_OK);
 
     // Destroying the graph releases the grabber and with it every reference

@@ -49,6 +49,10 @@ TEST(HostileInfo, EveryFileEndsInItsInformationOrItsMessage) {
          ""},
         {"24bit.wav", Wav({.bits = 24}), "", "00分00秒100", "ｽﾃﾚｵ 24ﾋﾞｯﾄ 44.100KHz"},
         {"3ch.wav", Wav({.channels = 3}), "", "00分00秒100", "3 ﾁｬﾈﾙ 16ﾋﾞｯﾄ 44.100KHz"},
+        {"6ch 48k.wav", Wav({.channels = 6, .rate = 48000}), "", "00分00秒091",
+         "6 ﾁｬﾈﾙ 16ﾋﾞｯﾄ 48.000KHz"},
+        {"8bit mono.wav", Wav({.channels = 1, .rate = 11025, .bits = 8, .frames = 22050}), "",
+         "00分02秒000", "ﾓﾉﾗﾙ 8ﾋﾞｯﾄ 11.025KHz"},
         {"header only.wav", Bytes(WavBytes({}).substr(0, 44)), "", "00分00秒000"},
         // 0.1 s of sound under a header claiming 100 MB, or the size of a
         // stream whose length was unknown.

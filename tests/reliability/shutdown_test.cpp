@@ -32,17 +32,29 @@ struct Rig {
         dlg = std::make_unique<app::CAnalyzerDlg>(fake);
         dlg->show();
     }
-    // Opens a scripted file and feeds it `frames` of capture.
-    void Open(const std::string& name, int frames, media::FakeFile file = {}) {
+    // Opens a scripted file, feeds it `frames` of capture and maybe pauses.
+    void Open(const std::string& name, int frames, media::FakeFile file = {}, bool pause = false) {
         const std::string path = dir / name;
         WriteBytes(path, "");
         fake->AddFile(path, file);
         dlg->OpenMediaFile(QString::fromStdString(path));
         if (frames > 0) fake->FeedSample(0.0, Pcm16(frames));
+        if (pause) dlg->OnPause();
     }
-    void Complete() {
+    void FailAfterPlaying() {
+        Open("a.wav", 4096);
+        Open("broken.wav", 0, {.renderResult = media::E_FAIL});
+    }
+    void QueueEnd() {
+        Open("a.wav", 4096);
+        fake->PostComplete();
+    }
+    // A file captured to its end.
+    app::CAnalyzerDlg* Captured() {
+        Open("a.wav", 44100);
         fake->PostComplete();
         QCoreApplication::processEvents();
+        return dlg.get();
     }
 
     test::ScratchDir dir{"close"};
@@ -64,54 +76,13 @@ TEST(CloseInEveryState, TheGraphStopsFirstAndNothingIsLeftBehind) {
         std::vector<std::string> reports;
     } states[] = {
         {"no file", [](Rig&) {}, 0, false, false, {}},
-        {"playing while capturing", [](Rig& r) { r.Open("a.wav", 4096); }, 3, true, true, {}},
-        {"paused while capturing",
-         [](Rig& r) {
-             r.Open("a.wav", 4096);
-             r.dlg->OnPause();
-         },
-         2,
-         true,
-         true,
-         {}},
-        {"playing after the capture",
-         [](Rig& r) {
-             r.Open("a.wav", 44100);
-             r.Complete();
-             r.dlg->OnPlay();
-         },
-         3,
-         true,
-         false,
-         {}},
-        {"stopped after the capture",
-         [](Rig& r) {
-             r.Open("a.wav", 44100);
-             r.Complete();
-         },
-         1,
-         false,
-         false,
-         {}},
-        {"after a failed load",
-         [](Rig& r) {
-             r.Open("a.wav", 4096);
-             r.Open("broken.wav", 0, {.renderResult = media::E_FAIL});
-         },
-         0,
-         false,
-         false,
-         {kMsgCannotProcess}},
+        {"playing, capturing", [](Rig& r) { r.Open("a.wav", 4096); }, 3, true, true, {}},
+        {"paused, capturing", [](Rig& r) { r.Open("a.wav", 4096, {}, true); }, 2, true, true, {}},
+        {"playing after the capture", [](Rig& r) { r.Captured()->OnPlay(); }, 3, true, false, {}},
+        {"stopped after the capture", [](Rig& r) { r.Captured(); }, 1, false, false, {}},
+        {"failed load", [](Rig& r) { r.FailAfterPlaying(); }, 0, false, false, {kMsgCannotProcess}},
         // The end of the media is posted; the close runs before it is delivered.
-        {"end of media queued behind the close",
-         [](Rig& r) {
-             r.Open("a.wav", 4096);
-             r.fake->PostComplete();
-         },
-         3,
-         false,
-         false,
-         {}},
+        {"end of media queued", [](Rig& r) { r.QueueEnd(); }, 3, false, false, {}},
     };
     for (const auto& s : states) {
         SCOPED_TRACE(s.state);
