@@ -120,6 +120,8 @@ TEST_F(ExportCli, MistakesAndRefusalsExitWithTheirCodes) {
         {"--export " + out + " " + Path("short.wav"), 1,
          "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  "},
         {"--export " + out + " " + Path("missing.wav"), 1, "このﾌｧｲﾙは処理できません。  "},
+        {"--export " + out + " --start 0.99 " + wav, 1,
+         "開始時間が終わりに近すぎるので計算できません。  "},
     };
     for (const auto& c : cases) {
         const RunResult r = Vurma(c.args);
