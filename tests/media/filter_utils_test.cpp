@@ -1,6 +1,6 @@
 // The searches that rewire a rendered graph, on the scriptable engine. Their
-// diagnostics, the media-type and filter searches are checked where the
-// session uses them.
+// diagnostics, the pin, media-type and filter searches are checked where
+// the session uses them.
 #include "media/filter_utils.h"
 
 #include <gtest/gtest.h>
@@ -10,28 +10,6 @@
 
 namespace vurma::media {
 namespace {
-
-TEST(FilterUtils, FindPinCountsOneDirectionAndMatchesNamesExactly) {
-    test::ReportRecorder rec;
-    FakeEngine engine;
-    auto filter = std::make_shared<FakeFilter>(&engine, "F");
-    filter->AddPin("o1", PinDirection::Output);
-    auto in1 = filter->AddPin("Input", PinDirection::Input);
-    auto in2 = filter->AddPin("i2", PinDirection::Input);
-    std::shared_ptr<IPin> pin;
-    EXPECT_EQ(FindPin(filter.get(), PinDirection::Input, 2, &pin), S_OK);
-    EXPECT_EQ(pin, in2);
-    EXPECT_EQ(FindPin(filter.get(), PinDirection::Input, 1, &pin), S_OK);
-    EXPECT_EQ(pin, in1);
-    EXPECT_EQ(FindPin(filter.get(), PinDirection::Input, 3, &pin), -1);
-    EXPECT_EQ(FindPin(filter.get(), PinDirection::Output, 0, &pin), -1);
-    EXPECT_EQ(FindPin(filter.get(), "input", &pin), -1);
-    EXPECT_EQ(pin, in1);  // untouched by the misses
-    pin.reset();
-    EXPECT_EQ(FindPin(filter.get(), "Input", &pin), S_OK);
-    EXPECT_EQ(pin, in1);
-    EXPECT_TRUE(rec.texts.empty());
-}
 
 TEST(FilterUtils, LoadFilterMatchesTheExactNameSkippingUnusableEntries) {
     test::ReportRecorder rec;
