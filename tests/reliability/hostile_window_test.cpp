@@ -86,8 +86,8 @@ TEST_F(HostileWindow, OddButValidFilesAreCapturedFrameForFrame) {
         {"192k.wav", {.rate = 192000, .frames = 19200}, 19200, ""},
         {"8bit.wav", {.bits = 8}, 4410, ""},
         {"24bit.wav", {.bits = 24}, 4410, ""},
-        {"512 frames.wav", {.frames = 512}, 512, ""},
         {"300 frames.wav", {.frames = 300}, 300, kMsgTooFew},  // shorter than the smallest frame
+        {"512 frames.wav", {.frames = 512}, 512, ""},          // after 300: 512 is selected
     };
     for (const auto& f : files) {
         SCOPED_TRACE(f.name);
