@@ -290,34 +290,19 @@ TEST(CursorTest, HitBandIsThirteenPixelsWide) {
 
 TEST(CursorTest, SpinStepsStayInsideThePlot) {
     // 8192 Hz, N 512, 1024 Hz/div: exactly one pixel per bin.
-    int bin = 255;
-    int offset = 0;
-    ASSERT_TRUE(SpinCursor(-1, 1, 1024, 8192, 512, 261, &bin, &offset));  // to x = W-6
-    EXPECT_EQ(bin, 256);
-    EXPECT_EQ(offset, 255);
-    EXPECT_FALSE(SpinCursor(-1, 1, 1024, 8192, 512, 261, &bin, &offset));  // x = W-5
-    EXPECT_EQ(bin, 256);
-    EXPECT_EQ(offset, 255);
-
+    int bin = 255, offset = 0;
+    auto spin = [&](int delta) {
+        return SpinCursor(delta, 1, 1024, 8192, 512, 261, &bin, &offset);
+    };
+    ASSERT_TRUE(spin(-1));   // to x = W-6
+    EXPECT_FALSE(spin(-1));  // x = W-5: refused, nothing moves
+    EXPECT_EQ(std::pair(bin, offset), std::pair(256, 255));
     bin = 1;
     offset = 0;
-    EXPECT_FALSE(SpinCursor(+1, 1, 1024, 8192, 512, 261, &bin, &offset));  // x = -1
-    EXPECT_EQ(bin, 1);
-    ASSERT_TRUE(SpinCursor(-1, 1, 1024, 8192, 512, 261, &bin, &offset));
-    EXPECT_EQ(offset, 1);
-    ASSERT_TRUE(SpinCursor(+1, 1, 1024, 8192, 512, 261, &bin, &offset));
-    EXPECT_EQ(bin, 1);
-    EXPECT_EQ(offset, 0);
-}
-
-TEST(CursorTest, SpinStoresThePixelWhichMapsBackToTheBinBelow) {
-    const int F = 1;
-    int bin = F + 4;
-    int offset = 0;
-    ASSERT_TRUE(SpinCursor(-1, F, 500, 44100, 2048, 261, &bin, &offset));
-    EXPECT_EQ(bin, F + 5);
-    EXPECT_EQ(offset, 13);
-    EXPECT_EQ(CursorBinAt(F, offset, 500, 44100, 2048), F + 4);
+    EXPECT_FALSE(spin(+1));  // x = -1
+    ASSERT_TRUE(spin(-1));
+    ASSERT_TRUE(spin(+1));
+    EXPECT_EQ(std::pair(bin, offset), std::pair(1, 0));
 }
 
 }  // namespace

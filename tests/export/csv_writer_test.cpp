@@ -131,9 +131,7 @@ TEST(CsvEncoding, UnconvertibleCharactersBecomeQuestionMarks) {
     // Long text passes the converter's buffer boundary intact.
     std::string many;
     for (int i = 0; i < 5000; ++i) many += "ｱ한";
-    const std::string bytes = EncodeCsvBytes(many);
-    ASSERT_EQ(bytes.size(), 10000u);
-    EXPECT_EQ(bytes.substr(9996), "\xB1?\xB1?");
+    EXPECT_EQ(EncodeCsvBytes(many).substr(9996), "\xB1?\xB1?");
 }
 
 TEST(CsvName, ExtensionReplacedOrAppended) {
