@@ -96,7 +96,6 @@ TEST(PeakTest, StrictlyGreaterWinsSoTheLowerOfEqualBinsIsKept) {
     db[0] = 100.0;  // DC is never a candidate
     db[3] = 5.0;
     db[7] = 5.0;
-    EXPECT_EQ(FindPeakBin(db.data(), 512), 3);
     db[300] = 90.0;  // above N/2 for N = 512
     EXPECT_EQ(FindPeakBin(db.data(), 512), 3);
     EXPECT_EQ(FindPeakBin(db.data(), 1024), 300);
