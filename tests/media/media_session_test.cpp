@@ -111,6 +111,10 @@ TEST_F(SessionTest, LoadSizesTheCaptureAndWritesTheInformation) {
     ASSERT_NE(session.callback(), nullptr);
     EXPECT_EQ(session.callback()->m_nDataLen.load(), 0u);
     EXPECT_EQ(engine->liveGraphs(), 1);
+    // Destroying the graph (twice is harmless) also ends its registration.
+    session.DestroyGraph();
+    EXPECT_EQ(session.DestroyGraph(), S_OK);
+    EXPECT_TRUE(Graphless() && engine->registered.empty());
 }
 
 TEST(FormatInfoText, LinesAndLongLengths) {
