@@ -9,7 +9,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -132,6 +131,20 @@ int ClampIndex(int index, int count, int fallback) {
     return (index >= 0 && index < count) ? index : fallback;
 }
 
+// PageUp, PageDown and clicks in the groove move a slider by a fifth of its
+// range; the arrow keys keep stepping by one.
+void PageByFifth(QSlider* slider) {
+    slider->setPageStep(std::max(1, (slider->maximum() - slider->minimum()) / 5));
+}
+
+// The frequency slider's range for FFT size N: the plot's left edge stops
+// at the Nyquist frequency, bin N / 2. Ticks at the two ends only.
+void SetFreqSliderRange(QSlider* slider, int N) {
+    slider->setRange(1, N / 2);
+    slider->setTickInterval(std::max(1, N / 2 - 1));
+    PageByFifth(slider);
+}
+
 }  // namespace
 
 int DialogUnits(double units) { return static_cast<int>(std::lround(units * 1.5)); }
@@ -189,7 +202,6 @@ CAnalyzerDlg::~CAnalyzerDlg() {
 void CAnalyzerDlg::BuildMenu() {
     m_menuBar = new QMenuBar(this);
     QMenu* file = m_menuBar->addMenu(Tr("ﾌｧｲﾙ(&F)"));
-    // The texts after the tab are shown only: the window has no shortcuts.
     m_actOpen = file->addAction(Tr("開く(&O)...\tCtrl+O"));
     m_actSaveAs = file->addAction(Tr("名前を付けて保存(&S)...\tCtrl+S"));
     m_actSaveAs->setEnabled(false);
@@ -199,9 +211,12 @@ void CAnalyzerDlg::BuildMenu() {
     BuildLanguageMenu(view->addMenu(Tr("言語(&L)")));
     QMenu* help = m_menuBar->addMenu(Tr("ﾍﾙﾌﾟ(&H)"));
     m_actAbout = help->addAction(Tr("ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
-    for (QAction* action : {m_actOpen, m_actSaveAs, m_actExit, m_actAbout}) {
-        action->setShortcut(QKeySequence());
-        action->setShortcutContext(Qt::WidgetShortcut);
+    // The menu names the keys after the tab; they work anywhere in the window.
+    m_actOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    m_actSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    for (QAction* action : {m_actOpen, m_actSaveAs}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
     }
 }
 
@@ -252,7 +267,7 @@ void CAnalyzerDlg::BuildLayout() {
 
     // Group boxes first so that the controls inside lie above them.
     auto group = [c](const QString& title, int x, int y, int w, int h) {
-        auto* box = new QGroupBox(title, c);
+        auto* box = new GroupFrame(title, c);
         box->setGeometry(DuRect(x, y, w, h));
         box->setAttribute(Qt::WA_TransparentForMouseEvents);
     };
@@ -332,12 +347,25 @@ void CAnalyzerDlg::BuildLayout() {
     m_spinCursor->setEnabled(false);
     m_btnCursor = MakeButton(c, Tr("ｶｰｿﾙ"), 113, 320, 23, 19, true);
     m_chkShowWindow = new QCheckBox(Tr("窓を表示する"), c);
-    m_chkShowWindow->setGeometry(DuRect(235, 277, 59, 8));
+    {
+        // The template's box is too small for the style's indicator: grow it
+        // around the same centre line so nothing is clipped.
+        const QRect r = DuRect(235, 277, 59, 8);
+        const QSize hint = m_chkShowWindow->sizeHint();
+        const int h = std::max(r.height(), hint.height());
+        m_chkShowWindow->setGeometry(r.x(), r.center().y() - h / 2,
+                                     std::max(r.width(), hint.width()), h);
+    }
     m_btnPlay = MakeButton(c, QStringLiteral(">"), 225, 93, 24, 21);
     m_btnPause = MakeButton(c, QStringLiteral("||"), 261, 93, 24, 21);
     m_btnRewind = MakeButton(c, QStringLiteral("|<"), 297, 93, 24, 21);
     m_btnMute = MakeButton(c, Tr("ﾐｭｰﾄ"), 297, 120, 25, 18, true);
     m_btnSearch = MakeButton(c, Tr("ｻｰﾁ"), 184, 111, 25, 21);
+    // No push button is the dialog's default: none shows the default ring.
+    for (QPushButton* button : c->findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
 }
 
 bool CAnalyzerDlg::OnInitDialog() {
@@ -360,6 +388,7 @@ bool CAnalyzerDlg::OnInitDialog() {
     m_sliderVolume->setRange(0, 100);
     m_sliderVolume->setValue(94);
     m_sliderTime->setRange(0, 0x7FFF);
+    PageByFifth(m_sliderTime);
     m_sliderTime->setTickPosition(QSlider::NoTicks);
 
     for (int i = 0; i < kTimeScaleCount; ++i) {
@@ -380,8 +409,7 @@ bool CAnalyzerDlg::OnInitDialog() {
     m_cbSampleCount->setCurrentIndex(kDefaultFftIndex);
     m_nSampleCountSel = g_nFftSize[kDefaultFftIndex];
 
-    m_sliderFreq->setRange(1, 2048);
-    m_sliderFreq->setTickInterval(2047);
+    SetFreqSliderRange(m_sliderFreq, g_nFftSize[kDefaultFftIndex]);
 
     m_nCursorOffset = 100;
     m_nCursorBin = 1;
@@ -475,13 +503,24 @@ void CAnalyzerDlg::Analyze() {
     settings.windowIndex =
         ClampIndex(m_cbWindow->currentIndex(), kOfferedWindowCount, kDefaultWindowIndex);
     AnalysisResult result;
-    if (vurma::Analyze(m_pSamples, m_pWindowed, m_nSamples, m_nStartSample, m_nSampleRate, settings,
-                       *m_spectrum, &result)) {
+    const bool fits = vurma::Analyze(m_pSamples, m_pWindowed, m_nSamples, m_nStartSample,
+                                     m_nSampleRate, settings, *m_spectrum, &result);
+    if (fits) {
         m_stPeak->setText(QString::fromStdString(result.peakText));
         m_strNoteText = result.noteText;
         m_stNote->setText(QString::fromStdString(
             FormatNote(result.peakBin, g_nFftSize[settings.fftIndex], m_nSampleRate, UiText)));
     }
+    if (!m_bLoaded) return;
+    // Browsing a capture: a frame that does not fit in it shows no spectrum,
+    // peak or note, and Save As waits until a frame fits again.
+    m_bNoFrame = !fits;
+    if (!fits) {
+        m_stPeak->clear();
+        m_stNote->clear();
+        m_strNoteText.clear();
+    }
+    EnableSaveAs(fits);
 }
 
 void CAnalyzerDlg::RedrawAll() {
@@ -517,7 +556,7 @@ void CAnalyzerDlg::RedrawWave() {
 void CAnalyzerDlg::RedrawSpectrum() {
     if (m_dcSpectrum.isNull()) return;
     display::SpectrumInput in;
-    in.db = m_spectrum->db;
+    in.db = m_bLoaded && m_bNoFrame ? nullptr : m_spectrum->db;
     in.sampleRate = m_nSampleRate;
     in.fftSize = SelFftSize();
     in.hzPerDiv = SelHzPerDiv();
@@ -570,8 +609,7 @@ void CAnalyzerDlg::FinishCapture() {
     }
     m_cbSampleCount->setCurrentIndex(decision.fftIndex);
     Analyze();
-    SetSliderPos(m_sliderTime, 0);
-    EnableSaveAs(true);
+    SetSliderPos(m_sliderTime, 0);  // analyses again, enabling Save As when the frame fits
     QApplication::restoreOverrideCursor();
     SetPlayState(1);
 }
@@ -589,8 +627,12 @@ void CAnalyzerDlg::OnSelChangeSampleCount(int index) {
     }
     m_cbSampleCount->setCurrentIndex(change.selectedIndex);
     const int pos = m_sliderFreq->value();
+    // The new range first, so that the rescaled position is not cut to the old one.
+    {
+        const QSignalBlocker blocker(m_sliderFreq);
+        SetFreqSliderRange(m_sliderFreq, change.size);
+    }
     SetSliderPos(m_sliderFreq, RescaleFreqSliderPos(pos, change.size, m_nSampleCountSel));
-    m_sliderFreq->setMaximum(change.size + 1);
     Analyze();
     UpdateCursorBin();
     RedrawWave();
@@ -700,6 +742,11 @@ bool CAnalyzerDlg::eventFilter(QObject* watched, QEvent* event) {
 // --- Shell ---
 
 void CAnalyzerDlg::OnFileOpen() {
+    if (m_chooseOpenFile) {
+        const QString path = m_chooseOpenFile();
+        if (!path.isEmpty()) OpenMediaFile(path);
+        return;
+    }
     QFileDialog dialog(nullptr);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -723,9 +770,14 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     EnableSaveAs(false);
     ClearReadouts();
     m_sliderTime->setTickPosition(QSlider::NoTicks);
+    {
+        const QSignalBlocker blocker(m_sliderTime);
+        m_sliderTime->setValue(0);  // the new file starts at its beginning
+    }
     m_stNoVideo->hide();
     m_stVideo->setSource({});
-    update();
+    // The previous file's picture goes at once, also while this one loads.
+    RedrawAll();
 
     const std::string utf8Path = path.toStdString();
     if (Succeeded(LoadMediaFile(utf8Path))) {
@@ -739,6 +791,7 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     } else {
         // The previous file's timer has nothing left to follow.
         m_timer->stop();
+        RedrawAll();
     }
     QApplication::restoreOverrideCursor();
 }
@@ -776,6 +829,7 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
     {
         const QSignalBlocker blocker(m_sliderTime);
         m_sliderTime->setRange(0, static_cast<int>(std::min<std::uint32_t>(frames, INT_MAX)));
+        PageByFifth(m_sliderTime);
     }
     const int maximum = m_sliderTime->maximum();
     if (frames > 0 && m_nSampleRate > 0) {
@@ -887,8 +941,13 @@ void CAnalyzerDlg::reject() {
 }
 
 void CAnalyzerDlg::keyPressEvent(QKeyEvent* event) {
-    // Enter that no push button took ends the run like the close box.
+    // Enter presses the push button that has the focus; elsewhere it ends the
+    // run like the close box.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+            return;
+        }
         accept();
         return;
     }

@@ -122,6 +122,10 @@ class FakeEngine final : public IEngine {
     void PostEvent(long code, std::intptr_t param1 = 0, std::intptr_t param2 = 0);
     void PostComplete() { PostEvent(EC_COMPLETE); }
 
+    // Called with the name of every engine call before it runs (a test's
+    // probe of what the program holds at that moment); may be empty.
+    std::function<void(const std::string& call)> onCall;
+
     // Name and cookie of the last registration; cookies still registered.
     std::string registeredName;
     std::vector<std::uint32_t> registered;

@@ -2,7 +2,6 @@
 // controls, the Japanese run keeps the template's texts, the language choice
 // applies at the next start, and the CSV does not depend on the language.
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -13,6 +12,7 @@
 
 #include "app_test_util.h"
 #include "translation.h"
+#include "widgets.h"
 
 namespace vurma::app::test {
 namespace {
@@ -65,9 +65,10 @@ std::vector<Shown> TextsOnTheFace(const CAnalyzerDlg& d) {
         shown.push_back(
             {box->text(), box->fontMetrics().horizontalAdvance(box->text()), box->width() - left});
     }
-    for (QGroupBox* group : d.m_client->findChildren<QGroupBox*>()) {
-        shown.push_back({group->title(), group->fontMetrics().horizontalAdvance(group->title()),
-                         group->width() - 16});
+    for (QWidget* widget : d.m_client->findChildren<QWidget*>()) {
+        if (auto* group = dynamic_cast<GroupFrame*>(widget))  // no meta-object of its own
+            shown.push_back({group->title(), group->fontMetrics().horizontalAdvance(group->title()),
+                             group->width() - 16});
     }
     return shown;
 }
