@@ -36,6 +36,7 @@
 #include "display/plot_frame.h"
 #include "display/plots.h"
 #include "export/csv_writer.h"
+#include "media/capture_run.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
 #include "widgets.h"
@@ -51,6 +52,7 @@ const char* const g_strPlayState[4] = {"", "停止中", "一時停止中", "再�
 namespace {
 
 constexpr int kTimerPeriodMs = 90;
+constexpr int kCaptureProgressMs = 200;
 constexpr int kClientWidthDu = 337;
 constexpr int kClientHeightDu = 353;
 
@@ -149,6 +151,9 @@ CAnalyzerDlg::CAnalyzerDlg(std::shared_ptr<media::IEngine> engine, QWidget* pare
     m_timer = new QTimer(this);
     m_timer->setInterval(kTimerPeriodMs);
     connect(m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
+    m_captureTimer = new QTimer(this);
+    m_captureTimer->setInterval(kCaptureProgressMs);
+    connect(m_captureTimer, &QTimer::timeout, this, [this] { ShowCaptureProgress(); });
     m_bInitialised = OnInitDialog();
     ConnectHandlers();
 }
@@ -249,7 +254,7 @@ void CAnalyzerDlg::BuildLayout() {
         label->setContentsMargins(0, 0, 0, 0);
     }
 
-    m_sliderTime = new QSlider(Qt::Horizontal, c);
+    m_sliderTime = new TimeSlider(c);
     m_sliderTime->setGeometry(DuRect(7, 89, 203, 22));
     m_sliderTime->setTickPosition(QSlider::TicksAbove);
     m_sliderFreq = new QSlider(Qt::Horizontal, c);
@@ -289,6 +294,9 @@ bool CAnalyzerDlg::OnInitDialog() {
         QMetaObject::invokeMethod(
             this, [this] { OnGraphNotify(); }, Qt::QueuedConnection);
     });
+    // The graph only plays; the capture decodes the file beside it.
+    m_session->SetCaptureInGraph(false);
+    m_capture = std::make_unique<media::CaptureRun>(m_engine);
     setWindowTitle(QString::fromLatin1(kStrCaption));
     m_pWindowed = nullptr;
     m_nSamples = 0;
@@ -489,6 +497,7 @@ void CAnalyzerDlg::FinishCapture() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_bLoaded = 1;
     cb->m_bCapture.store(0, std::memory_order_release);
+    StopCapture();
     const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
                       m_nBitsPerSample};
     std::uint32_t frames = (m_nChannels > 0 && m_nBitsPerSample >= 8) ? CompleteFrames(pcm) : 0;
@@ -505,15 +514,15 @@ void CAnalyzerDlg::FinishCapture() {
         return;
     }
     m_cbSampleCount->setCurrentIndex(decision.fftIndex);
-    Analyze();
-    SetSliderPos(m_sliderTime, 0);
+    // Playback goes on in whatever state it is: the analysis starts at the
+    // slider's position, which follows the playing position.
+    SetSliderPos(m_sliderTime, m_sliderTime->value());
     EnableSaveAs(true);
     QApplication::restoreOverrideCursor();
-    SetPlayState(1);
 }
 
 void CAnalyzerDlg::OnSearch() {
-    if (m_nPlayState == 3) return;
+    if (m_nPlayState == 3 || !m_bLoaded) return;
     SetSliderPos(m_sliderTime, FindLoudestSample(m_pSamples, m_nSamples));
 }
 
@@ -651,6 +660,8 @@ void CAnalyzerDlg::OnFileOpen() {
 
 void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The previous file's capture stops before its graph and block go.
+    StopCapture();
     setWindowTitle(QString::fromLatin1(kStrCaption));
     SetPlayState(0);
     m_nSamples = 0;
@@ -668,8 +679,9 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     const std::string utf8Path = path.toStdString();
     if (Succeeded(LoadMediaFile(utf8Path))) {
         ApplyVolumeToNewGraph();
-        StartPlayback();
         m_strFilePath = utf8Path;
+        StartCapture();
+        StartPlayback();
         const std::size_t slash = utf8Path.find_last_of('/');
         const std::string name = slash == std::string::npos ? utf8Path : utf8Path.substr(slash + 1);
         setWindowTitle(windowTitle() + QStringLiteral(" - [") + QString::fromStdString(name) +
@@ -729,7 +741,53 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
         update();
     }
     m_bCaptureComplete = 0;
+    m_bReadErrorShown = false;
     return hr;
+}
+
+void CAnalyzerDlg::StartCapture() {
+    if (!m_capture || !m_pCallBack) return;
+    const media::WaveFormat format{m_nChannels, m_nBitsPerSample, m_nSampleRate};
+    const HRESULT hr = m_capture->Start(m_strFilePath, format, m_pCallBack, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { OnCaptureNotify(); }, Qt::QueuedConnection);
+    });
+    if (Failed(hr)) {
+        ReportReadError();
+        FinishCapture();
+        return;
+    }
+    m_captureTimer->start();
+    ShowCaptureProgress();
+}
+
+void CAnalyzerDlg::StopCapture() {
+    m_captureTimer->stop();
+    if (m_capture) m_capture->Stop();
+    static_cast<TimeSlider*>(m_sliderTime)->setCaptured(-1.0);
+}
+
+void CAnalyzerDlg::ShowCaptureProgress() {
+    if (!m_capture || !m_capture->active() || m_nCapacity == 0) return;
+    const double fraction = static_cast<double>(m_capture->FramesCaptured()) / m_nCapacity;
+    static_cast<TimeSlider*>(m_sliderTime)->setCaptured(fraction);
+}
+
+void CAnalyzerDlg::ReportReadError() {
+    if (m_bReadErrorShown) return;
+    m_bReadErrorShown = true;
+    ReportError("%s", kMsgPlaybackError);
+}
+
+void CAnalyzerDlg::OnCaptureNotify() {
+    if (!m_capture || m_bShutDown) return;
+    media::CaptureEnd end = media::CaptureEnd::Running;
+    if (!m_capture->TakeEnd(&end) || m_bLoaded) return;
+    // A damaged or vanished file keeps what was captured, with one message.
+    if (end != media::CaptureEnd::Complete) ReportReadError();
+    m_bCaptureComplete = end == media::CaptureEnd::Complete ? 1 : 0;
+    FinishCapture();
+    RedrawAll();
 }
 
 void CAnalyzerDlg::ApplyVolumeToNewGraph() {
@@ -802,6 +860,7 @@ void CAnalyzerDlg::OnClose() {
     if (m_bShutDown) return;
     m_bShutDown = true;
     m_timer->stop();
+    StopCapture();
     // The graph stops first, so that nothing runs while anything is freed.
     if (m_session) {
         m_session->StopGraph();
@@ -868,27 +927,6 @@ void CAnalyzerDlg::StopAndRewind() {
 
 void CAnalyzerDlg::OnPlay() {
     if (m_nPlayState == 0 || !m_pCallBack) return;
-    if (!m_bCaptureComplete && m_nPlayState == 1 && m_sliderTime->value() == 0) {
-        // An incomplete capture starts again from the beginning.
-        m_nSamples = 0;
-        m_bLoaded = 0;
-        ClearSpectrum(m_spectrum->db);
-        EnableSaveAs(false);
-        m_stVideo->setSource({});
-        m_stNoVideo->hide();
-        if (Failed(LoadMediaFile(m_strFilePath))) {
-            // Nothing is loaded any more: show the no-file state, as a failed open does.
-            m_timer->stop();
-            setWindowTitle(QString::fromLatin1(kStrCaption));
-            m_stFileInfo->clear();
-            m_stPeak->clear();
-            m_stNote->clear();
-            SetPlayState(0);
-            RedrawAll();
-            return;
-        }
-        ApplyVolumeToNewGraph();
-    }
     StartPlayback();
 }
 
@@ -904,9 +942,7 @@ void CAnalyzerDlg::OnPause() {
 
 void CAnalyzerDlg::OnRewind() {
     if (m_nPlayState == 0) return;
-    if (!m_bLoaded && m_pCallBack) m_pCallBack->m_bCapture.store(0, std::memory_order_release);
     StopAndRewind();
-    if (!m_bLoaded) FinishCapture();
     RedrawAll();
     m_session->RunGraph();
     m_session->PauseGraph();
@@ -946,15 +982,8 @@ void CAnalyzerDlg::OnTimer() {
     m_nStartSample = 0;
     const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
                       m_nBitsPerSample};
-    // The capture runs only just ahead of the sound heard, so the frame at
-    // the playing position is often not complete yet: then the newest N
-    // captured frames are shown instead.
-    std::uint32_t first = FrameAtPosition(m_nSampleRate, t);
-    const std::uint32_t captured = CompleteFrames(pcm);
-    if (first + static_cast<std::uint32_t>(n) > captured &&
-        captured >= static_cast<std::uint32_t>(n))
-        first = captured - n;
-    ConvertSamples(pcm, first, n, m_pSamples, m_pWindowed, 0);
+    // A frame not captured yet leaves the previous one in place.
+    ConvertSamples(pcm, FrameAtPosition(m_nSampleRate, t), n, m_pSamples, m_pWindowed, 0);
 }
 
 void CAnalyzerDlg::OnGraphNotify() {
@@ -962,22 +991,16 @@ void CAnalyzerDlg::OnGraphNotify() {
     long code = 0;
     while (m_session->GetEvent(&code)) {
         if (code == media::EC_ERRORABORT && m_nPlayState != 0) {
-            // A stream that broke off sends no end of media: stop as Rewind
-            // does (keeping what was captured) instead of showing "playing"
-            // for ever, and say why.
-            ReportError("%s", kMsgPlaybackError);
-            OnRewind();
+            // A stream that broke off sends no end of media: stop instead of
+            // showing "playing" for ever, and say why. The capture goes on.
+            ReportReadError();
+            StopAndRewind();
             continue;
         }
         if (code != media::EC_COMPLETE) continue;
+        // The capture runs apart from playback: the end of media only
+        // rewinds and cues on the first frame.
         StopAndRewind();
-        if (m_bCaptureComplete) {
-            SetSliderPos(m_sliderTime, 0);
-        } else {
-            m_bCaptureComplete = 1;
-            FinishCapture();
-            RedrawAll();
-        }
         m_session->RunGraph();
         m_session->PauseGraph();
     }

@@ -34,6 +34,7 @@ class PlotFrame;
 namespace vurma::media {
 class IEngine;
 class MediaSession;
+class CaptureRun;
 class CGrabberCallback;
 }  // namespace vurma::media
 
@@ -111,6 +112,10 @@ class CAnalyzerDlg : public QDialog {
     void OnMute();
     void OnTimer();
     void OnGraphNotify();
+    // The capture's end (or failure), drained like the graph's events.
+    void OnCaptureNotify();
+    // Shades the captured part of the time slider while the capture runs.
+    void ShowCaptureProgress();
     void OnCustomDrawVolume();
     media::HRESULT SeekToSample(int sliderPos);
 
@@ -126,6 +131,8 @@ class CAnalyzerDlg : public QDialog {
     // --- State (public for the export and the tests) ---
     std::shared_ptr<media::IEngine> m_engine;
     std::unique_ptr<media::MediaSession> m_session;
+    // Decodes the loaded file into its CaptureBlock while the graph plays.
+    std::unique_ptr<media::CaptureRun> m_capture;
     media::CGrabberCallback* m_pCallBack = nullptr;
 
     double* m_pSamples = nullptr;
@@ -139,7 +146,8 @@ class CAnalyzerDlg : public QDialog {
     int m_nSampleRate = 44100;
     int m_nSampleCountSel = 2048;
     int m_bLoaded = 0;
-    int m_bCaptureComplete = 0;
+    int m_bCaptureComplete = 0;      // the capture reached the end of the file
+    bool m_bReadErrorShown = false;  // the read-error message was shown for this file
     int m_nPlayState = 0;
     int m_bMute = 0;
     int m_nCursorOffset = 100;
@@ -192,6 +200,7 @@ class CAnalyzerDlg : public QDialog {
     QPushButton* m_btnMute = nullptr;
     QPushButton* m_btnSearch = nullptr;
     QTimer* m_timer = nullptr;
+    QTimer* m_captureTimer = nullptr;  // progress shading while the capture runs
 
   protected:
     void accept() override;
@@ -211,6 +220,10 @@ class CAnalyzerDlg : public QDialog {
     void ApplyVolumeToNewGraph();
     void AttachVideo();
     void FreeSampleArrays();
+    void StartCapture();
+    void StopCapture();
+    // The read-error message, once per file.
+    void ReportReadError();
     QPoint ToSpectrumFrame(QPoint clientPoint) const;
 };
 

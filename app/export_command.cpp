@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
-#include <thread>
 #include <utility>
 
 #include "analysis/analysis_pass.h"
@@ -17,6 +16,7 @@
 #include "analysis/sample_store.h"
 #include "analysis/window_functions.h"
 #include "export/csv_writer.h"
+#include "media/capture_run.h"
 #include "media/engine.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
@@ -40,9 +40,6 @@ constexpr char kMsgUsage[] =
 constexpr char kMsgMemory[] = "ﾒﾓﾘｰが不足しています。  ";
 constexpr char kMsgDecodeError[] = "ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ";
 constexpr char kMsgStartTooLate[] = "開始時間が終わりに近すぎるので計算できません。  ";
-
-// How often the event queue is looked at while the file decodes.
-constexpr auto kEventPoll = std::chrono::milliseconds(5);
 
 // Command-line mistakes, worded like the other options' messages.
 void UsageError(const char* what, const std::string& value) {
@@ -221,60 +218,19 @@ bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* option
     return true;
 }
 
-namespace {
-
-enum class Capture { Complete, Failed, Stalled };
-
-// Runs the loaded graph to the end of the media. A run in which neither the
-// captured bytes nor the position move for options.stallLimit is stopped and
-// reported as stalled, so that the caller can load the file once more.
-Capture CaptureWhole(media::MediaSession& session, media::CGrabberCallback* callback,
-                     std::chrono::milliseconds stallLimit) {
-    if (media::Failed(session.RunGraph())) {
-        ReportError("%s", kMsgDecodeError);
-        return Capture::Failed;
-    }
-    std::uint32_t lastLen = 0;
-    std::int64_t lastPos = -1;
-    auto lastProgress = std::chrono::steady_clock::now();
-    while (true) {
-        long code = 0;
-        while (session.GetEvent(&code)) {
-            if (code == media::EC_COMPLETE) return Capture::Complete;
-            if (code == media::EC_ERRORABORT) {
-                session.StopGraph();
-                ReportError("%s", kMsgDecodeError);
-                return Capture::Failed;
-            }
-        }
-        const std::uint32_t len = callback->m_nDataLen.load(std::memory_order_acquire);
-        std::int64_t pos = lastPos;
-        session.GetCurrentPosition(&pos);
-        const auto now = std::chrono::steady_clock::now();
-        if (len != lastLen || pos != lastPos) {
-            lastLen = len;
-            lastPos = pos;
-            lastProgress = now;
-        } else if (now - lastProgress >= stallLimit) {
-            session.StopGraph();
-            return Capture::Stalled;
-        }
-        std::this_thread::sleep_for(kEventPoll);
-    }
-}
-
-}  // namespace
-
 int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOptions& options,
                          std::string* csvUtf8Out) {
-    media::MediaSession session(std::move(engine));
+    media::MediaSession session(engine);
     if (media::Failed(session.CreateGraph())) return kExitFailed;  // already reported
     session.SetUnsynchronised(true);
+    session.SetCaptureInGraph(false);
 
-    // Decode the whole file, as the first playback does, but unpaced. A run
-    // that stalls is given one fresh load before the export gives up.
+    // The load reads the format and sizes the CaptureBlock; the capture
+    // decodes the whole file unpaced. A run that stalls is given one fresh
+    // load before the export gives up.
     media::LoadedMedia loaded;
     media::CGrabberCallback* callback = nullptr;
+    media::CaptureRun capture(engine);
     for (int attempt = 1;; ++attempt) {
         if (media::Failed(session.LoadMediaFile(options.mediaPath, &loaded))) return kExitFailed;
         callback = session.callback();
@@ -282,10 +238,15 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
             ReportError("%s", kMsgDecodeError);
             return kExitFailed;
         }
-        const Capture capture = CaptureWhole(session, callback, options.stallLimit);
-        if (capture == Capture::Complete) break;
-        if (capture == Capture::Failed) return kExitFailed;
-        if (attempt == 2) {
+        const media::WaveFormat format{loaded.channels, loaded.bitsPerSample, loaded.sampleRate};
+        media::CaptureEnd end = media::CaptureEnd::Failed;
+        if (media::Succeeded(
+                capture.Start(options.mediaPath, format, callback, nullptr, options.stallLimit))) {
+            end = capture.Wait();
+        }
+        if (end == media::CaptureEnd::Complete) break;
+        capture.Stop();
+        if (end != media::CaptureEnd::Stalled || attempt == 2) {
             ReportError("%s", kMsgDecodeError);
             return kExitFailed;
         }
@@ -299,7 +260,7 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
 
     // Finish the capture: nothing more is appended once the flag is clear.
     callback->m_bCapture.store(0, std::memory_order_release);
-    session.StopGraph();
+    capture.Stop();
     PcmView pcm;
     pcm.data = callback->m_pData;
     pcm.dataLen = callback->m_nDataLen.load(std::memory_order_acquire);

@@ -21,6 +21,7 @@
 #include <mutex>
 
 #include "engine.h"
+#include "gst_internal.h"
 #include "gst_sample_grabber.h"
 #include "media_session.h"
 
@@ -147,6 +148,20 @@ GstAudioFormat CaptureFormat(const GstAudioInfo& info, int* bits) {
     *bits = 16;
     return GST_AUDIO_FORMAT_S16LE;
 }
+
+}  // namespace
+
+GstCaps* CaptureCaps(const GstAudioInfo& info, WaveFormat* wave) {
+    int bits = 0;
+    const GstAudioFormat format = CaptureFormat(info, &bits);
+    if (wave != nullptr) *wave = {info.channels, bits, static_cast<int>(info.rate)};
+    return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING,
+                               gst_audio_format_to_string(format), "layout", G_TYPE_STRING,
+                               "interleaved", "rate", G_TYPE_INT, info.rate, "channels", G_TYPE_INT,
+                               info.channels, nullptr);
+}
+
+namespace {
 
 GstElement* Make(const char* factory, const char* name = nullptr) {
     GstElement* e = gst_element_factory_make(factory, name);
@@ -744,15 +759,11 @@ void GstGraph::PadAdded(GstPad* pad) {
     GstElement* head = nullptr;
     GstAudioInfo info;
     if (takeAudio && gst_audio_info_from_caps(&info, caps)) {
-        int bits = 0;
-        const GstAudioFormat format = CaptureFormat(info, &bits);
+        WaveFormat wave;
         GstElement* convert = Make("audioconvert");
         GstElement* filter = Make("capsfilter");
         if (convert != nullptr && filter != nullptr) {
-            GstCaps* want = gst_caps_new_simple(
-                "audio/x-raw", "format", G_TYPE_STRING, gst_audio_format_to_string(format),
-                "layout", G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, info.rate, "channels",
-                G_TYPE_INT, info.channels, nullptr);
+            GstCaps* want = CaptureCaps(info, &wave);
             g_object_set(filter, "caps", want, nullptr);
             gst_caps_unref(want);
             gst_bin_add_many(GST_BIN(pipeline_), convert, filter, nullptr);
@@ -771,7 +782,7 @@ void GstGraph::PadAdded(GstPad* pad) {
             std::lock_guard lock(mutex_);
             audioProbe_ = probe;
             audioTail_ = GST_ELEMENT(gst_object_ref(filter));
-            audioFormat_ = {info.channels, bits, static_cast<int>(info.rate)};
+            audioFormat_ = wave;
             head = convert;
         }
     } else if (takeVideo) {
@@ -1116,6 +1127,11 @@ class GstEngine final : public IEngine {
         filter->AddPin(kGrabberOutputPin, PinDirection::Output);
         *out = filter;
         return S_OK;
+    }
+    HRESULT CreateAudioDecode(std::shared_ptr<IAudioDecode>* out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = CreateGstAudioDecode();
+        return *out != nullptr ? S_OK : E_FAIL;
     }
 };
 

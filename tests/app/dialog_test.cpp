@@ -91,7 +91,7 @@ TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
     reports.clear();
     CAnalyzerDlg& e = MakeDialog();
     OpenAndFeed(AddFile("long.wav"), 44100);
-    Complete();
+    EndCapture();
     ASSERT_EQ(e.m_nSamples, 44100);
     e.m_sliderFreq->setValue(101);
     SelectByUser(e.m_cbSampleCount, 3);

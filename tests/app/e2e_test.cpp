@@ -12,21 +12,23 @@
 namespace vurma::app::test {
 namespace {
 
-TEST(EndToEnd, AWavFilePlaysCapturesAndBecomesBrowsable) {
+// A 20 s file is captured whole while its playback has only just begun.
+TEST(EndToEnd, AWavFileIsBrowsableLongBeforeItsPlaybackEnds) {
     EnsureApp();
     ReportRecorder rec;
     const ScratchDir dir("e2e");
     const QString path = QString::fromStdString(dir / "tone.wav");
     vurma::test::WriteWav(path.toStdString(), 1, 16, 44100,
-                          vurma::test::Sine(1, 44100, 44100, 1000, 12000));
+                          vurma::test::Sine(1, 44100, 20 * 44100, 1000, 12000));
 
     {
         CAnalyzerDlg d(media::CreateGstEngine());
         d.show();
         d.OpenMediaFile(path);
         EXPECT_EQ(d.m_nPlayState, 3);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return d.m_nPlayState == 1 && d.m_bLoaded; }, 10000));
-        EXPECT_EQ(d.m_nSamples, 44100);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return d.m_bLoaded == 1; }, 10000));
+        EXPECT_EQ(d.m_nPlayState, 3);
+        EXPECT_EQ(d.m_nSamples, 20 * 44100);
         EXPECT_TRUE(d.m_actSaveAs->isEnabled());
         EXPECT_EQ(d.m_nSampleRate, 44100);
         EXPECT_TRUE(d.m_session->noVideo());

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "media/capture_run.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
 #include "test_media.h"
@@ -171,23 +172,41 @@ TEST_F(GstTest, PlayedWavIsCapturedByteForByte) {
     EXPECT_TRUE(WaitFor(EC_COMPLETE, std::chrono::seconds(15)));
 }
 
-TEST_F(GstTest, UnsynchronisedCaptureOfASecondFileReplacesTheFirst) {
-    session.SetUnsynchronised(true);
-    const std::string a = dir + "/first.wav", b = dir + "/second.wav";
+// The capture decodes apart from the graph, unpaced: the second file's
+// sound byte for byte, and the sound of a video file without its pictures.
+TEST_F(GstTest, CaptureRunDecodesTheLoadedFileWhole) {
+    session.SetCaptureInGraph(false);
+    const std::string a = dir + "/first.wav", b = dir + "/second.wav", av = dir + "/av.mkv";
     WriteWav(a, 2, 16, 44100, 44100);
     const std::vector<std::uint8_t> data = WriteWav(b, 1, 8, 8000, 16000);
+    ASSERT_TRUE(
+        test::GstLaunch("matroskamux name=m ! filesink location=" + av +
+                        " videotestsrc num-buffers=30 ! video/x-raw,width=80,height=60,"
+                        "framerate=10/1 ! vp8enc ! m. audiotestsrc num-buffers=30 ! "
+                        "audio/x-raw,rate=44100,channels=2 ! audioconvert ! vorbisenc ! m."));
     ASSERT_EQ(session.LoadMediaFile(a, &media), S_OK);
     ASSERT_EQ(session.LoadMediaFile(b, &media), S_OK);
-    EXPECT_EQ(media.channels, 1);
     CGrabberCallback* cb = session.callback();
     ASSERT_NE(cb, nullptr);
-    EXPECT_EQ(cb->m_nDataLen.load(), 0u);
     EXPECT_EQ(cb->m_nBufSize, media.byteCount);
-    ASSERT_EQ(session.RunGraph(), S_OK);
-    ASSERT_TRUE(WaitFor(EC_COMPLETE, std::chrono::seconds(15)));
+    CaptureRun run(engine);
+    ASSERT_EQ(run.Start(b, {1, 8, 8000}, cb, nullptr), S_OK);
+    EXPECT_EQ(run.Wait(), CaptureEnd::Complete);
+    EXPECT_EQ(run.FramesCaptured(), 16000u);
     ASSERT_EQ(cb->m_nDataLen.load(), data.size());
     EXPECT_EQ(0, std::memcmp(cb->m_pData, data.data(), data.size()));
-    EXPECT_EQ(session.SetVolume(94), S_OK);
+    run.Stop();
+
+    ASSERT_EQ(session.LoadMediaFile(av, &media), S_OK);
+    ASSERT_EQ(run.Start(av, {media.channels, media.bitsPerSample, media.sampleRate},
+                        session.callback(), nullptr),
+              S_OK);
+    EXPECT_EQ(run.Wait(), CaptureEnd::Complete);
+    EXPECT_GT(run.FramesCaptured(), 30000u);  // 30 buffers of 1024 frames
+    run.Stop();
+    ASSERT_EQ(session.LoadMediaFile(b, &media), S_OK);
+    cb = session.callback();
+    EXPECT_TRUE(rec.texts.empty()) << rec.texts[0];
 
     // Destroying the graph releases the grabber and with it every reference
     // to the callback but the one taken here. A thread that is winding down

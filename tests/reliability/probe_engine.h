@@ -121,6 +121,9 @@ class ProbeEngine final : public media::IEngine {
                                 std::shared_ptr<media::IBaseFilter>* out) override {
         return fake_->CreateFilter(clsid, out);
     }
+    media::HRESULT CreateAudioDecode(std::shared_ptr<media::IAudioDecode>* out) override {
+        return fake_->CreateAudioDecode(out);
+    }
 
   private:
     std::shared_ptr<media::FakeEngine> fake_;

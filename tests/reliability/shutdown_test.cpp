@@ -4,6 +4,7 @@
 // appending (under AddressSanitizer a late callback would be caught).
 #include <QAction>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -40,7 +41,9 @@ struct Rig {
         dlg->OpenMediaFile(QString::fromStdString(path));
         if (frames > 0) fake->FeedSample(0.0, Pcm16(frames));
     }
+    // The capture ends, then the playback.
     void Complete() {
+        fake->EndCapture();
         fake->PostComplete();
         QCoreApplication::processEvents();
     }
@@ -65,6 +68,15 @@ TEST(CloseInEveryState, TheGraphStopsFirstAndNothingIsLeftBehind) {
         std::vector<std::string> reports;
     } states[] = {
         {"no file", [](Rig&) {}, 0, false, false, {}},
+        {"stopped while capturing",
+         [](Rig& r) {
+             r.Open("a.wav", 4096);
+             r.dlg->OnRewind();
+         },
+         1,
+         false,
+         true,
+         {}},
         {"playing while capturing", [](Rig& r) { r.Open("a.wav", 4096); }, 3, true, true, {}},
         {"paused while capturing",
          [](Rig& r) {
@@ -121,6 +133,7 @@ TEST(CloseInEveryState, TheGraphStopsFirstAndNothingIsLeftBehind) {
         s.enter(r);
         ASSERT_EQ(r.dlg->m_nPlayState, s.playState);
         r.stops = 0;
+        r.fake->ClearCalls();
         r.dlg->close();
         EXPECT_TRUE(r.dlg->m_bShutDown);
         EXPECT_FALSE(r.dlg->isVisible());
@@ -134,6 +147,11 @@ TEST(CloseInEveryState, TheGraphStopsFirstAndNothingIsLeftBehind) {
         EXPECT_TRUE(r.stops == 0 || r.stoppedWithSamples);  // stopped before anything was freed
         if (s.capturing) {
             EXPECT_TRUE(r.stoppedWithCapture);
+            // The capture decode stopped before the graph did.
+            const auto calls = r.fake->calls();
+            const auto decodeStop = std::find(calls.begin(), calls.end(), "Decode.Stop");
+            EXPECT_LT(decodeStop - calls.begin(),
+                      std::find(calls.begin(), calls.end(), "Graph.Stop") - calls.begin());
         }
         QCoreApplication::processEvents();
         EXPECT_EQ(r.dlg->m_pSamples, nullptr);
