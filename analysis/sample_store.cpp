@@ -1,5 +1,7 @@
 #include "sample_store.h"
 
+#include <algorithm>
+
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -234,6 +236,24 @@ bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count
 }
 
 bool AllowAvx2Conversion(bool allow) { return g_bAvx2Allowed.exchange(allow); }
+
+std::uint32_t FindLoudestFrame(const PcmView& pcm, std::uint32_t frames, double* scratch,
+                               std::uint32_t blockFrames) {
+    double best = 0.0;
+    std::uint32_t result = 0;
+    if (scratch == nullptr || blockFrames == 0) return 0;
+    for (std::uint32_t first = 0; first < frames; first += blockFrames) {
+        const std::uint32_t count = std::min(blockFrames, frames - first);
+        if (!ConvertSamples(pcm, first, count, scratch, scratch, 0)) break;
+        const int i = FindLoudestSample(scratch, static_cast<int>(count));
+        if (std::fabs(scratch[i]) > best) {
+            best = std::fabs(scratch[i]);
+            result = first + static_cast<std::uint32_t>(i);
+        }
+        if (count < blockFrames) break;
+    }
+    return result;
+}
 
 int FindLoudestSample(const double* samples, int n) {
     if (n < 1 || samples == nullptr) return 0;

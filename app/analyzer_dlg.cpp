@@ -421,8 +421,13 @@ void CAnalyzerDlg::Analyze() {
     settings.windowIndex =
         ClampIndex(m_cbWindow->currentIndex(), kOfferedWindowCount, kDefaultWindowIndex);
     AnalysisResult result;
-    if (vurma::Analyze(m_pSamples, m_pWindowed, m_nSamples, m_nStartSample, m_nSampleRate, settings,
-                       *m_spectrum, &result)) {
+    // Only the analysed frame is taken from the store: the pass sees it as
+    // a recording of N samples starting at 0, with the same arithmetic.
+    const int n = g_nFftSize[settings.fftIndex];
+    if (m_nStartSample < 0 || m_nStartSample > m_nSamples - n) return;  // the frame does not fit
+    const double* frame = SamplesAt(m_nStartSample, n);
+    if (frame != nullptr &&
+        vurma::Analyze(frame, m_pWindowed, n, 0, m_nSampleRate, settings, *m_spectrum, &result)) {
         m_stPeak->setText(QString::fromStdString(result.peakText));
         m_stNote->setText(QString::fromStdString(result.noteText));
     }
@@ -440,7 +445,6 @@ void CAnalyzerDlg::RedrawWave() {
     const int pos = m_sliderTime->value();
     const int start = m_bLoaded ? pos : 0;
     display::WaveInput in;
-    in.samples = m_pSamples;
     in.nSamples = m_nSamples;
     in.sampleRate = m_nSampleRate;
     in.startSample = m_nStartSample;
@@ -451,6 +455,16 @@ void CAnalyzerDlg::RedrawWave() {
                                              kDefaultTimeScaleIndex)];
     in.gain = g_dGain[ClampIndex(m_cbGain->currentIndex(), kGainCount, kDefaultGainIndex)];
     in.showWindow = m_chkShowWindow->isChecked();
+    // Only the visible span of the waveform is taken from the store.
+    const double perPixel = in.timeScaleUs * static_cast<double>(m_nSampleRate) * 1e-8;
+    const int from = std::max(start, 0);
+    const double last = start + (m_dcWave.width() - 4) * perPixel;
+    const int to =
+        std::isfinite(last) && last + 2 < m_nSamples ? static_cast<int>(last) + 2 : m_nSamples;
+    if (to > from) {
+        in.samples = SamplesAt(from, to - from);
+        in.samplesFirst = from;
+    }
     const display::AxisLabels labels = display::DrawWave(m_dcWave, in);
     m_stWave->setSurface(m_dcWave);
     m_stTimeStart->setText(QString::fromStdString(labels.start));
@@ -501,10 +515,11 @@ void CAnalyzerDlg::FinishCapture() {
     const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
                       m_nBitsPerSample};
     std::uint32_t frames = (m_nChannels > 0 && m_nBitsPerSample >= 8) ? CompleteFrames(pcm) : 0;
-    if (!m_pSamples || !m_pWindowed) frames = 0;
+    if (!m_pWindowed) frames = 0;
     frames = std::min(frames, m_nCapacity);
     m_nSamples = static_cast<int>(std::min<std::uint32_t>(frames, INT_MAX));
-    if (m_nSamples > 0) ConvertSamples(pcm, 0, m_nSamples, m_pSamples, m_pWindowed, 0);
+    // From now on the store converts what is shown from the whole capture.
+    m_samples.Reset();
 
     const FinishDecision decision = DecideFinishCapture(m_nSamples, SelFftIndex());
     if (decision.tooFew) {
@@ -523,7 +538,17 @@ void CAnalyzerDlg::FinishCapture() {
 
 void CAnalyzerDlg::OnSearch() {
     if (m_nPlayState == 3 || !m_bLoaded) return;
-    SetSliderPos(m_sliderTime, FindLoudestSample(m_pSamples, m_nSamples));
+    // The whole capture, block by block through the store's buffer.
+    media::CGrabberCallback* cb = m_pCallBack;
+    if (!cb || m_nSamples <= 0) return;
+    const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
+                      m_nBitsPerSample};
+    double* scratch = m_samples.Hold(0, SampleSpan::kBlockFrames);
+    if (scratch == nullptr) return;
+    const std::uint32_t loudest = FindLoudestFrame(pcm, static_cast<std::uint32_t>(m_nSamples),
+                                                   scratch, SampleSpan::kBlockFrames);
+    m_samples.Reset();
+    SetSliderPos(m_sliderTime, static_cast<int>(loudest));
 }
 
 void CAnalyzerDlg::OnSelChangeSampleCount(int index) {
@@ -702,12 +727,9 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
 
     FreeSampleArrays();
     const std::uint32_t frames = media.frameCount;
-    // Zero-filled by calloc, whose pages are only taken from the system when
-    // written: a header that claims hours costs nothing until samples arrive.
-    const std::size_t entries = frames == 0 ? 1 : frames;
-    m_pSamples = static_cast<double*>(std::calloc(entries, sizeof(double)));
-    m_pWindowed = static_cast<double*>(std::calloc(entries, sizeof(double)));
-    if (!m_pSamples || !m_pWindowed) {
+    // The store holds only what is shown; the analysed frame is windowed here.
+    m_pWindowed = static_cast<double*>(std::calloc(g_nFftSize[kFftSizeCount - 1], sizeof(double)));
+    if (!m_pWindowed) {
         FreeSampleArrays();
         m_session->RebuildGraph();
         m_pCallBack = nullptr;
@@ -798,11 +820,21 @@ void CAnalyzerDlg::ApplyVolumeToNewGraph() {
     }
 }
 
+const double* CAnalyzerDlg::SamplesAt(int first, int count) {
+    if (first < 0 || count <= 0) return nullptr;
+    const auto f = static_cast<std::uint32_t>(first);
+    const auto n = static_cast<std::uint32_t>(count);
+    // While capturing the store holds only the live frame.
+    if (!m_bLoaded || !m_pCallBack) return m_samples.Find(f, n);
+    const PcmView pcm{m_pCallBack->m_pData, m_pCallBack->m_nDataLen.load(std::memory_order_acquire),
+                      m_nChannels, m_nBitsPerSample};
+    return m_samples.Get(pcm, f, n);
+}
+
 void CAnalyzerDlg::FreeSampleArrays() {
     std::free(m_pWindowed);
     m_pWindowed = nullptr;
-    std::free(m_pSamples);
-    m_pSamples = nullptr;
+    m_samples.Free();
     m_nCapacity = 0;
 }
 
@@ -976,14 +1008,15 @@ void CAnalyzerDlg::OnTimer() {
     // Live frame at the playing position from the bytes captured so far.
     const int n = SelFftSize();
     media::CGrabberCallback* cb = m_pCallBack;
-    if (!cb || !m_pSamples || static_cast<std::uint32_t>(n) > m_nCapacity || m_nChannels <= 0)
+    if (!cb || !m_pWindowed || static_cast<std::uint32_t>(n) > m_nCapacity || m_nChannels <= 0)
         return;
     m_nSamples = n;
     m_nStartSample = 0;
     const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
                       m_nBitsPerSample};
     // A frame not captured yet leaves the previous one in place.
-    ConvertSamples(pcm, FrameAtPosition(m_nSampleRate, t), n, m_pSamples, m_pWindowed, 0);
+    if (double* live = m_samples.Hold(0, n))
+        ConvertSamples(pcm, FrameAtPosition(m_nSampleRate, t), n, live, live, 0);
 }
 
 void CAnalyzerDlg::OnGraphNotify() {

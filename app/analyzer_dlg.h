@@ -16,6 +16,7 @@
 #include <string>
 
 #include "analysis/analysis_pass.h"
+#include "analysis/sample_span.h"
 #include "media/hresult.h"
 
 class QAction;
@@ -135,9 +136,13 @@ class CAnalyzerDlg : public QDialog {
     std::unique_ptr<media::CaptureRun> m_capture;
     media::CGrabberCallback* m_pCallBack = nullptr;
 
-    double* m_pSamples = nullptr;
-    double* m_pWindowed = nullptr;
-    std::uint32_t m_nCapacity = 0;  // entries of each sample array
+    // The sample store: mono samples converted from the CaptureBlock for
+    // the analysed frame and the waveform's visible span (while capturing,
+    // the live frame as samples 0 .. N-1). The CaptureBlock is the one
+    // full-length copy of the recording.
+    SampleSpan m_samples;
+    double* m_pWindowed = nullptr;  // the analysed frame, windowed (4096 entries while loaded)
+    std::uint32_t m_nCapacity = 0;  // frames the file's length allows
     std::unique_ptr<SpectrumArrays> m_spectrum;
     int m_nSamples = 0;
     int m_nStartSample = 0;
@@ -220,6 +225,8 @@ class CAnalyzerDlg : public QDialog {
     void ApplyVolumeToNewGraph();
     void AttachVideo();
     void FreeSampleArrays();
+    // Samples first .. first + count - 1 of the store, or null.
+    const double* SamplesAt(int first, int count);
     void StartCapture();
     void StopCapture();
     // The read-error message, once per file.

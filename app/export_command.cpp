@@ -89,23 +89,6 @@ struct WorkBlock {
     SpectrumArrays spectrum;
 };
 
-// The loudest mono sample of the capture, block by block: the earliest of
-// equal magnitudes, 0 for silence, as the search over the whole store gives.
-int FindLoudestFrame(const PcmView& pcm, std::uint32_t frames, WorkBlock& work) {
-    double best = 0.0;
-    std::uint32_t result = 0;
-    for (std::uint32_t first = 0; first < frames; first += kBlockFrames) {
-        const std::uint32_t count = std::min(kBlockFrames, frames - first);
-        ConvertSamples(pcm, first, count, work.samples, work.windowed, 0);
-        const int i = FindLoudestSample(work.samples, static_cast<int>(count));
-        if (std::fabs(work.samples[i]) > best) {
-            best = std::fabs(work.samples[i]);
-            result = first + static_cast<std::uint32_t>(i);
-        }
-    }
-    return static_cast<int>(result);
-}
-
 }  // namespace
 
 bool IsExportCommand(const std::vector<std::string>& args) {
@@ -283,7 +266,7 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
 
     int start = 0;
     if (options.search) {
-        start = FindLoudestFrame(pcm, frames, *work);
+        start = static_cast<int>(FindLoudestFrame(pcm, frames, work->samples, kBlockFrames));
     } else {
         const double s = std::trunc(options.startSeconds * loaded.sampleRate);
         start = s < static_cast<double>(nSamples) ? static_cast<int>(s) : nSamples;

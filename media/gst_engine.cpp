@@ -502,8 +502,10 @@ class GstGraph final : public IGraphBuilder,
             if (padOk && value >= 0) return value;
         }
         if (type != GST_QUERY_DURATION) return -1;
-        const gint64 measured = MeasureDuration();
-        return measured >= 0 ? measured : EstimateDuration();
+        // Parsing the whole stream is done once per file, however often the
+        // length is asked for.
+        if (measured_ == kNotMeasured) measured_ = MeasureDuration();
+        return measured_ >= 0 ? measured_ : EstimateDuration();
     }
 
     // A stream without a length in its headers is parsed once through,
@@ -622,6 +624,8 @@ class GstGraph final : public IGraphBuilder,
     std::vector<std::shared_ptr<GFilter>> filters_;
     std::atomic<bool> linked_{false};  // read by the bus handler
     bool unsynchronised_ = false;
+    static constexpr gint64 kNotMeasured = -2;
+    gint64 measured_ = kNotMeasured;  // GUI thread only
     bool hasVideo_ = false;
     FilterState state_ = FilterState::Stopped;
     long volume_ = 0;

@@ -220,7 +220,7 @@ TEST_F(WindowTest, EscapeEnterAndExitShutDownInOrder) {
         close(d);
         EXPECT_FALSE(d.isVisible());
         EXPECT_TRUE(d.m_bShutDown);
-        EXPECT_EQ(d.m_pSamples, nullptr);
+        EXPECT_EQ(d.m_samples.data(), nullptr);
         EXPECT_EQ(engine->CallCount("Graph.Stop"), 1);
         EXPECT_EQ(engine->liveGraphs(), 0);
     }

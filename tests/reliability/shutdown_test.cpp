@@ -27,7 +27,7 @@ struct Rig {
         engine->onStop = [this] {  // what the window holds when it stops the graph
             ++stops;
             if (dlg == nullptr || !dlg->m_bShutDown) return;
-            stoppedWithSamples = dlg->m_pSamples != nullptr;
+            stoppedWithSamples = dlg->m_pWindowed != nullptr;
             stoppedWithCapture = dlg->m_pCallBack != nullptr && fake->liveGraphs() == 1;
         };
         dlg = std::make_unique<app::CAnalyzerDlg>(engine);
@@ -154,7 +154,7 @@ TEST(CloseInEveryState, TheGraphStopsFirstAndNothingIsLeftBehind) {
                       std::find(calls.begin(), calls.end(), "Graph.Stop") - calls.begin());
         }
         QCoreApplication::processEvents();
-        EXPECT_EQ(r.dlg->m_pSamples, nullptr);
+        EXPECT_EQ(r.dlg->m_samples.data(), nullptr);
         if (s.state.starts_with("end")) {
             EXPECT_EQ(r.dlg->m_bLoaded, 0);
         }
