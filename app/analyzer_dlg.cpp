@@ -136,7 +136,12 @@ QStringList FileOpenNameFilters() {
 }
 
 CAnalyzerDlg::CAnalyzerDlg(std::shared_ptr<media::IEngine> engine, QWidget* parent)
-    : QDialog(parent), m_engine(std::move(engine)), m_spectrum(std::make_unique<SpectrumArrays>()) {
+    : CAnalyzerDlg(DeferEngine{}, parent) {
+    AttachEngine(std::move(engine));
+}
+
+CAnalyzerDlg::CAnalyzerDlg(DeferEngine, QWidget* parent)
+    : QDialog(parent), m_spectrum(std::make_unique<SpectrumArrays>()) {
     QFont font(QStringLiteral("IPAGothic"));
     font.setPixelSize(12);
     setFont(font);
@@ -154,6 +159,11 @@ CAnalyzerDlg::CAnalyzerDlg(std::shared_ptr<media::IEngine> engine, QWidget* pare
     m_captureTimer = new QTimer(this);
     m_captureTimer->setInterval(kCaptureProgressMs);
     connect(m_captureTimer, &QTimer::timeout, this, [this] { ShowCaptureProgress(); });
+}
+
+void CAnalyzerDlg::AttachEngine(std::shared_ptr<media::IEngine> engine) {
+    if (m_session || m_bShutDown) return;  // once, and not after closing
+    m_engine = std::move(engine);
     m_bInitialised = OnInitDialog();
     ConnectHandlers();
 }
