@@ -237,20 +237,49 @@ bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count
 
 bool AllowAvx2Conversion(bool allow) { return g_bAvx2Allowed.exchange(allow); }
 
+namespace {
+
+// The largest magnitude among x[0..n-1] (0 for none). A maximum does not
+// depend on the order it is taken in, so four lanes may share the work.
+double MaxMagnitude(const double* x, std::uint32_t n) {
+    std::uint32_t i = 0;
+    double best = 0.0;
+#if defined(__SSE2__)
+    const __m128d sign = _mm_set1_pd(-0.0);
+    __m128d m0 = _mm_setzero_pd(), m1 = _mm_setzero_pd();
+    for (; i + 4 <= n; i += 4) {
+        m0 = _mm_max_pd(m0, _mm_andnot_pd(sign, _mm_loadu_pd(x + i)));
+        m1 = _mm_max_pd(m1, _mm_andnot_pd(sign, _mm_loadu_pd(x + i + 2)));
+    }
+    double lanes[2];
+    _mm_storeu_pd(lanes, _mm_max_pd(m0, m1));
+    best = std::max(lanes[0], lanes[1]);
+#endif
+    for (; i < n; ++i) best = std::max(best, std::fabs(x[i]));
+    return best;
+}
+
+}  // namespace
+
 std::uint32_t FindLoudestFrame(const PcmView& pcm, std::uint32_t frames, double* scratch,
                                std::uint32_t blockFrames) {
     double best = 0.0;
     std::uint32_t result = 0;
     if (scratch == nullptr || blockFrames == 0) return 0;
-    for (std::uint32_t first = 0; first < frames; first += blockFrames) {
-        const std::uint32_t count = std::min(blockFrames, frames - first);
+    // Small steps keep the converted samples in the first-level cache.
+    const std::uint32_t step = std::min<std::uint32_t>(blockFrames, 4096);
+    for (std::uint32_t first = 0; first < frames; first += step) {
+        const std::uint32_t count = std::min(step, frames - first);
         if (!ConvertSamples(pcm, first, count, scratch, scratch, 0)) break;
-        const int i = FindLoudestSample(scratch, static_cast<int>(count));
-        if (std::fabs(scratch[i]) > best) {
-            best = std::fabs(scratch[i]);
-            result = first + static_cast<std::uint32_t>(i);
+        // Only a step holding a new strict maximum can hold the result: its
+        // earliest sample of that magnitude, as the whole search finds.
+        const double top = MaxMagnitude(scratch, count);
+        if (top > best) {
+            best = top;
+            std::uint32_t i = 0;
+            while (std::fabs(scratch[i]) != top) ++i;
+            result = first + i;
         }
-        if (count < blockFrames) break;
     }
     return result;
 }
