@@ -181,9 +181,13 @@ TEST(SampleSpanTest, SpansEqualTheWholeConversionAndTheBlockSearchTheWholeSearch
             }
             EXPECT_EQ(span.Get(view, frames - 100, 101), nullptr);  // past the end
             std::vector<double> scratch(1000);
-            EXPECT_EQ(FindLoudestFrame(view, frames, scratch.data(), 1000),
-                      static_cast<std::uint32_t>(
-                          FindLoudestSample(whole.samples.data(), static_cast<int>(frames))));
+            const auto loudest = static_cast<std::uint32_t>(
+                FindLoudestSample(whole.samples.data(), static_cast<int>(frames)));
+            for (const bool avx2 : {true, false}) {
+                const bool previous = AllowAvx2Conversion(avx2);
+                EXPECT_EQ(FindLoudestFrame(view, frames, scratch.data(), 1000), loudest) << avx2;
+                AllowAvx2Conversion(previous);
+            }
         }
     }
 }
