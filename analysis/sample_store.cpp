@@ -21,11 +21,45 @@ namespace vurma {
 
 namespace {
 
-// Bytes per sample for the two supported widths; 0 for anything else.
+// Bytes per sample for the supported widths; 0 for anything else.
 int BytesPerSample(const PcmView& pcm) {
-    if (pcm.bitsPerSample == 8) return 1;
-    if (pcm.bitsPerSample == 16) return 2;
-    return 0;
+    switch (pcm.bitsPerSample) {
+        case 8:
+        case 16:
+        case 24:
+        case 32:
+            return pcm.bitsPerSample / 8;
+        default:
+            return 0;
+    }
+}
+
+// The signed 24-bit and 32-bit little-endian samples at p.
+inline double Pcm24(const std::uint8_t* p) {
+    const std::uint32_t u = p[0] | (p[1] << 8) | (std::uint32_t{p[2]} << 16);
+    return static_cast<std::int32_t>(u << 8) >> 8;
+}
+inline double Pcm32(const std::uint8_t* p) {
+    return static_cast<std::int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) |
+                                     (std::uint32_t{p[3]} << 24));
+}
+
+// Hi-res samples: plain division, one frame at a time.
+template <int Bytes>
+void ConvertWide(const std::uint8_t* src, int channels, std::uint32_t count, double* out,
+                 double* outWindowed) {
+    constexpr double kDivisor = Bytes == 3 ? 8388607.0 : 2147483647.0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        double sum = 0.0;
+        for (int c = 0; c < channels; ++c) {
+            const std::uint8_t* p = src + Bytes * c;
+            sum += (Bytes == 3 ? Pcm24(p) : Pcm32(p)) / kDivisor;
+        }
+        const double value = sum / channels;
+        out[i] = value;
+        outWindowed[i] = value;
+        src += Bytes * channels;
+    }
 }
 
 // The signed 16-bit little-endian sample at p.
@@ -221,6 +255,17 @@ bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count
             out[i] = value;
             outWindowed[i] = value;
             src += channels;
+        }
+        return true;
+    }
+
+    if (pcm.bitsPerSample == 24 || pcm.bitsPerSample == 32) {
+        const int bytes = pcm.bitsPerSample / 8;
+        const std::uint8_t* src = pcm.data + static_cast<std::size_t>(first) * channels * bytes;
+        if (bytes == 3) {
+            ConvertWide<3>(src, channels, count, out, outWindowed);
+        } else {
+            ConvertWide<4>(src, channels, count, out, outWindowed);
         }
         return true;
     }

@@ -8,7 +8,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -114,6 +113,20 @@ int ClampIndex(int index, int count, int fallback) {
     return (index >= 0 && index < count) ? index : fallback;
 }
 
+// PageUp, PageDown and clicks in the groove move a slider by a fifth of its
+// range; the arrow keys keep stepping by one.
+void PageByFifth(QSlider* slider) {
+    slider->setPageStep(std::max(1, (slider->maximum() - slider->minimum()) / 5));
+}
+
+// The frequency slider's range for FFT size N: the plot's left edge stops
+// at the Nyquist frequency, bin N / 2. Ticks at the two ends only.
+void SetFreqSliderRange(QSlider* slider, int N) {
+    slider->setRange(1, N / 2);
+    slider->setTickInterval(std::max(1, N / 2 - 1));
+    PageByFifth(slider);
+}
+
 }  // namespace
 
 int DialogUnits(double units) { return static_cast<int>(std::lround(units * 1.5)); }
@@ -176,7 +189,6 @@ CAnalyzerDlg::~CAnalyzerDlg() {
 void CAnalyzerDlg::BuildMenu() {
     m_menuBar = new QMenuBar(this);
     QMenu* file = m_menuBar->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
-    // The texts after the tab are shown only: the window has no shortcuts.
     m_actOpen = file->addAction(QStringLiteral("開く(&O)...\tCtrl+O"));
     m_actSaveAs = file->addAction(QStringLiteral("名前を付けて保存(&S)...\tCtrl+S"));
     m_actSaveAs->setEnabled(false);
@@ -184,9 +196,12 @@ void CAnalyzerDlg::BuildMenu() {
     m_actExit = file->addAction(QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"));
     QMenu* help = m_menuBar->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
     m_actAbout = help->addAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
-    for (QAction* action : {m_actOpen, m_actSaveAs, m_actExit, m_actAbout}) {
-        action->setShortcut(QKeySequence());
-        action->setShortcutContext(Qt::WidgetShortcut);
+    // The menu names the keys after the tab; they work anywhere in the window.
+    m_actOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    m_actSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    for (QAction* action : {m_actOpen, m_actSaveAs}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
     }
 }
 
@@ -205,7 +220,7 @@ void CAnalyzerDlg::BuildLayout() {
 
     // Group boxes first so that the controls inside lie above them.
     auto group = [c](const char* title, int x, int y, int w, int h) {
-        auto* box = new QGroupBox(QString::fromUtf8(title), c);
+        auto* box = new GroupFrame(QString::fromUtf8(title), c);
         box->setGeometry(DuRect(x, y, w, h));
         box->setAttribute(Qt::WA_TransparentForMouseEvents);
     };
@@ -285,12 +300,25 @@ void CAnalyzerDlg::BuildLayout() {
     m_spinCursor->setEnabled(false);
     m_btnCursor = MakeButton(c, "ｶｰｿﾙ", 113, 320, 23, 19, true);
     m_chkShowWindow = new QCheckBox(QStringLiteral("窓を表示する"), c);
-    m_chkShowWindow->setGeometry(DuRect(235, 277, 59, 8));
+    {
+        // The template's box is too small for the style's indicator: grow it
+        // around the same centre line so nothing is clipped.
+        const QRect r = DuRect(235, 277, 59, 8);
+        const QSize hint = m_chkShowWindow->sizeHint();
+        const int h = std::max(r.height(), hint.height());
+        m_chkShowWindow->setGeometry(r.x(), r.center().y() - h / 2,
+                                     std::max(r.width(), hint.width()), h);
+    }
     m_btnPlay = MakeButton(c, ">", 225, 93, 24, 21);
     m_btnPause = MakeButton(c, "||", 261, 93, 24, 21);
     m_btnRewind = MakeButton(c, "|<", 297, 93, 24, 21);
     m_btnMute = MakeButton(c, "ﾐｭｰﾄ", 297, 120, 25, 18, true);
     m_btnSearch = MakeButton(c, "ｻｰﾁ", 184, 111, 25, 21);
+    // No push button is the dialog's default: none shows the default ring.
+    for (QPushButton* button : c->findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
 }
 
 bool CAnalyzerDlg::OnInitDialog() {
@@ -316,6 +344,7 @@ bool CAnalyzerDlg::OnInitDialog() {
     m_sliderVolume->setRange(0, 100);
     m_sliderVolume->setValue(94);
     m_sliderTime->setRange(0, 0x7FFF);
+    PageByFifth(m_sliderTime);
     m_sliderTime->setTickPosition(QSlider::NoTicks);
 
     for (int i = 0; i < kTimeScaleCount; ++i) {
@@ -336,8 +365,7 @@ bool CAnalyzerDlg::OnInitDialog() {
     m_cbSampleCount->setCurrentIndex(kDefaultFftIndex);
     m_nSampleCountSel = g_nFftSize[kDefaultFftIndex];
 
-    m_sliderFreq->setRange(1, 2048);
-    m_sliderFreq->setTickInterval(2047);
+    SetFreqSliderRange(m_sliderFreq, g_nFftSize[kDefaultFftIndex]);
 
     m_nCursorOffset = 100;
     m_nCursorBin = 1;
@@ -434,13 +462,24 @@ void CAnalyzerDlg::Analyze() {
     // Only the analysed frame is taken from the store: the pass sees it as
     // a recording of N samples starting at 0, with the same arithmetic.
     const int n = g_nFftSize[settings.fftIndex];
-    if (m_nStartSample < 0 || m_nStartSample > m_nSamples - n) return;  // the frame does not fit
-    const double* frame = SamplesAt(m_nStartSample, n);
-    if (frame != nullptr &&
-        vurma::Analyze(frame, m_pWindowed, n, 0, m_nSampleRate, settings, *m_spectrum, &result)) {
+    const double* frame = m_nStartSample >= 0 && m_nStartSample <= m_nSamples - n
+                              ? SamplesAt(m_nStartSample, n)
+                              : nullptr;  // the frame does not fit
+    const bool fits = frame != nullptr && vurma::Analyze(frame, m_pWindowed, n, 0, m_nSampleRate,
+                                                         settings, *m_spectrum, &result);
+    if (fits) {
         m_stPeak->setText(QString::fromStdString(result.peakText));
         m_stNote->setText(QString::fromStdString(result.noteText));
     }
+    if (!m_bLoaded) return;
+    // Browsing a capture: a frame that does not fit in it shows no spectrum,
+    // peak or note, and Save As waits until a frame fits again.
+    m_bNoFrame = !fits;
+    if (!fits) {
+        m_stPeak->clear();
+        m_stNote->clear();
+    }
+    EnableSaveAs(fits);
 }
 
 void CAnalyzerDlg::RedrawAll() {
@@ -485,7 +524,7 @@ void CAnalyzerDlg::RedrawWave() {
 void CAnalyzerDlg::RedrawSpectrum() {
     if (m_dcSpectrum.isNull()) return;
     display::SpectrumInput in;
-    in.db = m_spectrum->db;
+    in.db = m_bLoaded && m_bNoFrame ? nullptr : m_spectrum->db;
     in.sampleRate = m_nSampleRate;
     in.fftSize = SelFftSize();
     in.hzPerDiv = SelHzPerDiv();
@@ -540,9 +579,9 @@ void CAnalyzerDlg::FinishCapture() {
     }
     m_cbSampleCount->setCurrentIndex(decision.fftIndex);
     // Playback goes on in whatever state it is: the analysis starts at the
-    // slider's position, which follows the playing position.
+    // slider's position, which follows the playing position, and enables
+    // Save As when the frame fits.
     SetSliderPos(m_sliderTime, m_sliderTime->value());
-    EnableSaveAs(true);
     QApplication::restoreOverrideCursor();
 }
 
@@ -569,8 +608,12 @@ void CAnalyzerDlg::OnSelChangeSampleCount(int index) {
     }
     m_cbSampleCount->setCurrentIndex(change.selectedIndex);
     const int pos = m_sliderFreq->value();
+    // The new range first, so that the rescaled position is not cut to the old one.
+    {
+        const QSignalBlocker blocker(m_sliderFreq);
+        SetFreqSliderRange(m_sliderFreq, change.size);
+    }
     SetSliderPos(m_sliderFreq, RescaleFreqSliderPos(pos, change.size, m_nSampleCountSel));
-    m_sliderFreq->setMaximum(change.size + 1);
     Analyze();
     UpdateCursorBin();
     RedrawWave();
@@ -680,6 +723,11 @@ bool CAnalyzerDlg::eventFilter(QObject* watched, QEvent* event) {
 // --- Shell ---
 
 void CAnalyzerDlg::OnFileOpen() {
+    if (m_chooseOpenFile) {
+        const QString path = m_chooseOpenFile();
+        if (!path.isEmpty()) OpenMediaFile(path);
+        return;
+    }
     QFileDialog dialog(nullptr);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -707,9 +755,14 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     m_stPeak->clear();
     m_stNote->clear();
     m_sliderTime->setTickPosition(QSlider::NoTicks);
+    {
+        const QSignalBlocker blocker(m_sliderTime);
+        m_sliderTime->setValue(0);  // the new file starts at its beginning
+    }
     m_stNoVideo->hide();
     m_stVideo->setSource({});
-    update();
+    // The previous file's picture goes at once, also while this one loads.
+    RedrawAll();
 
     const std::string utf8Path = path.toStdString();
     if (Succeeded(LoadMediaFile(utf8Path))) {
@@ -724,6 +777,7 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     } else {
         // The previous file's timer has nothing left to follow.
         m_timer->stop();
+        RedrawAll();
     }
     QApplication::restoreOverrideCursor();
 }
@@ -757,6 +811,7 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
     {
         const QSignalBlocker blocker(m_sliderTime);
         m_sliderTime->setRange(0, static_cast<int>(std::min<std::uint32_t>(frames, INT_MAX)));
+        PageByFifth(m_sliderTime);
     }
     const int maximum = m_sliderTime->maximum();
     if (frames > 0 && m_nSampleRate > 0) {
@@ -925,8 +980,13 @@ void CAnalyzerDlg::reject() {
 }
 
 void CAnalyzerDlg::keyPressEvent(QKeyEvent* event) {
-    // Enter that no push button took ends the run like the close box.
+    // Enter presses the push button that has the focus; elsewhere it ends the
+    // run like the close box.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+            return;
+        }
         accept();
         return;
     }

@@ -86,6 +86,9 @@ class CAnalyzerDlg : public QDialog {
     // Asks for the CSV file's path, proposing `proposed`; empty when the user
     // cancels. Tests replace it so no dialog opens.
     std::function<QString(const QString& proposed)> m_chooseSaveFile;
+    // Asks for the media file to open; empty when the user cancels. Tests
+    // replace it so no dialog opens.
+    std::function<QString()> m_chooseOpenFile;
     void EnableSaveAs(bool enable);
     void EnableOpen(bool enable);
 
@@ -160,6 +163,7 @@ class CAnalyzerDlg : public QDialog {
     int m_nSampleRate = 44100;
     int m_nSampleCountSel = 2048;
     int m_bLoaded = 0;
+    bool m_bNoFrame = false;         // after a capture: the frame at the slider does not fit
     int m_bCaptureComplete = 0;      // the capture reached the end of the file
     bool m_bReadErrorShown = false;  // the read-error message was shown for this file
     int m_nPlayState = 0;

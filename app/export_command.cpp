@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -71,6 +72,8 @@ int WindowIndex(const std::string& name) {
     for (int i = 0; i < kOfferedWindowCount; ++i) {
         if (name == g_strWindowName[i]) return i;
     }
+    // The list's "Humming" is the Hamming window: the right spelling picks it too.
+    if (name == "Hamming") return WindowIndex("Humming");
     return -1;
 }
 
@@ -251,6 +254,7 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
     pcm.bitsPerSample = loaded.bitsPerSample;
     std::uint32_t frames = CompleteFrames(pcm);
     if (frames > loaded.frameCount) frames = loaded.frameCount;  // as the window's arrays hold
+    frames = std::min<std::uint32_t>(frames, INT_MAX);           // as the window's sample count
     const int nSamples = static_cast<int>(frames);
 
     const FinishDecision finish = DecideFinishCapture(nSamples, options.fftIndex);

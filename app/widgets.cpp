@@ -94,4 +94,25 @@ void VideoPanel::paintEvent(QPaintEvent* event) {
     painter.drawImage(target, picture_);
 }
 
+GroupFrame::GroupFrame(const QString& title, QWidget* parent) : QWidget(parent), title_(title) {}
+
+void GroupFrame::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QFontMetrics metrics(font());
+    // The top line runs through the middle of the title's text.
+    const int top = metrics.height() / 2;
+    const QRect r = rect().adjusted(0, top, -1, -1);
+    // Etched: a dark line with a light one just inside it.
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawRect(r.translated(1, 1).adjusted(0, 0, -1, -1));
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(r.adjusted(0, 0, -1, -1));
+    if (title_.isEmpty()) return;
+    const int x = 8;
+    const QRect text(x, 0, metrics.horizontalAdvance(title_) + 4, metrics.height());
+    painter.fillRect(text, palette().color(QPalette::Window));
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(text, Qt::AlignCenter, title_);
+}
+
 }  // namespace vurma::app

@@ -1,5 +1,5 @@
 // Small widgets of the main dialog: the two-arrow cursor stepper, the time
-// slider and the video panel.
+// slider, the video panel and the group frames.
 #pragma once
 
 #include <QFrame>
@@ -67,6 +67,20 @@ class VideoPanel : public QFrame {
   private:
     FrameSource source_;
     QImage picture_;
+};
+
+// Etched group frame whose title sits on the top line, inside the widget's
+// rectangle (QGroupBox puts the frame below the title instead).
+class GroupFrame : public QWidget {
+  public:
+    GroupFrame(const QString& title, QWidget* parent);
+    const QString& title() const { return title_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QString title_;
 };
 
 }  // namespace vurma::app

@@ -264,6 +264,7 @@ int FakeEngine::liveGraphs() const {
 }
 
 HRESULT FakeEngine::Hook(const std::string& call) {
+    if (onCall) onCall(call);  // outside the lock: the probe may query the engine
     std::lock_guard lock(mutex_);
     calls_.push_back(call);
     auto [first, last] = failures_.equal_range(call);

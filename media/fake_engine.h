@@ -155,6 +155,10 @@ class FakeEngine final : public IEngine {
     // The capture decode created last (null when none is alive).
     std::shared_ptr<FakeAudioDecode> decode() const;
 
+    // Called with the name of every engine call before it runs (a test's
+    // probe of what the program holds at that moment); may be empty.
+    std::function<void(const std::string& call)> onCall;
+
     // Name and cookie of the last registration; cookies still registered.
     std::string registeredName;
     std::vector<std::uint32_t> registered;

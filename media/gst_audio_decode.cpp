@@ -104,29 +104,25 @@ class GstAudioDecode final : public IAudioDecode {
     void PadAdded(GstPad* pad) {
         GstCaps* caps = gst_pad_get_current_caps(pad);
         if (caps == nullptr) caps = gst_pad_query_caps(pad, nullptr);
-        GstAudioInfo info;
         bool takeAudio = false;
         if (caps != nullptr && gst_caps_get_size(caps) > 0 &&
             g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)),
-                             "audio/x-raw") &&
-            gst_audio_info_from_caps(&info, caps)) {
+                             "audio/x-raw")) {
             std::lock_guard lock(mutex_);
             takeAudio = !audioTaken_;
             audioTaken_ = true;
         }
-        if (caps != nullptr) gst_caps_unref(caps);
         GstElement* head = nullptr;
         if (takeAudio) {
             WaveFormat wave;
-            GstCaps* want = CaptureCaps(info, &wave);
             GstElement* convert = gst_element_factory_make("audioconvert", nullptr);
             GstElement* filter = gst_element_factory_make("capsfilter", nullptr);
             GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-            const bool same = wave.channels == format_.channels &&
-                              wave.bitsPerSample == format_.bitsPerSample &&
-                              wave.samplesPerSec == format_.samplesPerSec;
-            if (convert != nullptr && filter != nullptr && sink != nullptr && same) {
-                g_object_set(filter, "caps", want, nullptr);
+            const bool ready = convert != nullptr && filter != nullptr && sink != nullptr &&
+                               SetUpCaptureConversion(caps, convert, filter, &wave);
+            if (ready && wave.channels == format_.channels &&
+                wave.bitsPerSample == format_.bitsPerSample &&
+                wave.samplesPerSec == format_.samplesPerSec) {
                 g_object_set(sink, "sync", FALSE, nullptr);
                 gst_bin_add_many(GST_BIN(pipeline_), convert, filter, grabber_, sink, nullptr);
                 gst_element_link_many(convert, filter, grabber_, sink, nullptr);
@@ -145,8 +141,8 @@ class GstAudioDecode final : public IAudioDecode {
                     if (e != nullptr) gst_object_unref(e);
                 Ended(E_FAIL);
             }
-            gst_caps_unref(want);
         }
+        if (caps != nullptr) gst_caps_unref(caps);
         if (head == nullptr) {
             head = gst_element_factory_make("fakesink", nullptr);
             if (head == nullptr) return;

@@ -9,9 +9,11 @@
 
 namespace vurma::media {
 
-// The caps the program takes a decoded stream in (see CaptureFormat), and
-// the format they give.
-GstCaps* CaptureCaps(const GstAudioInfo& info, WaveFormat* wave);
+// Sets up the converter and caps filter that bring a decoded stream with
+// caps `decoded` to the format the program takes (see CaptureFormat), and
+// gives that format. False when the caps are not usable audio.
+bool SetUpCaptureConversion(GstCaps* decoded, GstElement* convert, GstElement* filter,
+                            WaveFormat* wave);
 
 // The capture decode: uridecodebin that decodes only audio, into the
 // grabber element and a sink that does not wait for the clock.

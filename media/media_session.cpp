@@ -288,7 +288,8 @@ HRESULT MediaSession::Impl::LoadMediaFile(const std::string& path, LoadedMedia* 
     media.channels = mt.wave.channels;
     media.bitsPerSample = mt.wave.bitsPerSample;
     media.sampleRate = mt.wave.samplesPerSec;
-    if (media.bitsPerSample != 8 && media.bitsPerSample != 16) {
+    if (media.bitsPerSample != 8 && media.bitsPerSample != 16 && media.bitsPerSample != 24 &&
+        media.bitsPerSample != 32) {
         RebuildGraph();
         ReportError(kMsgBadBits, media.bitsPerSample);
         return -1;
