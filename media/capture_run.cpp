@@ -63,15 +63,15 @@ void CaptureRun::Stop() {
 }
 
 void CaptureRun::End(CaptureEnd end) {
-    std::function<void()> notify;
     {
         std::lock_guard lock(mutex_);
         if (end_ != CaptureEnd::Running) return;
         end_ = end;
-        notify = notify_;
+        // Under the lock (it only posts), so that whoever sees the end also
+        // finds the notification on its way.
+        if (notify_) notify_();
     }
     cv_.notify_all();
-    if (notify) notify();
 }
 
 void CaptureRun::Watch(std::chrono::milliseconds stallLimit) {
