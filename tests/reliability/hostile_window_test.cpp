@@ -147,7 +147,7 @@ TEST_F(HostileWindow, AudioWithABrokenSecondHalfStillEndsItsCapture) {
             ExpectNoFile();
             continue;
         }
-        // The first playback ends, and what was decoded is kept (or refused
+        // The capture ends, and what was decoded is kept (or refused
         // as too short, with the message).
         ASSERT_TRUE(WaitForCaptureEnd(*dlg));
         EXPECT_EQ(reports.texts, dlg->m_nSamples >= 512 ? std::vector<std::string>{}
