@@ -36,6 +36,12 @@ bool AllowAvx2Conversion(bool allow);
 // Index of the largest magnitude among samples[0..n-1]; earliest wins; 0 when n < 1.
 int FindLoudestSample(const double* samples, int n);
 
+// The loudest mono sample among the first `frames` frames of `pcm`,
+// converted block by block into scratch (blockFrames entries, at least 1):
+// the index FindLoudestSample gives over the whole conversion.
+std::uint32_t FindLoudestFrame(const PcmView& pcm, std::uint32_t frames, double* scratch,
+                               std::uint32_t blockFrames);
+
 // Capture frame at a media position in 100 ns units: trunc(rate * t * 1e-7).
 std::uint32_t FrameAtPosition(int sampleRate, std::int64_t position);
 

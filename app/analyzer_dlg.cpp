@@ -37,6 +37,7 @@
 #include "display/plot_frame.h"
 #include "display/plots.h"
 #include "export/csv_writer.h"
+#include "media/capture_run.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
 #include "translation.h"
@@ -54,6 +55,7 @@ const char* const g_strPlayState[4] = {"", UI_TEXT("停止中"), UI_TEXT("一時
 namespace {
 
 constexpr int kTimerPeriodMs = 90;
+constexpr int kCaptureProgressMs = 200;
 constexpr int kClientWidthDu = 337;
 constexpr int kClientHeightDu = 353;
 
@@ -185,6 +187,9 @@ CAnalyzerDlg::CAnalyzerDlg(DeferEngine, QWidget* parent)
     m_timer = new QTimer(this);
     m_timer->setInterval(kTimerPeriodMs);
     connect(m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
+    m_captureTimer = new QTimer(this);
+    m_captureTimer->setInterval(kCaptureProgressMs);
+    connect(m_captureTimer, &QTimer::timeout, this, [this] { ShowCaptureProgress(); });
 }
 
 void CAnalyzerDlg::AttachEngine(std::shared_ptr<media::IEngine> engine) {
@@ -326,7 +331,7 @@ void CAnalyzerDlg::BuildLayout() {
         label->setContentsMargins(0, 0, 0, 0);
     }
 
-    m_sliderTime = new QSlider(Qt::Horizontal, c);
+    m_sliderTime = new TimeSlider(c);
     m_sliderTime->setGeometry(DuRect(7, 89, 203, 22));
     m_sliderTime->setTickPosition(QSlider::TicksAbove);
     m_sliderFreq = new QSlider(Qt::Horizontal, c);
@@ -379,6 +384,9 @@ bool CAnalyzerDlg::OnInitDialog() {
         QMetaObject::invokeMethod(
             this, [this] { OnGraphNotify(); }, Qt::QueuedConnection);
     });
+    // The graph only plays; the capture decodes the file beside it.
+    m_session->SetCaptureInGraph(false);
+    m_capture = std::make_unique<media::CaptureRun>(m_engine);
     setWindowTitle(QString::fromLatin1(kStrCaption));
     m_pWindowed = nullptr;
     m_nSamples = 0;
@@ -503,8 +511,14 @@ void CAnalyzerDlg::Analyze() {
     settings.windowIndex =
         ClampIndex(m_cbWindow->currentIndex(), kOfferedWindowCount, kDefaultWindowIndex);
     AnalysisResult result;
-    const bool fits = vurma::Analyze(m_pSamples, m_pWindowed, m_nSamples, m_nStartSample,
-                                     m_nSampleRate, settings, *m_spectrum, &result);
+    // Only the analysed frame is taken from the store: the pass sees it as
+    // a recording of N samples starting at 0, with the same arithmetic.
+    const int n = g_nFftSize[settings.fftIndex];
+    const double* frame = m_nStartSample >= 0 && m_nStartSample <= m_nSamples - n
+                              ? SamplesAt(m_nStartSample, n)
+                              : nullptr;  // the frame does not fit
+    const bool fits = frame != nullptr && vurma::Analyze(frame, m_pWindowed, n, 0, m_nSampleRate,
+                                                         settings, *m_spectrum, &result);
     if (fits) {
         m_stPeak->setText(QString::fromStdString(result.peakText));
         m_strNoteText = result.noteText;
@@ -535,7 +549,6 @@ void CAnalyzerDlg::RedrawWave() {
     const int pos = m_sliderTime->value();
     const int start = m_bLoaded ? pos : 0;
     display::WaveInput in;
-    in.samples = m_pSamples;
     in.nSamples = m_nSamples;
     in.sampleRate = m_nSampleRate;
     in.startSample = m_nStartSample;
@@ -546,6 +559,16 @@ void CAnalyzerDlg::RedrawWave() {
                                              kDefaultTimeScaleIndex)];
     in.gain = g_dGain[ClampIndex(m_cbGain->currentIndex(), kGainCount, kDefaultGainIndex)];
     in.showWindow = m_chkShowWindow->isChecked();
+    // Only the visible span of the waveform is taken from the store.
+    const double perPixel = in.timeScaleUs * static_cast<double>(m_nSampleRate) * 1e-8;
+    const int from = std::max(start, 0);
+    const double last = start + (m_dcWave.width() - 4) * perPixel;
+    const int to =
+        std::isfinite(last) && last + 2 < m_nSamples ? static_cast<int>(last) + 2 : m_nSamples;
+    if (to > from) {
+        in.samples = SamplesAt(from, to - from);
+        in.samplesFirst = from;
+    }
     const display::AxisLabels labels = display::DrawWave(m_dcWave, in);
     m_stWave->setSurface(m_dcWave);
     m_stTimeStart->setText(QString::fromStdString(labels.start));
@@ -592,13 +615,15 @@ void CAnalyzerDlg::FinishCapture() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_bLoaded = 1;
     cb->m_bCapture.store(0, std::memory_order_release);
+    StopCapture();
     const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
                       m_nBitsPerSample};
     std::uint32_t frames = (m_nChannels > 0 && m_nBitsPerSample >= 8) ? CompleteFrames(pcm) : 0;
-    if (!m_pSamples || !m_pWindowed) frames = 0;
+    if (!m_pWindowed) frames = 0;
     frames = std::min(frames, m_nCapacity);
     m_nSamples = static_cast<int>(std::min<std::uint32_t>(frames, INT_MAX));
-    if (m_nSamples > 0) ConvertSamples(pcm, 0, m_nSamples, m_pSamples, m_pWindowed, 0);
+    // From now on the store converts what is shown from the whole capture.
+    m_samples.Reset();
 
     const FinishDecision decision = DecideFinishCapture(m_nSamples, SelFftIndex());
     if (decision.tooFew) {
@@ -608,15 +633,26 @@ void CAnalyzerDlg::FinishCapture() {
         return;
     }
     m_cbSampleCount->setCurrentIndex(decision.fftIndex);
-    Analyze();
-    SetSliderPos(m_sliderTime, 0);  // analyses again, enabling Save As when the frame fits
+    // Playback goes on in whatever state it is: the analysis starts at the
+    // slider's position, which follows the playing position, and enables
+    // Save As when the frame fits.
+    SetSliderPos(m_sliderTime, m_sliderTime->value());
     QApplication::restoreOverrideCursor();
-    SetPlayState(1);
 }
 
 void CAnalyzerDlg::OnSearch() {
-    if (m_nPlayState == 3) return;
-    SetSliderPos(m_sliderTime, FindLoudestSample(m_pSamples, m_nSamples));
+    if (m_nPlayState == 3 || !m_bLoaded) return;
+    // The whole capture, block by block through the store's buffer.
+    media::CGrabberCallback* cb = m_pCallBack;
+    if (!cb || m_nSamples <= 0) return;
+    const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
+                      m_nBitsPerSample};
+    double* scratch = m_samples.Hold(0, SampleSpan::kBlockFrames);
+    if (scratch == nullptr) return;
+    const std::uint32_t loudest = FindLoudestFrame(pcm, static_cast<std::uint32_t>(m_nSamples),
+                                                   scratch, SampleSpan::kBlockFrames);
+    m_samples.Reset();
+    SetSliderPos(m_sliderTime, static_cast<int>(loudest));
 }
 
 void CAnalyzerDlg::OnSelChangeSampleCount(int index) {
@@ -762,6 +798,8 @@ void CAnalyzerDlg::OnFileOpen() {
 
 void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The previous file's capture stops before its graph and block go.
+    StopCapture();
     setWindowTitle(QString::fromLatin1(kStrCaption));
     SetPlayState(0);
     m_nSamples = 0;
@@ -782,8 +820,9 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     const std::string utf8Path = path.toStdString();
     if (Succeeded(LoadMediaFile(utf8Path))) {
         ApplyVolumeToNewGraph();
-        StartPlayback();
         m_strFilePath = utf8Path;
+        StartCapture();
+        StartPlayback();
         const std::size_t slash = utf8Path.find_last_of('/');
         const std::string name = slash == std::string::npos ? utf8Path : utf8Path.substr(slash + 1);
         setWindowTitle(windowTitle() + QStringLiteral(" - [") + QString::fromStdString(name) +
@@ -805,12 +844,9 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
 
     FreeSampleArrays();
     const std::uint32_t frames = media.frameCount;
-    // Zero-filled by calloc, whose pages are only taken from the system when
-    // written: a header that claims hours costs nothing until samples arrive.
-    const std::size_t entries = frames == 0 ? 1 : frames;
-    m_pSamples = static_cast<double*>(std::calloc(entries, sizeof(double)));
-    m_pWindowed = static_cast<double*>(std::calloc(entries, sizeof(double)));
-    if (!m_pSamples || !m_pWindowed) {
+    // The store holds only what is shown; the analysed frame is windowed here.
+    m_pWindowed = static_cast<double*>(std::calloc(g_nFftSize[kFftSizeCount - 1], sizeof(double)));
+    if (!m_pWindowed) {
         FreeSampleArrays();
         m_session->RebuildGraph();
         m_pCallBack = nullptr;
@@ -846,7 +882,53 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
         update();
     }
     m_bCaptureComplete = 0;
+    m_bReadErrorShown = false;
     return hr;
+}
+
+void CAnalyzerDlg::StartCapture() {
+    if (!m_capture || !m_pCallBack) return;
+    const media::WaveFormat format{m_nChannels, m_nBitsPerSample, m_nSampleRate};
+    const HRESULT hr = m_capture->Start(m_strFilePath, format, m_pCallBack, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { OnCaptureNotify(); }, Qt::QueuedConnection);
+    });
+    if (Failed(hr)) {
+        ReportReadError();
+        FinishCapture();
+        return;
+    }
+    m_captureTimer->start();
+    ShowCaptureProgress();
+}
+
+void CAnalyzerDlg::StopCapture() {
+    m_captureTimer->stop();
+    if (m_capture) m_capture->Stop();
+    static_cast<TimeSlider*>(m_sliderTime)->setCaptured(-1.0);
+}
+
+void CAnalyzerDlg::ShowCaptureProgress() {
+    if (!m_capture || !m_capture->active() || m_nCapacity == 0) return;
+    const double fraction = static_cast<double>(m_capture->FramesCaptured()) / m_nCapacity;
+    static_cast<TimeSlider*>(m_sliderTime)->setCaptured(fraction);
+}
+
+void CAnalyzerDlg::ReportReadError() {
+    if (m_bReadErrorShown) return;
+    m_bReadErrorShown = true;
+    ReportError(kMsgPlaybackError);
+}
+
+void CAnalyzerDlg::OnCaptureNotify() {
+    if (!m_capture || m_bShutDown) return;
+    media::CaptureEnd end = media::CaptureEnd::Running;
+    if (!m_capture->TakeEnd(&end) || m_bLoaded) return;
+    // A damaged or vanished file keeps what was captured, with one message.
+    if (end != media::CaptureEnd::Complete) ReportReadError();
+    m_bCaptureComplete = end == media::CaptureEnd::Complete ? 1 : 0;
+    FinishCapture();
+    RedrawAll();
 }
 
 void CAnalyzerDlg::ApplyVolumeToNewGraph() {
@@ -857,11 +939,21 @@ void CAnalyzerDlg::ApplyVolumeToNewGraph() {
     }
 }
 
+const double* CAnalyzerDlg::SamplesAt(int first, int count) {
+    if (first < 0 || count <= 0) return nullptr;
+    const auto f = static_cast<std::uint32_t>(first);
+    const auto n = static_cast<std::uint32_t>(count);
+    // While capturing the store holds only the live frame.
+    if (!m_bLoaded || !m_pCallBack) return m_samples.Find(f, n);
+    const PcmView pcm{m_pCallBack->m_pData, m_pCallBack->m_nDataLen.load(std::memory_order_acquire),
+                      m_nChannels, m_nBitsPerSample};
+    return m_samples.Get(pcm, f, n);
+}
+
 void CAnalyzerDlg::FreeSampleArrays() {
     std::free(m_pWindowed);
     m_pWindowed = nullptr;
-    std::free(m_pSamples);
-    m_pSamples = nullptr;
+    m_samples.Free();
     m_nCapacity = 0;
 }
 
@@ -919,6 +1011,7 @@ void CAnalyzerDlg::OnClose() {
     if (m_bShutDown) return;
     m_bShutDown = true;
     m_timer->stop();
+    StopCapture();
     // The graph stops first, so that nothing runs while anything is freed.
     if (m_session) {
         m_session->StopGraph();
@@ -990,25 +1083,6 @@ void CAnalyzerDlg::StopAndRewind() {
 
 void CAnalyzerDlg::OnPlay() {
     if (m_nPlayState == 0 || !m_pCallBack) return;
-    if (!m_bCaptureComplete && m_nPlayState == 1 && m_sliderTime->value() == 0) {
-        // An incomplete capture starts again from the beginning.
-        m_nSamples = 0;
-        m_bLoaded = 0;
-        ClearSpectrum(m_spectrum->db);
-        EnableSaveAs(false);
-        m_stVideo->setSource({});
-        m_stNoVideo->hide();
-        if (Failed(LoadMediaFile(m_strFilePath))) {
-            // Nothing is loaded any more: show the no-file state, as a failed open does.
-            m_timer->stop();
-            setWindowTitle(QString::fromLatin1(kStrCaption));
-            ClearReadouts();
-            SetPlayState(0);
-            RedrawAll();
-            return;
-        }
-        ApplyVolumeToNewGraph();
-    }
     StartPlayback();
 }
 
@@ -1024,9 +1098,7 @@ void CAnalyzerDlg::OnPause() {
 
 void CAnalyzerDlg::OnRewind() {
     if (m_nPlayState == 0) return;
-    if (!m_bLoaded && m_pCallBack) m_pCallBack->m_bCapture.store(0, std::memory_order_release);
     StopAndRewind();
-    if (!m_bLoaded) FinishCapture();
     RedrawAll();
     m_session->RunGraph();
     m_session->PauseGraph();
@@ -1060,21 +1132,15 @@ void CAnalyzerDlg::OnTimer() {
     // Live frame at the playing position from the bytes captured so far.
     const int n = SelFftSize();
     media::CGrabberCallback* cb = m_pCallBack;
-    if (!cb || !m_pSamples || static_cast<std::uint32_t>(n) > m_nCapacity || m_nChannels <= 0)
+    if (!cb || !m_pWindowed || static_cast<std::uint32_t>(n) > m_nCapacity || m_nChannels <= 0)
         return;
     m_nSamples = n;
     m_nStartSample = 0;
     const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
                       m_nBitsPerSample};
-    // The capture runs only just ahead of the sound heard, so the frame at
-    // the playing position is often not complete yet: then the newest N
-    // captured frames are shown instead.
-    std::uint32_t first = FrameAtPosition(m_nSampleRate, t);
-    const std::uint32_t captured = CompleteFrames(pcm);
-    if (first + static_cast<std::uint32_t>(n) > captured &&
-        captured >= static_cast<std::uint32_t>(n))
-        first = captured - n;
-    ConvertSamples(pcm, first, n, m_pSamples, m_pWindowed, 0);
+    // A frame not captured yet leaves the previous one in place.
+    if (double* live = m_samples.Hold(0, n))
+        ConvertSamples(pcm, FrameAtPosition(m_nSampleRate, t), n, live, live, 0);
 }
 
 void CAnalyzerDlg::OnGraphNotify() {
@@ -1082,22 +1148,16 @@ void CAnalyzerDlg::OnGraphNotify() {
     long code = 0;
     while (m_session->GetEvent(&code)) {
         if (code == media::EC_ERRORABORT && m_nPlayState != 0) {
-            // A stream that broke off sends no end of media: stop as Rewind
-            // does (keeping what was captured) instead of showing "playing"
-            // for ever, and say why.
-            ReportError(kMsgPlaybackError);
-            OnRewind();
+            // A stream that broke off sends no end of media: stop instead of
+            // showing "playing" for ever, and say why. The capture goes on.
+            ReportReadError();
+            StopAndRewind();
             continue;
         }
         if (code != media::EC_COMPLETE) continue;
+        // The capture runs apart from playback: the end of media only
+        // rewinds and cues on the first frame.
         StopAndRewind();
-        if (m_bCaptureComplete) {
-            SetSliderPos(m_sliderTime, 0);
-        } else {
-            m_bCaptureComplete = 1;
-            FinishCapture();
-            RedrawAll();
-        }
         m_session->RunGraph();
         m_session->PauseGraph();
     }

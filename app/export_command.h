@@ -1,5 +1,5 @@
 // The command-line export: decodes a media file without a window or sound,
-// captures it whole as the window's first playback does, analyses one frame
+// captures it whole as the window does when it opens a file, analyses one frame
 // and writes the same CSV file Save As would write in that state.
 //
 // Runs on the process's main thread; the media engine's streaming thread

@@ -1,9 +1,10 @@
-// Small widgets of the main dialog: the two-arrow cursor stepper, the video
-// panel and the group frames.
+// Small widgets of the main dialog: the two-arrow cursor stepper, the time
+// slider, the video panel and the group frames.
 #pragma once
 
 #include <QFrame>
 #include <QImage>
+#include <QSlider>
 #include <QWidget>
 #include <functional>
 
@@ -30,6 +31,22 @@ class CursorSpin : public QWidget {
   private:
     QToolButton* left_;
     QToolButton* right_;
+};
+
+// The time slider, which also shades the captured part of its groove while
+// a capture runs, as media players shade what is buffered.
+class TimeSlider : public QSlider {
+  public:
+    explicit TimeSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {}
+    // Share of the range captured, 0..1; negative: no capture to show.
+    void setCaptured(double fraction);
+    double captured() const { return captured_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    double captured_ = -1.0;
 };
 
 // Sunken frame that shows the latest video picture, scaled to fit.

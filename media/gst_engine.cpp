@@ -21,6 +21,7 @@
 #include <mutex>
 
 #include "engine.h"
+#include "gst_internal.h"
 #include "gst_sample_grabber.h"
 #include "media_session.h"
 
@@ -182,6 +183,41 @@ GstPadProbeReturn AddChannelMask(GstPad*, GstPadProbeInfo* info, gpointer) {
     gst_event_unref(event);
     return GST_PAD_PROBE_OK;
 }
+
+}  // namespace
+
+bool SetUpCaptureConversion(GstCaps* decoded, GstElement* convert, GstElement* filter,
+                            WaveFormat* wave) {
+    guint64 mask = 0;
+    GstCaps* masked = CapsWithChannelMask(decoded, &mask);
+    GstAudioInfo info;
+    const bool ok =
+        decoded != nullptr && gst_audio_info_from_caps(&info, masked != nullptr ? masked : decoded);
+    if (ok) {
+        int bits = 0;
+        const GstAudioFormat format = CaptureFormat(info, &bits);
+        *wave = {info.channels, bits, static_cast<int>(info.rate)};
+        GstCaps* want = gst_caps_new_simple(
+            "audio/x-raw", "format", G_TYPE_STRING, gst_audio_format_to_string(format), "layout",
+            G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, info.rate, "channels", G_TYPE_INT,
+            info.channels, nullptr);
+        g_object_set(filter, "caps", want, nullptr);
+        gst_caps_unref(want);
+        // Plain rounding to the capture width, as a decoder delivers it:
+        // no dither noise on digital silence.
+        g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, nullptr);
+        if (masked != nullptr) {
+            GstPad* in = gst_element_get_static_pad(convert, "sink");
+            gst_pad_add_probe(in, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &AddChannelMask, nullptr,
+                              nullptr);
+            gst_object_unref(in);
+        }
+    }
+    if (masked != nullptr) gst_caps_unref(masked);
+    return ok;
+}
+
+namespace {
 
 GstElement* Make(const char* factory, const char* name = nullptr) {
     GstElement* e = gst_element_factory_make(factory, name);
@@ -522,8 +558,10 @@ class GstGraph final : public IGraphBuilder,
             if (padOk && value >= 0) return value;
         }
         if (type != GST_QUERY_DURATION) return -1;
-        const gint64 measured = MeasureDuration();
-        return measured >= 0 ? measured : EstimateDuration();
+        // Parsing the whole stream is done once per file, however often the
+        // length is asked for.
+        if (measured_ == kNotMeasured) measured_ = MeasureDuration();
+        return measured_ >= 0 ? measured_ : EstimateDuration();
     }
 
     // A stream without a length in its headers is parsed once through,
@@ -642,6 +680,8 @@ class GstGraph final : public IGraphBuilder,
     std::vector<std::shared_ptr<GFilter>> filters_;
     std::atomic<bool> linked_{false};  // read by the bus handler
     bool unsynchronised_ = false;
+    static constexpr gint64 kNotMeasured = -2;
+    gint64 measured_ = kNotMeasured;  // GUI thread only
     bool hasVideo_ = false;
     FilterState state_ = FilterState::Stopped;
     long volume_ = 0;
@@ -777,30 +817,15 @@ void GstGraph::PadAdded(GstPad* pad) {
         }
     }
     GstElement* head = nullptr;
-    GstAudioInfo info;
-    guint64 mask = 0;
-    GstCaps* masked = takeAudio ? CapsWithChannelMask(caps, &mask) : nullptr;
-    if (takeAudio && gst_audio_info_from_caps(&info, masked != nullptr ? masked : caps)) {
-        int bits = 0;
-        const GstAudioFormat format = CaptureFormat(info, &bits);
+    if (takeAudio) {
+        WaveFormat wave;
         GstElement* convert = Make("audioconvert");
         GstElement* filter = Make("capsfilter");
-        if (convert != nullptr && filter != nullptr) {
-            GstCaps* want = gst_caps_new_simple(
-                "audio/x-raw", "format", G_TYPE_STRING, gst_audio_format_to_string(format),
-                "layout", G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, info.rate, "channels",
-                G_TYPE_INT, info.channels, nullptr);
-            g_object_set(filter, "caps", want, nullptr);
-            gst_caps_unref(want);
-            // Plain rounding to the capture width, as a decoder delivers it:
-            // no dither noise on digital silence.
-            g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, nullptr);
-            if (masked != nullptr) {
-                GstPad* in = gst_element_get_static_pad(convert, "sink");
-                gst_pad_add_probe(in, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &AddChannelMask, nullptr,
-                                  nullptr);
-                gst_object_unref(in);
-            }
+        if (convert == nullptr || filter == nullptr ||
+            !SetUpCaptureConversion(caps, convert, filter, &wave)) {
+            if (convert != nullptr) gst_object_unref(convert);
+            if (filter != nullptr) gst_object_unref(filter);
+        } else {
             gst_bin_add_many(GST_BIN(pipeline_), convert, filter, nullptr);
             gst_element_link(convert, filter);
             // Hold the decoded audio until the program has put its grabber in.
@@ -817,7 +842,7 @@ void GstGraph::PadAdded(GstPad* pad) {
             std::lock_guard lock(mutex_);
             audioProbe_ = probe;
             audioTail_ = GST_ELEMENT(gst_object_ref(filter));
-            audioFormat_ = {info.channels, bits, static_cast<int>(info.rate)};
+            audioFormat_ = wave;
             head = convert;
         }
     } else if (takeVideo) {
@@ -854,7 +879,6 @@ void GstGraph::PadAdded(GstPad* pad) {
         gst_pad_link(pad, sinkPad);
         gst_object_unref(sinkPad);
     }
-    if (masked != nullptr) gst_caps_unref(masked);
     if (caps != nullptr) gst_caps_unref(caps);
 }
 
@@ -1163,6 +1187,11 @@ class GstEngine final : public IEngine {
         filter->AddPin(kGrabberOutputPin, PinDirection::Output);
         *out = filter;
         return S_OK;
+    }
+    HRESULT CreateAudioDecode(std::shared_ptr<IAudioDecode>* out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = CreateGstAudioDecode();
+        return *out != nullptr ? S_OK : E_FAIL;
     }
 };
 

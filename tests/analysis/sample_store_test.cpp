@@ -1,6 +1,7 @@
 // PCM conversion, the loudest-sample search and the end-of-capture decisions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "analysis/analysis_pass.h"
+#include "analysis/sample_span.h"
 #include "analysis/sample_store.h"
 #include "test_media.h"
 
@@ -172,6 +174,41 @@ TEST(FindLoudestSampleTest, EarliestLargestMagnitude) {
     const std::vector<double> silence(100, 0.0);
     EXPECT_EQ(FindLoudestSample(silence.data(), 100), 0);
     EXPECT_EQ(FindLoudestSample(s.data(), 0), 0);
+}
+
+// The store converts spans on demand: what it hands out at the start, the
+// middle and the end equals the conversion of the whole capture, and the
+// block search finds what the search over the whole conversion finds.
+TEST(SampleSpanTest, SpansEqualTheWholeConversionAndTheBlockSearchTheWholeSearch) {
+    const std::uint32_t frames = 3 * SampleSpan::kBlockFrames + 123;
+    for (const int bits : {8, 16}) {
+        for (const int channels : {1, 2, 6}) {
+            SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(channels) + " channels");
+            const std::vector<std::uint8_t> pcm =
+                test::Pcm(bits, test::Sine(channels, 44100, static_cast<int>(frames), 997,
+                                           bits == 8 ? 120 : 30000));
+            const PcmView view = View(pcm, channels, bits);
+            Out whole(frames);
+            ASSERT_TRUE(
+                ConvertSamples(view, 0, frames, whole.samples.data(), whole.windowed.data(), 0));
+            SampleSpan span;
+            const std::uint32_t firsts[] = {0, frames / 2, frames - 4096, 0};
+            for (const std::uint32_t first : firsts) {
+                const double* got = span.Get(view, first, 4096);
+                ASSERT_NE(got, nullptr);
+                EXPECT_TRUE(std::equal(got, got + 4096, whole.samples.begin() + first)) << first;
+            }
+            EXPECT_EQ(span.Get(view, frames - 100, 101), nullptr);  // past the end
+            std::vector<double> scratch(1000);
+            const auto loudest = static_cast<std::uint32_t>(
+                FindLoudestSample(whole.samples.data(), static_cast<int>(frames)));
+            for (const bool avx2 : {true, false}) {
+                const bool previous = AllowAvx2Conversion(avx2);
+                EXPECT_EQ(FindLoudestFrame(view, frames, scratch.data(), 1000), loudest) << avx2;
+                AllowAvx2Conversion(previous);
+            }
+        }
+    }
 }
 
 TEST(FrameAtPositionTest, TruncatesRateTimesPosition) {

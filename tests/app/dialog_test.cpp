@@ -136,7 +136,7 @@ TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
     reports.clear();
     CAnalyzerDlg& e = MakeDialog();
     OpenAndFeed(AddFile("long.wav"), 44100);
-    Complete();
+    EndCapture();
     ASSERT_EQ(e.m_nSamples, 44100);
     e.m_sliderFreq->setValue(101);
     SelectByUser(e.m_cbSampleCount, 3);
@@ -157,7 +157,7 @@ TEST_F(WindowTest, BrowsingPagesAndBlanksFramesThatDoNotFit) {
     CAnalyzerDlg& d = MakeDialog();
     d.show();
     OpenAndFeed(AddFile("paged.wav", {.duration = 10000000}), 44100);
-    Complete();
+    EndCapture();
     ASSERT_EQ(d.m_sliderTime->maximum(), 44144);
     d.m_sliderTime->setFocus();
     QTest::keyClick(d.m_sliderTime, Qt::Key_PageUp);
@@ -220,7 +220,7 @@ TEST_F(WindowTest, CtrlOOpensAndCtrlSSavesWhenSaveAsIsEnabled) {
     QTest::keyClick(&d, Qt::Key_O, Qt::ControlModifier);
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma - [keys.wav]"));
     ASSERT_TRUE(engine->FeedSample(0.0, Pcm16(4096, 2, 1000)));
-    Complete();
+    EndCapture();
     QTest::keyClick(&d, Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(asked, 1);
 }
@@ -234,7 +234,7 @@ TEST_F(WindowTest, TitleAndPlotsFollowOpenDropAndFailedOpen) {
     OpenAndFeed(AddFile("test.wav"), 44100, 12000);
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma - [test.wav]"));
     EXPECT_TRUE(HasGreen(d.m_stStatus->shownImage()));  // "再生中..."
-    Complete();
+    EndCapture();
     d.m_sliderTime->setValue(100);
     ASSERT_NE(d.m_stWave->shownImage(), wave);
     const std::string second = AddFile("other.wav");
@@ -279,7 +279,7 @@ TEST_F(WindowTest, EscapeEnterAndExitShutDownInOrder) {
         close(d);
         EXPECT_FALSE(d.isVisible());
         EXPECT_TRUE(d.m_bShutDown);
-        EXPECT_EQ(d.m_pSamples, nullptr);
+        EXPECT_EQ(d.m_samples.data(), nullptr);
         EXPECT_EQ(engine->CallCount("Graph.Stop"), 1);
         EXPECT_EQ(engine->liveGraphs(), 0);
     }

@@ -1,5 +1,5 @@
 // The headless export on the scriptable engine: this thread plays the
-// streaming thread, feeding PCM once the export has started the graph.
+// streaming thread, feeding PCM once the export has started its capture.
 #include "app/export_command.h"
 
 #include <gtest/gtest.h>
@@ -46,11 +46,11 @@ class ExportHeadless : public ::testing::Test {
         engine_->AddFile("/media/long.wav", file);
     }
 
-    // Runs the export on a worker thread; once the graph runs, feeds `pcm`
-    // in buffers of 1000 bytes and posts `endEvent`.
-    // feedOnRun: the graph run that receives the data (0: none does).
+    // Runs the export on a worker thread; once the capture runs, feeds `pcm`
+    // in buffers of 1000 bytes and ends the capture with `end`.
+    // feedOnRun: the capture run that receives the data (0: none does).
     int Export(const ExportOptions& options, const std::vector<std::uint8_t>& pcm,
-               long endEvent = media::EC_COMPLETE, int feedOnRun = 1) {
+               media::HRESULT end = media::S_OK, int feedOnRun = 1) {
         int rc = -1;
         std::atomic<bool> finished{false};
         std::thread worker([&] {
@@ -59,7 +59,7 @@ class ExportHeadless : public ::testing::Test {
         });
         bool running = false;
         for (int i = 0; i < 5000 && feedOnRun > 0 && !running && !finished.load(); ++i) {
-            running = engine_->CallCount("Graph.Run") >= feedOnRun;
+            running = engine_->CallCount("Decode.Start") >= feedOnRun;
             if (!running) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         if (running) {
@@ -69,7 +69,7 @@ class ExportHeadless : public ::testing::Test {
                     pcm.begin() + static_cast<std::ptrdiff_t>(std::min(pcm.size(), at + 1000)));
                 engine_->FeedSample(at / 8000.0, buffer);
             }
-            engine_->PostEvent(endEvent);
+            engine_->EndCapture(end);
         }
         worker.join();
         return rc;
@@ -127,7 +127,7 @@ TEST_F(ExportHeadless, TooLittleDataIsRefusedLikeTheWindowDoes) {
 // A refused file is checked on the command line.
 TEST_F(ExportHeadless, DecodeErrorFailsWithAMessage) {
     ExportOptions o = Options("err.csv");
-    EXPECT_EQ(Export(o, Tone(8000), media::EC_ERRORABORT), kExitFailed);
+    EXPECT_EQ(Export(o, Tone(8000), media::E_FAIL), kExitFailed);
     EXPECT_EQ(reports_, std::vector<std::string>{"ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  "});
     EXPECT_NE(::access(o.outputPath.c_str(), F_OK), 0);
 }
@@ -135,14 +135,14 @@ TEST_F(ExportHeadless, DecodeErrorFailsWithAMessage) {
 TEST_F(ExportHeadless, StalledDecodeIsLoadedOnceMoreThenGivenUp) {
     ExportOptions o = Options("stall.csv");
     o.stallLimit = std::chrono::milliseconds(300);
-    EXPECT_EQ(Export(o, Tone(8000), media::EC_COMPLETE, 2), kExitOk);
+    EXPECT_EQ(Export(o, Tone(8000), media::S_OK, 2), kExitOk);
     EXPECT_EQ(engine_->CallCount("Graph.RenderFile"), 2);
     EXPECT_TRUE(reports_.empty());
     EXPECT_EQ(Lines(csv_).size(), 17u + 1024u);
 
     Reset();
-    EXPECT_EQ(Export(o, Tone(8000), media::EC_COMPLETE, 0), kExitFailed);
-    EXPECT_EQ(engine_->CallCount("Graph.Run"), 2);
+    EXPECT_EQ(Export(o, Tone(8000), media::S_OK, 0), kExitFailed);
+    EXPECT_EQ(engine_->CallCount("Decode.Start"), 2);
     EXPECT_EQ(reports_, std::vector<std::string>{"ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  "});
 }
 

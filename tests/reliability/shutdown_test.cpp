@@ -23,11 +23,14 @@ std::vector<std::uint8_t> Pcm16(int frames) {
 struct Rig {
     Rig() {
         fake->onCall = [this](const std::string& call) {  // what the window holds at a Stop
+            if (call == "Decode.Stop") decodeStopped = true;
             if (call != "Graph.Stop") return;
             ++stops;
             if (dlg == nullptr || !dlg->m_bShutDown) return;
-            stoppedWithSamples = dlg->m_pSamples != nullptr;
-            stoppedWithCapture = dlg->m_pCallBack != nullptr && fake->liveGraphs() == 1;
+            stoppedWithSamples = dlg->m_pWindowed != nullptr;
+            // The capture block still there, its decode already stopped.
+            stoppedWithCapture =
+                dlg->m_pCallBack != nullptr && fake->liveGraphs() == 1 && decodeStopped;
         };
         dlg = std::make_unique<app::CAnalyzerDlg>(fake);
         dlg->show();
@@ -49,9 +52,10 @@ struct Rig {
         Open("a.wav", 4096);
         fake->PostComplete();
     }
-    // A file captured to its end.
+    // A file captured to its end and played to its end.
     app::CAnalyzerDlg* Captured() {
         Open("a.wav", 44100);
+        fake->EndCapture();
         fake->PostComplete();
         QCoreApplication::processEvents();
         return dlg.get();
@@ -63,6 +67,7 @@ struct Rig {
     int stops = 0;
     bool stoppedWithSamples = false;
     bool stoppedWithCapture = false;
+    bool decodeStopped = false;
 };
 
 TEST(CloseInEveryState, TheGraphStopsFirstAndNothingIsLeftBehind) {
@@ -78,6 +83,15 @@ TEST(CloseInEveryState, TheGraphStopsFirstAndNothingIsLeftBehind) {
         {"no file", [](Rig&) {}, 0, false, false, {}},
         {"playing, capturing", [](Rig& r) { r.Open("a.wav", 4096); }, 3, true, true, {}},
         {"paused, capturing", [](Rig& r) { r.Open("a.wav", 4096, {}, true); }, 2, true, true, {}},
+        {"rewound, capturing",
+         [](Rig& r) {
+             r.Open("a.wav", 4096);
+             r.dlg->OnRewind();
+         },
+         1,
+         true,
+         true,
+         {}},
         {"playing after the capture", [](Rig& r) { r.Captured()->OnPlay(); }, 3, true, false, {}},
         {"stopped after the capture", [](Rig& r) { r.Captured(); }, 1, false, false, {}},
         {"failed load", [](Rig& r) { r.FailAfterPlaying(); }, 0, false, false, {kMsgCannotProcess}},
@@ -102,8 +116,8 @@ TEST(CloseInEveryState, TheGraphStopsFirstAndNothingIsLeftBehind) {
         EXPECT_TRUE(r.stops == 0 || r.stoppedWithSamples);  // stopped before anything was freed
         EXPECT_TRUE(!s.capturing || r.stoppedWithCapture);
         QCoreApplication::processEvents();  // the queued end of media finds nothing to finish
-        EXPECT_EQ(r.dlg->m_pSamples, nullptr);
-        EXPECT_EQ(r.dlg->m_bLoaded, s.playState == 1 || s.state.starts_with("playing after"));
+        EXPECT_EQ(r.dlg->m_samples.data(), nullptr);
+        EXPECT_EQ(r.dlg->m_bLoaded, s.state.ends_with("after the capture"));
         // No capture is left to receive anything.
         EXPECT_FALSE(r.fake->FeedSample(99.0, Pcm16(512)));
         EXPECT_EQ(reports.texts, s.reports);

@@ -101,8 +101,10 @@ TEST(Soak, FiftyFilesOnTheScriptedEngine) {
             }
             QCoreApplication::processEvents();
         }
-        // Mostly the end of the media, sometimes more actions on top.
+        // Mostly the end of the capture and of the media, sometimes more
+        // actions on top.
         if (pick(4) != 0) {
+            fake->EndCapture();
             fake->PostComplete();
             QCoreApplication::processEvents();
         }
