@@ -265,31 +265,44 @@ Capture CaptureWhole(media::MediaSession& session, media::CGrabberCallback* call
 
 }  // namespace
 
-int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOptions& options,
-                         std::string* csvUtf8Out) {
-    media::MediaSession session(std::move(engine));
-    if (media::Failed(session.CreateGraph())) return kExitFailed;  // already reported
+bool DecodeWhole(media::MediaSession& session, const std::string& path,
+                 std::chrono::milliseconds stallLimit, media::LoadedMedia* loaded,
+                 media::CGrabberCallback** callback) {
+    if (media::Failed(session.CreateGraph())) return false;  // already reported
     session.SetUnsynchronised(true);
 
     // Decode the whole file, as the first playback does, but unpaced. A run
-    // that stalls is given one fresh load before the export gives up.
-    media::LoadedMedia loaded;
-    media::CGrabberCallback* callback = nullptr;
+    // that stalls is given one fresh load before the decode gives up.
+    media::CGrabberCallback* cb = nullptr;
     for (int attempt = 1;; ++attempt) {
-        if (media::Failed(session.LoadMediaFile(options.mediaPath, &loaded))) return kExitFailed;
-        callback = session.callback();
-        if (callback == nullptr || loaded.sampleRate <= 0 || loaded.channels <= 0) {
+        if (media::Failed(session.LoadMediaFile(path, loaded))) return false;
+        cb = session.callback();
+        if (cb == nullptr || loaded->sampleRate <= 0 || loaded->channels <= 0) {
             ReportError("%s", kMsgDecodeError);
-            return kExitFailed;
+            return false;
         }
-        const Capture capture = CaptureWhole(session, callback, options.stallLimit);
+        const Capture capture = CaptureWhole(session, cb, stallLimit);
         if (capture == Capture::Complete) break;
-        if (capture == Capture::Failed) return kExitFailed;
+        if (capture == Capture::Failed) return false;
         if (attempt == 2) {
             ReportError("%s", kMsgDecodeError);
-            return kExitFailed;
+            return false;
         }
     }
+    // Finish the capture: nothing more is appended once the flag is clear.
+    cb->m_bCapture.store(0, std::memory_order_release);
+    session.StopGraph();
+    *callback = cb;
+    return true;
+}
+
+int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOptions& options,
+                         std::string* csvUtf8Out) {
+    media::MediaSession session(std::move(engine));
+    media::LoadedMedia loaded;
+    media::CGrabberCallback* callback = nullptr;
+    if (!DecodeWhole(session, options.mediaPath, options.stallLimit, &loaded, &callback))
+        return kExitFailed;
 
     auto work = std::unique_ptr<WorkBlock>(new (std::nothrow) WorkBlock());
     if (!work) {
@@ -297,9 +310,6 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
         return kExitFailed;
     }
 
-    // Finish the capture: nothing more is appended once the flag is clear.
-    callback->m_bCapture.store(0, std::memory_order_release);
-    session.StopGraph();
     PcmView pcm;
     pcm.data = callback->m_pData;
     pcm.dataLen = callback->m_nDataLen.load(std::memory_order_acquire);

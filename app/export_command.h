@@ -16,8 +16,11 @@
 namespace vurma {
 
 namespace media {
+class CGrabberCallback;
 class IEngine;
-}
+class MediaSession;
+struct LoadedMedia;
+}  // namespace media
 
 // The settings of one export. Indexes select entries of the option tables,
 // as the window's lists do; the defaults are the window's defaults.
@@ -49,6 +52,13 @@ int ExportFileHeadless(const ExportOptions& options, std::string* csvUtf8Out);
 // The same on any engine (tests use the fake one).
 int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOptions& options,
                          std::string* csvUtf8Out);
+
+// Loads the file into the session and decodes it whole without sound; the
+// capture is finished and the graph stopped afterwards. Every failure is
+// reported through ReportError; returns false then.
+bool DecodeWhole(media::MediaSession& session, const std::string& path,
+                 std::chrono::milliseconds stallLimit, media::LoadedMedia* loaded,
+                 media::CGrabberCallback** callback);
 
 // True when the arguments (without the program name) ask for the export.
 bool IsExportCommand(const std::vector<std::string>& args);
