@@ -16,6 +16,7 @@
 #include <string>
 
 #include "analysis/analysis_pass.h"
+#include "analysis/spectrogram.h"
 #include "media/hresult.h"
 
 class QAction;
@@ -40,6 +41,7 @@ class CGrabberCallback;
 namespace vurma::app {
 
 class CursorSpin;
+class SpectrogramWindow;
 class VideoPanel;
 
 // Texts of the play-state panel, indexed by m_nPlayState.
@@ -70,6 +72,7 @@ class CAnalyzerDlg : public QDialog {
     void OnDropFiles(const QList<QUrl>& urls);
     void OnFileExit();
     void OnHelpAbout();
+    void OnViewSpectrogram();
     void OnClose();
     void ExportCsv();
     // Asks for the CSV file's path, proposing `proposed`; empty when the user
@@ -118,6 +121,9 @@ class CAnalyzerDlg : public QDialog {
     // position does not change (a repaint of the slider in the original sense).
     void SetSliderPos(QSlider* slider, int pos);
 
+    // The capture as the spectrogram window reads it; empty without a file.
+    SpectrogramSource CaptureSource() const;
+
     // Current selections looked up in the option tables.
     int SelFftIndex() const;
     int SelFftSize() const;
@@ -163,6 +169,8 @@ class CAnalyzerDlg : public QDialog {
     QAction* m_actSaveAs = nullptr;
     QAction* m_actExit = nullptr;
     QAction* m_actAbout = nullptr;
+    QAction* m_actSpectrogram = nullptr;
+    SpectrogramWindow* m_spectrogram = nullptr;
     display::PlotFrame* m_stWave = nullptr;
     display::PlotFrame* m_stSpectrum = nullptr;
     display::PlotFrame* m_stStatus = nullptr;
@@ -192,6 +200,10 @@ class CAnalyzerDlg : public QDialog {
     QPushButton* m_btnMute = nullptr;
     QPushButton* m_btnSearch = nullptr;
     QTimer* m_timer = nullptr;
+
+  signals:
+    // The capture's bytes are about to be freed or replaced: stop reading them.
+    void captureReleasing();
 
   protected:
     void accept() override;

@@ -2,6 +2,8 @@
 // menu, drop, title, keyboard and the About box.
 #include <QAction>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -12,6 +14,7 @@
 #include "about_dlg.h"
 #include "app_test_util.h"
 #include "display/plot_frame.h"
+#include "spectrogram_window.h"
 #include "widgets.h"
 
 namespace vurma::app::test {
@@ -160,6 +163,25 @@ TEST_F(WindowTest, MenuHasNoShortcutsAndCtrlODoesNothing) {
     EXPECT_FALSE(dialogOpened);
     EXPECT_TRUE(d.isVisible());
     EXPECT_EQ(d.m_nPlayState, 0);
+}
+
+TEST_F(WindowTest, SpectrogramOpensFromTheViewMenuAndAClickMovesTheSlider) {
+    CAnalyzerDlg& d = MakeDialog();
+    d.show();
+    OpenAndFeed(AddFile("tone.wav"), 132300);  // 3 s, the whole file
+    Complete();
+    QMenu* view = d.m_menuBar->findChildren<QMenu*>().at(1);
+    ASSERT_EQ(view->title(), QStringLiteral("表示(&V)"));
+    view->actions().at(0)->trigger();
+    ASSERT_NE(d.m_spectrogram, nullptr);
+    EXPECT_TRUE(d.m_spectrogram->isVisible());
+    QTest::qWait(300);  // the size settles, a tick passes
+    EXPECT_EQ(d.m_spectrogram->windowTitle(), QStringLiteral("スペクトログラム - [tone.wav]"));
+    const QRect plot = d.m_spectrogram->PlotRect();
+    const QPoint at(plot.left() + plot.width() * 3 / 4, plot.center().y());
+    QTest::mouseClick(d.m_spectrogram->plot(), Qt::LeftButton, {}, at);
+    EXPECT_NEAR(d.m_sliderTime->value(), 132300 * 3 / 4, 132300 / plot.width() + 1);
+    EXPECT_EQ(d.m_nStartSample, d.m_sliderTime->value());
 }
 
 TEST_F(WindowTest, TitleFollowsOpenAndFailedOpen) {
