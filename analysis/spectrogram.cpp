@@ -1,8 +1,8 @@
 #include "spectrogram.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
 #include <thread>
 
@@ -183,13 +183,12 @@ double RulerStep(double minStep) {
 }
 
 std::string FrequencyLabel(double hz) {
+    // to_chars, unlike printf, ignores the locale: always a decimal point.
     char text[32];
-    if (hz >= 1000) {
-        std::snprintf(text, sizeof text, "%.3gkHz", hz / 1000);
-    } else {
-        std::snprintf(text, sizeof text, "%.3gHz", hz);
-    }
-    return text;
+    const bool kilo = hz >= 1000;
+    const auto end = std::to_chars(text, text + sizeof text, kilo ? hz / 1000 : hz,
+                                   std::chars_format::general, 3);
+    return std::string(text, end.ptr) + (kilo ? "kHz" : "Hz");
 }
 
 std::vector<AxisMark> OctaveMarks(double minHz, double maxHz) {
