@@ -267,7 +267,7 @@ Capture CaptureWhole(media::MediaSession& session, media::CGrabberCallback* call
 
 bool DecodeWhole(media::MediaSession& session, const std::string& path,
                  std::chrono::milliseconds stallLimit, media::LoadedMedia* loaded,
-                 media::CGrabberCallback** callback) {
+                 media::CGrabberCallback** callback, const CaptureWatcher& watcher) {
     if (media::Failed(session.CreateGraph())) return false;  // already reported
     session.SetUnsynchronised(true);
 
@@ -281,8 +281,10 @@ bool DecodeWhole(media::MediaSession& session, const std::string& path,
             ReportError("%s", kMsgDecodeError);
             return false;
         }
+        if (watcher) watcher(cb, *loaded);
         const Capture capture = CaptureWhole(session, cb, stallLimit);
         if (capture == Capture::Complete) break;
+        if (watcher) watcher(nullptr, *loaded);  // the next load frees this capture
         if (capture == Capture::Failed) return false;
         if (attempt == 2) {
             ReportError("%s", kMsgDecodeError);

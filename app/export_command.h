@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,12 +54,17 @@ int ExportFileHeadless(const ExportOptions& options, std::string* csvUtf8Out);
 int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOptions& options,
                          std::string* csvUtf8Out);
 
+// Told when a capture starts (with its callback, whose bytes may be read
+// below its data length while it grows) and when it is dropped (null).
+using CaptureWatcher =
+    std::function<void(media::CGrabberCallback* callback, const media::LoadedMedia& loaded)>;
+
 // Loads the file into the session and decodes it whole without sound; the
 // capture is finished and the graph stopped afterwards. Every failure is
 // reported through ReportError; returns false then.
 bool DecodeWhole(media::MediaSession& session, const std::string& path,
                  std::chrono::milliseconds stallLimit, media::LoadedMedia* loaded,
-                 media::CGrabberCallback** callback);
+                 media::CGrabberCallback** callback, const CaptureWatcher& watcher = {});
 
 // True when the arguments (without the program name) ask for the export.
 bool IsExportCommand(const std::vector<std::string>& args);

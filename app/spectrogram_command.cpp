@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QSaveFile>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -175,31 +176,80 @@ bool ParseSpectrogramArgs(const std::vector<std::string>& args, SpectrogramComma
 
 namespace {
 
+// Columns computed while the file still decodes, on one thread beside the
+// decoder, laid out for the length the file announces. They are kept when
+// the decode ends at that length (the usual case).
+class EarlyColumns {
+  public:
+    EarlyColumns(const SpectrogramCommand& command, media::CGrabberCallback* callback,
+                 const media::LoadedMedia& loaded)
+        : frames(std::max<std::uint32_t>(loaded.frameCount, 1)),
+          plot(display::SpectrogramPlotRect(QSize(command.width, command.height))),
+          plan(command.settings, loaded.sampleRate, 0, frames, plot.width(), plot.height()),
+          levels(plot.width(), plot.height()) {
+        SpectrogramSource source;
+        source.pcm = {callback->m_pData, 0, loaded.channels, loaded.bitsPerSample};
+        source.sampleRate = loaded.sampleRate;
+        source.totalFrames = frames;
+        thread_ = std::thread([this, source, callback]() mutable {
+            while (!stop_.load()) {
+                source.pcm.dataLen = callback->m_nDataLen.load(std::memory_order_acquire);
+                if (levels.Compute(plan, source, 1, &stop_) == 0) return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+    ~EarlyColumns() { Stop(); }
+    void Stop() {
+        stop_.store(true);
+        if (thread_.joinable()) thread_.join();
+    }
+
+    const std::uint32_t frames;
+    const QRect plot;
+    const SpectrogramPlan plan;
+    SpectrogramLevels levels;
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 // One decoded file on its way to a PNG: the session keeps the capture alive
 // until the picture is written, on a worker thread of its own.
 struct FileJob {
     std::string mediaPath;
     std::string outputPath;
     std::unique_ptr<media::MediaSession> session;
+    std::unique_ptr<EarlyColumns> early;
     std::thread worker;
     bool written = false;
 };
 
-// Computes and draws the picture of a finished capture and writes it. Runs
-// on a worker thread: reports nothing itself (ReportError belongs to the
-// main thread), the caller reports a failure to write.
+// Completes the picture of a finished capture and writes it. Runs on a
+// worker thread: reports nothing itself (ReportError belongs to the main
+// thread), the caller reports a failure to write.
 bool WritePicture(const SpectrogramCommand& command, const SpectrogramSource& source,
-                  const std::string& path, int threads) {
+                  EarlyColumns* early, const std::string& path, int threads) {
     QImage image(command.width, command.height, QImage::Format_RGB32);
     const QRect plot = display::SpectrogramPlotRect(image.size());
-    const double frames = std::max<double>(CompleteFrames(source.pcm), 1);
-    const SpectrogramPlan plan(command.settings, source.sampleRate, 0, frames, plot.width(),
-                               plot.height());
-    SpectrogramLevels levels(plot.width(), plot.height());
-    levels.Compute(plan, source, threads, nullptr);
+    const std::uint32_t frames = std::max<std::uint32_t>(CompleteFrames(source.pcm), 1);
+    std::unique_ptr<SpectrogramPlan> plan;
+    std::unique_ptr<SpectrogramLevels> levels;
+    // The announced length is seldom exact (a few frames of rounding); the
+    // early columns stay when it is off by under 1% of a column.
+    if (early == nullptr || std::fabs(static_cast<double>(early->frames) - frames) >
+                                early->frames / plot.width() / 100.0) {
+        plan = std::make_unique<SpectrogramPlan>(command.settings, source.sampleRate, 0, frames,
+                                                 plot.width(), plot.height());
+        levels = std::make_unique<SpectrogramLevels>(plot.width(), plot.height());
+    }
+    const SpectrogramPlan& usedPlan = plan ? *plan : early->plan;
+    SpectrogramLevels& usedLevels = levels ? *levels : early->levels;
+    usedLevels.Compute(usedPlan, source, threads, nullptr);
     display::SpectrogramPicture picture;
-    picture.plan = &plan;
-    picture.levels = &levels;
+    picture.plan = &usedPlan;
+    picture.levels = &usedLevels;
     picture.sampleRate = source.sampleRate;
     picture.topDb = command.settings.topDb;
     picture.floorDb = command.settings.floorDb;
@@ -233,8 +283,9 @@ int RunSpectrogramCommand(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     qInstallMessageHandler(previousHandler);
 
-    // Files decode one after another on this thread; while the next decodes,
-    // the previous ones are computed and written on the other cores.
+    // Files decode one after another on this thread while their first
+    // columns are computed beside the decoder; the rest of each picture is
+    // finished on all cores while the next file decodes.
     const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     const std::shared_ptr<media::IEngine> engine = media::CreateGstEngine();
     std::deque<FileJob> jobs;
@@ -253,10 +304,16 @@ int RunSpectrogramCommand(int argc, char** argv) {
         std::string messages;
         const ReportSink previous = SetReportSink(
             [&](const std::string& text) { messages += (messages.empty() ? "" : " ") + text; });
-        const bool decoded =
-            engine != nullptr && DecodeWhole(*job.session, path, kStallLimit, &loaded, &callback);
+        const auto watch = [&](media::CGrabberCallback* cb, const media::LoadedMedia& l) {
+            job.early.reset();
+            if (cb != nullptr) job.early = std::make_unique<EarlyColumns>(command, cb, l);
+        };
+        const bool decoded = engine != nullptr && DecodeWhole(*job.session, path, kStallLimit,
+                                                              &loaded, &callback, watch);
         SetReportSink(previous);
+        if (job.early) job.early->Stop();
         if (!decoded) {
+            job.early.reset();
             // Among several files, name the one that went wrong.
             if (command.toFolder) ReportError("vurma: %s: %s", path.c_str(), messages.c_str());
             allOk = false;
@@ -272,7 +329,8 @@ int RunSpectrogramCommand(int argc, char** argv) {
         jobs.push_back(std::move(job));
         FileJob& queued = jobs.back();
         queued.worker = std::thread([&command, source, &queued, cores] {
-            queued.written = WritePicture(command, source, queued.outputPath, cores);
+            queued.written =
+                WritePicture(command, source, queued.early.get(), queued.outputPath, cores);
         });
     }
     while (!jobs.empty()) allOk = FinishOldest(jobs) && allOk;
