@@ -154,7 +154,10 @@ void SpectrogramWindow::OnTick() {
     }
     const bool ended = now.complete && !m_source.complete;
     m_source = now;
-    if (ended && m_whole) {
+    // The announced length is seldom exact; a new layout is needed only when
+    // the true one differs by a visible part of a column.
+    const double columnFrames = (m_last - m_first) / std::max(PlotRect().width(), 1);
+    if (ended && m_whole && std::fabs(WholeLength() - m_last) > columnFrames / 100) {
         Restart();
     } else if (!m_levels->AllDone() && (CompleteFrames(now.pcm) != m_framesSeen || now.complete)) {
         StartWorker();
