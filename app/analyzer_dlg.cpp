@@ -135,7 +135,12 @@ QStringList FileOpenNameFilters() {
 }
 
 CAnalyzerDlg::CAnalyzerDlg(std::shared_ptr<media::IEngine> engine, QWidget* parent)
-    : QDialog(parent), m_engine(std::move(engine)), m_spectrum(std::make_unique<SpectrumArrays>()) {
+    : CAnalyzerDlg(DeferEngine{}, parent) {
+    AttachEngine(std::move(engine));
+}
+
+CAnalyzerDlg::CAnalyzerDlg(DeferEngine, QWidget* parent)
+    : QDialog(parent), m_spectrum(std::make_unique<SpectrumArrays>()) {
     QFont font(QStringLiteral("IPAGothic"));
     font.setPixelSize(12);
     setFont(font);
@@ -150,6 +155,11 @@ CAnalyzerDlg::CAnalyzerDlg(std::shared_ptr<media::IEngine> engine, QWidget* pare
     m_timer = new QTimer(this);
     m_timer->setInterval(kTimerPeriodMs);
     connect(m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
+}
+
+void CAnalyzerDlg::AttachEngine(std::shared_ptr<media::IEngine> engine) {
+    if (m_session || m_bShutDown) return;  // once, and not after closing
+    m_engine = std::move(engine);
     m_bInitialised = OnInitDialog();
     ConnectHandlers();
 }

@@ -60,7 +60,16 @@ class CAnalyzerDlg : public QDialog {
     // Creates the window and runs its initialisation. The engine stands behind
     // the one media graph (GStreamer in the program, a fake in tests).
     explicit CAnalyzerDlg(std::shared_ptr<media::IEngine> engine, QWidget* parent = nullptr);
+    // Creates the window laid out but not yet initialised; AttachEngine
+    // supplies the engine later (the program does so after the first paint, so
+    // that the window appears without waiting for the media framework).
+    struct DeferEngine {};
+    explicit CAnalyzerDlg(DeferEngine, QWidget* parent = nullptr);
     ~CAnalyzerDlg() override;
+
+    // Takes the engine of a window made with DeferEngine and runs the
+    // initialisation; a null engine counts as a graph that cannot be created.
+    void AttachEngine(std::shared_ptr<media::IEngine> engine);
 
     // Initialisation: false when the media graph cannot be created (the
     // window then keeps only what its layout holds).

@@ -38,13 +38,15 @@ int RunScreenshot(int argc, char** argv) {
             file = QString::fromLocal8Bit(argv[i]);
         }
     }
-    auto dlg = std::make_unique<vurma::app::CAnalyzerDlg>(vurma::media::CreateGstEngine());
-    dlg->show();
-    if (!file.isEmpty()) dlg->OpenMediaFile(file);
+    using vurma::app::CAnalyzerDlg;
+    auto dlg = std::make_unique<CAnalyzerDlg>(CAnalyzerDlg::DeferEngine{});
     int rc = 1;
-    QTimer::singleShot(waitMs, dlg.get(), [&] {
-        rc = dlg->grab().save(out) ? 0 : 1;
-        dlg->close();
+    vurma::app::AttachEngineAfterFirstPaint(dlg.get(), vurma::media::CreateGstEngine, [&] {
+        if (!file.isEmpty()) dlg->OpenMediaFile(file);
+        QTimer::singleShot(waitMs, dlg.get(), [&] {
+            rc = dlg->grab().save(out) ? 0 : 1;
+            dlg->close();
+        });
     });
     dlg->exec();
     return rc;

@@ -1,15 +1,22 @@
-// Time of one spectrum (FFT, dB conversion, peak search) and of one whole
-// analysis pass per FFT size, in microseconds per call.
+// One spectrum (FFT and dB conversion) per FFT size next to FFTW's real-input
+// plan followed by the same dB loop, measured in the same run; prints the
+// ratio per size and its target. Also one whole analysis pass per size.
 #include <benchmark/benchmark.h>
+#include <fftw3.h>
 
+#include <cmath>
+#include <cstdio>
 #include <memory>
 #include <random>
 #include <vector>
 
 #include "analysis/analysis_pass.h"
 #include "analysis/fft.h"
+#include "ratio_reporter.h"
 
 namespace {
+
+constexpr double kTarget = 2.5;  // within 2.5x of the anchor (aim: 2x)
 
 std::vector<double> Noise(int n) {
     std::mt19937 rng(1);
@@ -19,19 +26,44 @@ std::vector<double> Noise(int n) {
     return x;
 }
 
-void BM_SpectrumAndPeak(benchmark::State& state) {
+void BM_Spectrum(benchmark::State& state) {
     const unsigned p = static_cast<unsigned>(state.range(0));
-    const int N = 1 << p;
-    const std::vector<double> input = Noise(N);
+    const std::vector<double> input = Noise(1 << p);
     auto spectrum = std::make_unique<vurma::SpectrumArrays>();
     for (auto _ : state) {
         vurma::ComputeSpectrum(p, input.data(), spectrum->db, spectrum->re, spectrum->im);
-        benchmark::DoNotOptimize(vurma::FindPeakBin(spectrum->db, N));
         benchmark::ClobberMemory();
     }
-    state.SetLabel("N=" + std::to_string(N));
 }
-BENCHMARK(BM_SpectrumAndPeak)->DenseRange(9, 12)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Spectrum)->DenseRange(9, 12)->Unit(benchmark::kMicrosecond);
+
+// The anchor: FFTW's measured r2c plan, then ComputeSpectrum's dB loop.
+void BM_FftwSpectrum(benchmark::State& state) {
+    const int N = 1 << state.range(0);
+    double* in = fftw_alloc_real(N);
+    fftw_complex* out = fftw_alloc_complex(N / 2 + 1);
+    fftw_plan plan = fftw_plan_dft_r2c_1d(N, in, out, FFTW_MEASURE);
+    const std::vector<double> input = Noise(N);
+    for (int i = 0; i < N; ++i) in[i] = input[i];
+    auto spectrum = std::make_unique<vurma::SpectrumArrays>();
+    double* db = spectrum->db;
+    static const double kLog10Of2 = std::log10(2.0);
+    const int halfN = N / 2;
+    for (auto _ : state) {
+        fftw_execute(plan);
+        for (int k = 0; k <= halfN; ++k) {
+            out[k][0] = out[k][0] / halfN;
+            out[k][1] = out[k][1] / halfN;
+            const double power = out[k][0] * out[k][0] + out[k][1] * out[k][1];
+            db[k] = kLog10Of2 * std::log2(power) * 10;
+        }
+        benchmark::ClobberMemory();
+    }
+    fftw_destroy_plan(plan);
+    fftw_free(out);
+    fftw_free(in);
+}
+BENCHMARK(BM_FftwSpectrum)->DenseRange(9, 12)->Unit(benchmark::kMicrosecond);
 
 // Window x gain, spectrum, peak search and both readouts (Hamming, gain 1).
 void BM_AnalyzePass(benchmark::State& state) {
@@ -54,4 +86,21 @@ BENCHMARK(BM_AnalyzePass)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    vurma::bench::RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\n");
+    for (int p = 9; p <= 12; ++p) {
+        const std::string arg = "/" + std::to_string(p);
+        const auto ours = reporter.times.find("BM_Spectrum" + arg);
+        const auto fftw = reporter.times.find("BM_FftwSpectrum" + arg);
+        if (ours == reporter.times.end() || fftw == reporter.times.end()) continue;
+        std::printf(
+            "N=%4d: spectrum %7.2f us, FFTW r2c + same dB loop %7.2f us, "
+            "ratio %.2fx (target <= %.1fx)\n",
+            1 << p, ours->second, fftw->second, ours->second / fftw->second, kTarget);
+    }
+    benchmark::Shutdown();
+    return 0;
+}

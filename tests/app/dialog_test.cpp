@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "about_dlg.h"
+#include "analyzer_app.h"
 #include "app_test_util.h"
 #include "display/plot_frame.h"
 #include "spectrogram_window.h"
@@ -79,6 +80,45 @@ TEST_F(WindowTest, WithoutAGraphTheWindowKeepsItsTemplate) {
     d.OnSearch();
     EXPECT_EQ(d.m_nPlayState, 0);
     d.close();
+}
+
+class PaintSeen : public QObject {
+  public:
+    bool painted = false;
+    bool eventFilter(QObject*, QEvent* event) override {
+        painted = painted || event->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+// The program shows its window before the media framework starts; a file
+// named on the command line opens once the engine exists.
+TEST_F(WindowTest, TheEngineIsMadeAfterTheFirstPaintAndThenTheFileOpens) {
+    const std::string path = AddFile("first.wav");
+    dlg = std::make_unique<CAnalyzerDlg>(CAnalyzerDlg::DeferEngine{});
+    PaintSeen seen;
+    dlg->installEventFilter(&seen);
+    bool paintedFirst = false;
+    bool opened = false;
+    AttachEngineAfterFirstPaint(
+        dlg.get(),
+        [&] {
+            paintedFirst = seen.painted;
+            return engine;
+        },
+        [&] {
+            dlg->OpenMediaFile(QString::fromStdString(path));
+            opened = true;
+        });
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(opened);
+    dlg->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return opened; }, 5000));
+    EXPECT_TRUE(paintedFirst);
+    EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Vurma - [first.wav]"));
+    EXPECT_EQ(dlg->m_nPlayState, 3);
+    EXPECT_TRUE(reports.empty());
+    dlg->removeEventFilter(&seen);
 }
 
 TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
