@@ -255,7 +255,8 @@ bool WritePicture(const SpectrogramCommand& command, const SpectrogramSource& so
     picture.floorDb = command.settings.floorDb;
     display::DrawSpectrogram(image, picture);
     QSaveFile file(QString::fromStdString(path));
-    return file.open(QIODevice::WriteOnly) && image.save(&file, "PNG") && file.commit();
+    return file.open(QIODevice::WriteOnly) && image.save(&file, "PNG", display::kPngQuality) &&
+           file.commit();
 }
 
 // Waits for the oldest file's picture and reports it when it was not written.

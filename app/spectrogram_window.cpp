@@ -300,7 +300,9 @@ bool SpectrogramWindow::SavePng(const QString& path) {
     picture.floorDb = std::min<double>(m_spinFloor->value(), picture.topDb - 1);
     display::DrawSpectrogram(image, picture);
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && image.save(&file, "PNG") && file.commit()) return true;
+    if (file.open(QIODevice::WriteOnly) && image.save(&file, "PNG", display::kPngQuality) &&
+        file.commit())
+        return true;
     ReportError(kMsgCsvCannotCreate, path.toStdString().c_str());
     return false;
 }

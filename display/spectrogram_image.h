@@ -29,6 +29,10 @@ struct SpectrogramPicture {
 // the end of the recording).
 inline constexpr QRgb kNoLevelColour = 0xFFD8D8D8;
 
+// PNG quality for saved pictures: a quarter of the default's time for files
+// a few percent larger.
+inline constexpr int kPngQuality = 50;
+
 // Draws the whole picture into `image` (its size decides the layout).
 void DrawSpectrogram(QImage& image, const SpectrogramPicture& in);
 
