@@ -1,5 +1,7 @@
 #include "sample_store.h"
 
+#include <algorithm>
+
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -19,11 +21,45 @@ namespace vurma {
 
 namespace {
 
-// Bytes per sample for the two supported widths; 0 for anything else.
+// Bytes per sample for the supported widths; 0 for anything else.
 int BytesPerSample(const PcmView& pcm) {
-    if (pcm.bitsPerSample == 8) return 1;
-    if (pcm.bitsPerSample == 16) return 2;
-    return 0;
+    switch (pcm.bitsPerSample) {
+        case 8:
+        case 16:
+        case 24:
+        case 32:
+            return pcm.bitsPerSample / 8;
+        default:
+            return 0;
+    }
+}
+
+// The signed 24-bit and 32-bit little-endian samples at p.
+inline double Pcm24(const std::uint8_t* p) {
+    const std::uint32_t u = p[0] | (p[1] << 8) | (std::uint32_t{p[2]} << 16);
+    return static_cast<std::int32_t>(u << 8) >> 8;
+}
+inline double Pcm32(const std::uint8_t* p) {
+    return static_cast<std::int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) |
+                                     (std::uint32_t{p[3]} << 24));
+}
+
+// Hi-res samples: plain division, one frame at a time.
+template <int Bytes>
+void ConvertWide(const std::uint8_t* src, int channels, std::uint32_t count, double* out,
+                 double* outWindowed) {
+    constexpr double kDivisor = Bytes == 3 ? 8388607.0 : 2147483647.0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        double sum = 0.0;
+        for (int c = 0; c < channels; ++c) {
+            const std::uint8_t* p = src + Bytes * c;
+            sum += (Bytes == 3 ? Pcm24(p) : Pcm32(p)) / kDivisor;
+        }
+        const double value = sum / channels;
+        out[i] = value;
+        outWindowed[i] = value;
+        src += Bytes * channels;
+    }
 }
 
 // The signed 16-bit little-endian sample at p.
@@ -159,6 +195,22 @@ __attribute__((target("avx2"))) std::uint32_t ConvertStereo16Avx2(const std::uin
     return i;
 }
 
+// Largest |left + right| over whole groups of 8 frames; returns the frames done.
+__attribute__((target("avx2"))) std::uint32_t MaxStereoSumAvx2(const std::uint8_t* src,
+                                                               std::uint32_t count, int* best) {
+    const __m256i ones = _mm256_set1_epi16(1);
+    __m256i top = _mm256_setzero_si256();
+    std::uint32_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const __m256i pcm = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 4 * i));
+        top = _mm256_max_epi32(top, _mm256_abs_epi32(_mm256_madd_epi16(pcm, ones)));
+    }
+    alignas(32) int lanes[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), top);
+    for (const int lane : lanes) *best = std::max(*best, lane);
+    return i;
+}
+
 #endif
 
 std::atomic<bool> g_bAvx2Allowed{true};
@@ -207,6 +259,17 @@ bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count
         return true;
     }
 
+    if (pcm.bitsPerSample == 24 || pcm.bitsPerSample == 32) {
+        const int bytes = pcm.bitsPerSample / 8;
+        const std::uint8_t* src = pcm.data + static_cast<std::size_t>(first) * channels * bytes;
+        if (bytes == 3) {
+            ConvertWide<3>(src, channels, count, out, outWindowed);
+        } else {
+            ConvertWide<4>(src, channels, count, out, outWindowed);
+        }
+        return true;
+    }
+
     const std::uint8_t* src = pcm.data + static_cast<std::size_t>(first) * channels * 2;
     if (channels == 1) {
         std::uint32_t done = 0;
@@ -234,6 +297,80 @@ bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count
 }
 
 bool AllowAvx2Conversion(bool allow) { return g_bAvx2Allowed.exchange(allow); }
+
+namespace {
+
+// The largest |left + right| of `count` 16-bit stereo frames. Sums that
+// differ order the mono magnitudes the same way (they differ by 1/65534,
+// far beyond the rounding of the conversion), so a step whose largest sum
+// is below the best one so far cannot hold a louder sample.
+int MaxStereoSum(const std::uint8_t* src, std::uint32_t count) {
+    std::uint32_t i = 0;
+    int best = 0;
+#if defined(VURMA_HAVE_AVX2_PATH)
+    if (HasAvx2()) i = MaxStereoSumAvx2(src, count, &best);
+#endif
+    for (; i < count; ++i) {
+        const int sum =
+            static_cast<int>(Pcm16(src + 4 * i)) + static_cast<int>(Pcm16(src + 4 * i + 2));
+        best = std::max(best, sum < 0 ? -sum : sum);
+    }
+    return best;
+}
+
+// The largest magnitude among x[0..n-1] (0 for none). A maximum does not
+// depend on the order it is taken in, so four lanes may share the work.
+double MaxMagnitude(const double* x, std::uint32_t n) {
+    std::uint32_t i = 0;
+    double best = 0.0;
+#if defined(__SSE2__)
+    const __m128d sign = _mm_set1_pd(-0.0);
+    __m128d m0 = _mm_setzero_pd(), m1 = _mm_setzero_pd();
+    for (; i + 4 <= n; i += 4) {
+        m0 = _mm_max_pd(m0, _mm_andnot_pd(sign, _mm_loadu_pd(x + i)));
+        m1 = _mm_max_pd(m1, _mm_andnot_pd(sign, _mm_loadu_pd(x + i + 2)));
+    }
+    double lanes[2];
+    _mm_storeu_pd(lanes, _mm_max_pd(m0, m1));
+    best = std::max(lanes[0], lanes[1]);
+#endif
+    for (; i < n; ++i) best = std::max(best, std::fabs(x[i]));
+    return best;
+}
+
+}  // namespace
+
+std::uint32_t FindLoudestFrame(const PcmView& pcm, std::uint32_t frames, double* scratch,
+                               std::uint32_t blockFrames) {
+    double best = 0.0;
+    std::uint32_t result = 0;
+    if (scratch == nullptr || blockFrames == 0) return 0;
+    // Small steps keep the converted samples in the first-level cache.
+    const std::uint32_t step = std::min<std::uint32_t>(blockFrames, 4096);
+    const bool stereo16 = pcm.bitsPerSample == 16 && pcm.channels == 2 &&
+                          static_cast<std::uint64_t>(frames) <= CompleteFrames(pcm);
+    int bestSum = 0;
+    for (std::uint32_t first = 0; first < frames; first += step) {
+        const std::uint32_t count = std::min(step, frames - first);
+        if (stereo16) {
+            // Equal sums may still differ in the last bit: those are converted.
+            const int sum = MaxStereoSum(pcm.data + static_cast<std::size_t>(first) * 4, count);
+            if (sum < bestSum || sum == 0) continue;
+            bestSum = sum;
+        }
+        if (!ConvertSamples(pcm, first, count, scratch, scratch, 0)) break;
+        // Only a step holding a new strict maximum can hold the result: its
+        // earliest sample of that magnitude, as the whole search finds.
+        const double top = MaxMagnitude(scratch, count);
+        if (top > best) {
+            best = top;
+            std::uint32_t i = 0;
+            while (std::fabs(scratch[i]) != top) ++i;
+            result = first + i;
+        }
+    }
+    return result;
+}
 
 int FindLoudestSample(const double* samples, int n) {
     if (n < 1 || samples == nullptr) return 0;

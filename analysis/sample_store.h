@@ -6,8 +6,8 @@
 
 namespace vurma {
 
-// A view of captured PCM: interleaved frames, 8-bit unsigned or 16-bit signed
-// little-endian samples. dataLen is the number of valid bytes.
+// A view of captured PCM: interleaved frames, 8-bit unsigned or 16-, 24- or
+// 32-bit signed little-endian samples. dataLen is the number of valid bytes.
 struct PcmView {
     const std::uint8_t* data = nullptr;
     std::uint32_t dataLen = 0;
@@ -20,8 +20,9 @@ std::uint32_t CompleteFrames(const PcmView& pcm);
 
 // Mixes `count` frames starting at frame `first` into samples[index..] and
 // windowed[index..]. Writes nothing and returns false when those frames are
-// not all in the view. 8-bit: x / 127 - 1; 16-bit: x / 32767; the mono value
-// is the mean of the channels.
+// not all in the view. 8-bit: x / 127 - 1; 16-bit: x / 32767; 24-bit:
+// x / 8388607; 32-bit: x / 2147483647; the mono value is the mean of the
+// channels. Any span [first, first + count) of the view may be converted.
 bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count, double* samples,
                     double* windowed, std::uint32_t index);
 
@@ -32,6 +33,12 @@ bool AllowAvx2Conversion(bool allow);
 
 // Index of the largest magnitude among samples[0..n-1]; earliest wins; 0 when n < 1.
 int FindLoudestSample(const double* samples, int n);
+
+// The loudest mono sample among the first `frames` frames of `pcm`,
+// converted block by block into scratch (blockFrames entries, at least 1):
+// the index FindLoudestSample gives over the whole conversion.
+std::uint32_t FindLoudestFrame(const PcmView& pcm, std::uint32_t frames, double* scratch,
+                               std::uint32_t blockFrames);
 
 // Capture frame at a media position in 100 ns units: trunc(rate * t * 1e-7).
 std::uint32_t FrameAtPosition(int sampleRate, std::int64_t position);

@@ -8,7 +8,6 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -36,6 +35,7 @@
 #include "display/plot_frame.h"
 #include "display/plots.h"
 #include "export/csv_writer.h"
+#include "media/capture_run.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
 #include "spectrogram_window.h"
@@ -52,6 +52,7 @@ const char* const g_strPlayState[4] = {"", "停止中", "一時停止中", "再�
 namespace {
 
 constexpr int kTimerPeriodMs = 90;
+constexpr int kCaptureProgressMs = 200;
 constexpr int kClientWidthDu = 337;
 constexpr int kClientHeightDu = 353;
 
@@ -113,6 +114,20 @@ int ClampIndex(int index, int count, int fallback) {
     return (index >= 0 && index < count) ? index : fallback;
 }
 
+// PageUp, PageDown and clicks in the groove move a slider by a fifth of its
+// range; the arrow keys keep stepping by one.
+void PageByFifth(QSlider* slider) {
+    slider->setPageStep(std::max(1, (slider->maximum() - slider->minimum()) / 5));
+}
+
+// The frequency slider's range for FFT size N: the plot's left edge stops
+// at the Nyquist frequency, bin N / 2. Ticks at the two ends only.
+void SetFreqSliderRange(QSlider* slider, int N) {
+    slider->setRange(1, N / 2);
+    slider->setTickInterval(std::max(1, N / 2 - 1));
+    PageByFifth(slider);
+}
+
 }  // namespace
 
 int DialogUnits(double units) { return static_cast<int>(std::lround(units * 1.5)); }
@@ -155,6 +170,9 @@ CAnalyzerDlg::CAnalyzerDlg(DeferEngine, QWidget* parent)
     m_timer = new QTimer(this);
     m_timer->setInterval(kTimerPeriodMs);
     connect(m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
+    m_captureTimer = new QTimer(this);
+    m_captureTimer->setInterval(kCaptureProgressMs);
+    connect(m_captureTimer, &QTimer::timeout, this, [this] { ShowCaptureProgress(); });
 }
 
 void CAnalyzerDlg::AttachEngine(std::shared_ptr<media::IEngine> engine) {
@@ -172,7 +190,6 @@ CAnalyzerDlg::~CAnalyzerDlg() {
 void CAnalyzerDlg::BuildMenu() {
     m_menuBar = new QMenuBar(this);
     QMenu* file = m_menuBar->addMenu(QStringLiteral("ﾌｧｲﾙ(&F)"));
-    // The texts after the tab are shown only: the window has no shortcuts.
     m_actOpen = file->addAction(QStringLiteral("開く(&O)...\tCtrl+O"));
     m_actSaveAs = file->addAction(QStringLiteral("名前を付けて保存(&S)...\tCtrl+S"));
     m_actSaveAs->setEnabled(false);
@@ -182,9 +199,12 @@ void CAnalyzerDlg::BuildMenu() {
     m_actSpectrogram = view->addAction(QStringLiteral("スペクトログラム(&S)"));
     QMenu* help = m_menuBar->addMenu(QStringLiteral("ﾍﾙﾌﾟ(&H)"));
     m_actAbout = help->addAction(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
-    for (QAction* action : {m_actOpen, m_actSaveAs, m_actExit, m_actSpectrogram, m_actAbout}) {
-        action->setShortcut(QKeySequence());
-        action->setShortcutContext(Qt::WidgetShortcut);
+    // The menu names the keys after the tab; they work anywhere in the window.
+    m_actOpen->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    m_actSaveAs->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    for (QAction* action : {m_actOpen, m_actSaveAs}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
     }
 }
 
@@ -203,7 +223,7 @@ void CAnalyzerDlg::BuildLayout() {
 
     // Group boxes first so that the controls inside lie above them.
     auto group = [c](const char* title, int x, int y, int w, int h) {
-        auto* box = new QGroupBox(QString::fromUtf8(title), c);
+        auto* box = new GroupFrame(QString::fromUtf8(title), c);
         box->setGeometry(DuRect(x, y, w, h));
         box->setAttribute(Qt::WA_TransparentForMouseEvents);
     };
@@ -262,7 +282,7 @@ void CAnalyzerDlg::BuildLayout() {
         label->setContentsMargins(0, 0, 0, 0);
     }
 
-    m_sliderTime = new QSlider(Qt::Horizontal, c);
+    m_sliderTime = new TimeSlider(c);
     m_sliderTime->setGeometry(DuRect(7, 89, 203, 22));
     m_sliderTime->setTickPosition(QSlider::TicksAbove);
     m_sliderFreq = new QSlider(Qt::Horizontal, c);
@@ -283,12 +303,25 @@ void CAnalyzerDlg::BuildLayout() {
     m_spinCursor->setEnabled(false);
     m_btnCursor = MakeButton(c, "ｶｰｿﾙ", 113, 320, 23, 19, true);
     m_chkShowWindow = new QCheckBox(QStringLiteral("窓を表示する"), c);
-    m_chkShowWindow->setGeometry(DuRect(235, 277, 59, 8));
+    {
+        // The template's box is too small for the style's indicator: grow it
+        // around the same centre line so nothing is clipped.
+        const QRect r = DuRect(235, 277, 59, 8);
+        const QSize hint = m_chkShowWindow->sizeHint();
+        const int h = std::max(r.height(), hint.height());
+        m_chkShowWindow->setGeometry(r.x(), r.center().y() - h / 2,
+                                     std::max(r.width(), hint.width()), h);
+    }
     m_btnPlay = MakeButton(c, ">", 225, 93, 24, 21);
     m_btnPause = MakeButton(c, "||", 261, 93, 24, 21);
     m_btnRewind = MakeButton(c, "|<", 297, 93, 24, 21);
     m_btnMute = MakeButton(c, "ﾐｭｰﾄ", 297, 120, 25, 18, true);
     m_btnSearch = MakeButton(c, "ｻｰﾁ", 184, 111, 25, 21);
+    // No push button is the dialog's default: none shows the default ring.
+    for (QPushButton* button : c->findChildren<QPushButton*>()) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
 }
 
 bool CAnalyzerDlg::OnInitDialog() {
@@ -302,6 +335,9 @@ bool CAnalyzerDlg::OnInitDialog() {
         QMetaObject::invokeMethod(
             this, [this] { OnGraphNotify(); }, Qt::QueuedConnection);
     });
+    // The graph only plays; the capture decodes the file beside it.
+    m_session->SetCaptureInGraph(false);
+    m_capture = std::make_unique<media::CaptureRun>(m_engine);
     setWindowTitle(QString::fromLatin1(kStrCaption));
     m_pWindowed = nullptr;
     m_nSamples = 0;
@@ -311,6 +347,7 @@ bool CAnalyzerDlg::OnInitDialog() {
     m_sliderVolume->setRange(0, 100);
     m_sliderVolume->setValue(94);
     m_sliderTime->setRange(0, 0x7FFF);
+    PageByFifth(m_sliderTime);
     m_sliderTime->setTickPosition(QSlider::NoTicks);
 
     for (int i = 0; i < kTimeScaleCount; ++i) {
@@ -331,8 +368,7 @@ bool CAnalyzerDlg::OnInitDialog() {
     m_cbSampleCount->setCurrentIndex(kDefaultFftIndex);
     m_nSampleCountSel = g_nFftSize[kDefaultFftIndex];
 
-    m_sliderFreq->setRange(1, 2048);
-    m_sliderFreq->setTickInterval(2047);
+    SetFreqSliderRange(m_sliderFreq, g_nFftSize[kDefaultFftIndex]);
 
     m_nCursorOffset = 100;
     m_nCursorBin = 1;
@@ -427,11 +463,27 @@ void CAnalyzerDlg::Analyze() {
     settings.windowIndex =
         ClampIndex(m_cbWindow->currentIndex(), kOfferedWindowCount, kDefaultWindowIndex);
     AnalysisResult result;
-    if (vurma::Analyze(m_pSamples, m_pWindowed, m_nSamples, m_nStartSample, m_nSampleRate, settings,
-                       *m_spectrum, &result)) {
+    // Only the analysed frame is taken from the store: the pass sees it as
+    // a recording of N samples starting at 0, with the same arithmetic.
+    const int n = g_nFftSize[settings.fftIndex];
+    const double* frame = m_nStartSample >= 0 && m_nStartSample <= m_nSamples - n
+                              ? SamplesAt(m_nStartSample, n)
+                              : nullptr;  // the frame does not fit
+    const bool fits = frame != nullptr && vurma::Analyze(frame, m_pWindowed, n, 0, m_nSampleRate,
+                                                         settings, *m_spectrum, &result);
+    if (fits) {
         m_stPeak->setText(QString::fromStdString(result.peakText));
         m_stNote->setText(QString::fromStdString(result.noteText));
     }
+    if (!m_bLoaded) return;
+    // Browsing a capture: a frame that does not fit in it shows no spectrum,
+    // peak or note, and Save As waits until a frame fits again.
+    m_bNoFrame = !fits;
+    if (!fits) {
+        m_stPeak->clear();
+        m_stNote->clear();
+    }
+    EnableSaveAs(fits);
 }
 
 void CAnalyzerDlg::RedrawAll() {
@@ -446,7 +498,6 @@ void CAnalyzerDlg::RedrawWave() {
     const int pos = m_sliderTime->value();
     const int start = m_bLoaded ? pos : 0;
     display::WaveInput in;
-    in.samples = m_pSamples;
     in.nSamples = m_nSamples;
     in.sampleRate = m_nSampleRate;
     in.startSample = m_nStartSample;
@@ -457,6 +508,16 @@ void CAnalyzerDlg::RedrawWave() {
                                              kDefaultTimeScaleIndex)];
     in.gain = g_dGain[ClampIndex(m_cbGain->currentIndex(), kGainCount, kDefaultGainIndex)];
     in.showWindow = m_chkShowWindow->isChecked();
+    // Only the visible span of the waveform is taken from the store.
+    const double perPixel = in.timeScaleUs * static_cast<double>(m_nSampleRate) * 1e-8;
+    const int from = std::max(start, 0);
+    const double last = start + (m_dcWave.width() - 4) * perPixel;
+    const int to =
+        std::isfinite(last) && last + 2 < m_nSamples ? static_cast<int>(last) + 2 : m_nSamples;
+    if (to > from) {
+        in.samples = SamplesAt(from, to - from);
+        in.samplesFirst = from;
+    }
     const display::AxisLabels labels = display::DrawWave(m_dcWave, in);
     m_stWave->setSurface(m_dcWave);
     m_stTimeStart->setText(QString::fromStdString(labels.start));
@@ -467,7 +528,7 @@ void CAnalyzerDlg::RedrawWave() {
 void CAnalyzerDlg::RedrawSpectrum() {
     if (m_dcSpectrum.isNull()) return;
     display::SpectrumInput in;
-    in.db = m_spectrum->db;
+    in.db = m_bLoaded && m_bNoFrame ? nullptr : m_spectrum->db;
     in.sampleRate = m_nSampleRate;
     in.fftSize = SelFftSize();
     in.hzPerDiv = SelHzPerDiv();
@@ -503,13 +564,15 @@ void CAnalyzerDlg::FinishCapture() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_bLoaded = 1;
     cb->m_bCapture.store(0, std::memory_order_release);
+    StopCapture();
     const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
                       m_nBitsPerSample};
     std::uint32_t frames = (m_nChannels > 0 && m_nBitsPerSample >= 8) ? CompleteFrames(pcm) : 0;
-    if (!m_pSamples || !m_pWindowed) frames = 0;
+    if (!m_pWindowed) frames = 0;
     frames = std::min(frames, m_nCapacity);
     m_nSamples = static_cast<int>(std::min<std::uint32_t>(frames, INT_MAX));
-    if (m_nSamples > 0) ConvertSamples(pcm, 0, m_nSamples, m_pSamples, m_pWindowed, 0);
+    // From now on the store converts what is shown from the whole capture.
+    m_samples.Reset();
 
     const FinishDecision decision = DecideFinishCapture(m_nSamples, SelFftIndex());
     if (decision.tooFew) {
@@ -519,16 +582,26 @@ void CAnalyzerDlg::FinishCapture() {
         return;
     }
     m_cbSampleCount->setCurrentIndex(decision.fftIndex);
-    Analyze();
-    SetSliderPos(m_sliderTime, 0);
-    EnableSaveAs(true);
+    // Playback goes on in whatever state it is: the analysis starts at the
+    // slider's position, which follows the playing position, and enables
+    // Save As when the frame fits.
+    SetSliderPos(m_sliderTime, m_sliderTime->value());
     QApplication::restoreOverrideCursor();
-    SetPlayState(1);
 }
 
 void CAnalyzerDlg::OnSearch() {
-    if (m_nPlayState == 3) return;
-    SetSliderPos(m_sliderTime, FindLoudestSample(m_pSamples, m_nSamples));
+    if (m_nPlayState == 3 || !m_bLoaded) return;
+    // The whole capture, block by block through the store's buffer.
+    media::CGrabberCallback* cb = m_pCallBack;
+    if (!cb || m_nSamples <= 0) return;
+    const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
+                      m_nBitsPerSample};
+    double* scratch = m_samples.Hold(0, SampleSpan::kBlockFrames);
+    if (scratch == nullptr) return;
+    const std::uint32_t loudest = FindLoudestFrame(pcm, static_cast<std::uint32_t>(m_nSamples),
+                                                   scratch, SampleSpan::kBlockFrames);
+    m_samples.Reset();
+    SetSliderPos(m_sliderTime, static_cast<int>(loudest));
 }
 
 void CAnalyzerDlg::OnSelChangeSampleCount(int index) {
@@ -539,8 +612,12 @@ void CAnalyzerDlg::OnSelChangeSampleCount(int index) {
     }
     m_cbSampleCount->setCurrentIndex(change.selectedIndex);
     const int pos = m_sliderFreq->value();
+    // The new range first, so that the rescaled position is not cut to the old one.
+    {
+        const QSignalBlocker blocker(m_sliderFreq);
+        SetFreqSliderRange(m_sliderFreq, change.size);
+    }
     SetSliderPos(m_sliderFreq, RescaleFreqSliderPos(pos, change.size, m_nSampleCountSel));
-    m_sliderFreq->setMaximum(change.size + 1);
     Analyze();
     UpdateCursorBin();
     RedrawWave();
@@ -650,6 +727,11 @@ bool CAnalyzerDlg::eventFilter(QObject* watched, QEvent* event) {
 // --- Shell ---
 
 void CAnalyzerDlg::OnFileOpen() {
+    if (m_chooseOpenFile) {
+        const QString path = m_chooseOpenFile();
+        if (!path.isEmpty()) OpenMediaFile(path);
+        return;
+    }
     QFileDialog dialog(nullptr);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -665,6 +747,8 @@ void CAnalyzerDlg::OnFileOpen() {
 
 void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The previous file's capture stops before its graph and block go.
+    StopCapture();
     setWindowTitle(QString::fromLatin1(kStrCaption));
     SetPlayState(0);
     m_nSamples = 0;
@@ -675,15 +759,21 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     m_stPeak->clear();
     m_stNote->clear();
     m_sliderTime->setTickPosition(QSlider::NoTicks);
+    {
+        const QSignalBlocker blocker(m_sliderTime);
+        m_sliderTime->setValue(0);  // the new file starts at its beginning
+    }
     m_stNoVideo->hide();
     m_stVideo->setSource({});
-    update();
+    // The previous file's picture goes at once, also while this one loads.
+    RedrawAll();
 
     const std::string utf8Path = path.toStdString();
     if (Succeeded(LoadMediaFile(utf8Path))) {
         ApplyVolumeToNewGraph();
-        StartPlayback();
         m_strFilePath = utf8Path;
+        StartCapture();
+        StartPlayback();
         const std::size_t slash = utf8Path.find_last_of('/');
         const std::string name = slash == std::string::npos ? utf8Path : utf8Path.substr(slash + 1);
         setWindowTitle(windowTitle() + QStringLiteral(" - [") + QString::fromStdString(name) +
@@ -691,6 +781,7 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     } else {
         // The previous file's timer has nothing left to follow.
         m_timer->stop();
+        RedrawAll();
     }
     QApplication::restoreOverrideCursor();
 }
@@ -705,12 +796,9 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
 
     FreeSampleArrays();
     const std::uint32_t frames = media.frameCount;
-    // Zero-filled by calloc, whose pages are only taken from the system when
-    // written: a header that claims hours costs nothing until samples arrive.
-    const std::size_t entries = frames == 0 ? 1 : frames;
-    m_pSamples = static_cast<double*>(std::calloc(entries, sizeof(double)));
-    m_pWindowed = static_cast<double*>(std::calloc(entries, sizeof(double)));
-    if (!m_pSamples || !m_pWindowed) {
+    // The store holds only what is shown; the analysed frame is windowed here.
+    m_pWindowed = static_cast<double*>(std::calloc(g_nFftSize[kFftSizeCount - 1], sizeof(double)));
+    if (!m_pWindowed) {
         FreeSampleArrays();
         m_session->RebuildGraph();
         m_pCallBack = nullptr;
@@ -728,6 +816,7 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
     {
         const QSignalBlocker blocker(m_sliderTime);
         m_sliderTime->setRange(0, static_cast<int>(std::min<std::uint32_t>(frames, INT_MAX)));
+        PageByFifth(m_sliderTime);
     }
     const int maximum = m_sliderTime->maximum();
     if (frames > 0 && m_nSampleRate > 0) {
@@ -744,7 +833,53 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
         update();
     }
     m_bCaptureComplete = 0;
+    m_bReadErrorShown = false;
     return hr;
+}
+
+void CAnalyzerDlg::StartCapture() {
+    if (!m_capture || !m_pCallBack) return;
+    const media::WaveFormat format{m_nChannels, m_nBitsPerSample, m_nSampleRate};
+    const HRESULT hr = m_capture->Start(m_strFilePath, format, m_pCallBack, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { OnCaptureNotify(); }, Qt::QueuedConnection);
+    });
+    if (Failed(hr)) {
+        ReportReadError();
+        FinishCapture();
+        return;
+    }
+    m_captureTimer->start();
+    ShowCaptureProgress();
+}
+
+void CAnalyzerDlg::StopCapture() {
+    m_captureTimer->stop();
+    if (m_capture) m_capture->Stop();
+    static_cast<TimeSlider*>(m_sliderTime)->setCaptured(-1.0);
+}
+
+void CAnalyzerDlg::ShowCaptureProgress() {
+    if (!m_capture || !m_capture->active() || m_nCapacity == 0) return;
+    const double fraction = static_cast<double>(m_capture->FramesCaptured()) / m_nCapacity;
+    static_cast<TimeSlider*>(m_sliderTime)->setCaptured(fraction);
+}
+
+void CAnalyzerDlg::ReportReadError() {
+    if (m_bReadErrorShown) return;
+    m_bReadErrorShown = true;
+    ReportError("%s", kMsgPlaybackError);
+}
+
+void CAnalyzerDlg::OnCaptureNotify() {
+    if (!m_capture || m_bShutDown) return;
+    media::CaptureEnd end = media::CaptureEnd::Running;
+    if (!m_capture->TakeEnd(&end) || m_bLoaded) return;
+    // A damaged or vanished file keeps what was captured, with one message.
+    if (end != media::CaptureEnd::Complete) ReportReadError();
+    m_bCaptureComplete = end == media::CaptureEnd::Complete ? 1 : 0;
+    FinishCapture();
+    RedrawAll();
 }
 
 void CAnalyzerDlg::ApplyVolumeToNewGraph() {
@@ -755,11 +890,21 @@ void CAnalyzerDlg::ApplyVolumeToNewGraph() {
     }
 }
 
+const double* CAnalyzerDlg::SamplesAt(int first, int count) {
+    if (first < 0 || count <= 0) return nullptr;
+    const auto f = static_cast<std::uint32_t>(first);
+    const auto n = static_cast<std::uint32_t>(count);
+    // While capturing the store holds only the live frame.
+    if (!m_bLoaded || !m_pCallBack) return m_samples.Find(f, n);
+    const PcmView pcm{m_pCallBack->m_pData, m_pCallBack->m_nDataLen.load(std::memory_order_acquire),
+                      m_nChannels, m_nBitsPerSample};
+    return m_samples.Get(pcm, f, n);
+}
+
 void CAnalyzerDlg::FreeSampleArrays() {
     std::free(m_pWindowed);
     m_pWindowed = nullptr;
-    std::free(m_pSamples);
-    m_pSamples = nullptr;
+    m_samples.Free();
     m_nCapacity = 0;
 }
 
@@ -836,6 +981,7 @@ void CAnalyzerDlg::OnClose() {
     m_bShutDown = true;
     m_timer->stop();
     emit captureReleasing();
+    StopCapture();
     // The graph stops first, so that nothing runs while anything is freed.
     if (m_session) {
         m_session->StopGraph();
@@ -858,8 +1004,13 @@ void CAnalyzerDlg::reject() {
 }
 
 void CAnalyzerDlg::keyPressEvent(QKeyEvent* event) {
-    // Enter that no push button took ends the run like the close box.
+    // Enter presses the push button that has the focus; elsewhere it ends the
+    // run like the close box.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+            return;
+        }
         accept();
         return;
     }
@@ -902,27 +1053,6 @@ void CAnalyzerDlg::StopAndRewind() {
 
 void CAnalyzerDlg::OnPlay() {
     if (m_nPlayState == 0 || !m_pCallBack) return;
-    if (!m_bCaptureComplete && m_nPlayState == 1 && m_sliderTime->value() == 0) {
-        // An incomplete capture starts again from the beginning.
-        m_nSamples = 0;
-        m_bLoaded = 0;
-        ClearSpectrum(m_spectrum->db);
-        EnableSaveAs(false);
-        m_stVideo->setSource({});
-        m_stNoVideo->hide();
-        if (Failed(LoadMediaFile(m_strFilePath))) {
-            // Nothing is loaded any more: show the no-file state, as a failed open does.
-            m_timer->stop();
-            setWindowTitle(QString::fromLatin1(kStrCaption));
-            m_stFileInfo->clear();
-            m_stPeak->clear();
-            m_stNote->clear();
-            SetPlayState(0);
-            RedrawAll();
-            return;
-        }
-        ApplyVolumeToNewGraph();
-    }
     StartPlayback();
 }
 
@@ -938,9 +1068,7 @@ void CAnalyzerDlg::OnPause() {
 
 void CAnalyzerDlg::OnRewind() {
     if (m_nPlayState == 0) return;
-    if (!m_bLoaded && m_pCallBack) m_pCallBack->m_bCapture.store(0, std::memory_order_release);
     StopAndRewind();
-    if (!m_bLoaded) FinishCapture();
     RedrawAll();
     m_session->RunGraph();
     m_session->PauseGraph();
@@ -974,21 +1102,15 @@ void CAnalyzerDlg::OnTimer() {
     // Live frame at the playing position from the bytes captured so far.
     const int n = SelFftSize();
     media::CGrabberCallback* cb = m_pCallBack;
-    if (!cb || !m_pSamples || static_cast<std::uint32_t>(n) > m_nCapacity || m_nChannels <= 0)
+    if (!cb || !m_pWindowed || static_cast<std::uint32_t>(n) > m_nCapacity || m_nChannels <= 0)
         return;
     m_nSamples = n;
     m_nStartSample = 0;
     const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
                       m_nBitsPerSample};
-    // The capture runs only just ahead of the sound heard, so the frame at
-    // the playing position is often not complete yet: then the newest N
-    // captured frames are shown instead.
-    std::uint32_t first = FrameAtPosition(m_nSampleRate, t);
-    const std::uint32_t captured = CompleteFrames(pcm);
-    if (first + static_cast<std::uint32_t>(n) > captured &&
-        captured >= static_cast<std::uint32_t>(n))
-        first = captured - n;
-    ConvertSamples(pcm, first, n, m_pSamples, m_pWindowed, 0);
+    // A frame not captured yet leaves the previous one in place.
+    if (double* live = m_samples.Hold(0, n))
+        ConvertSamples(pcm, FrameAtPosition(m_nSampleRate, t), n, live, live, 0);
 }
 
 void CAnalyzerDlg::OnGraphNotify() {
@@ -996,22 +1118,16 @@ void CAnalyzerDlg::OnGraphNotify() {
     long code = 0;
     while (m_session->GetEvent(&code)) {
         if (code == media::EC_ERRORABORT && m_nPlayState != 0) {
-            // A stream that broke off sends no end of media: stop as Rewind
-            // does (keeping what was captured) instead of showing "playing"
-            // for ever, and say why.
-            ReportError("%s", kMsgPlaybackError);
-            OnRewind();
+            // A stream that broke off sends no end of media: stop instead of
+            // showing "playing" for ever, and say why. The capture goes on.
+            ReportReadError();
+            StopAndRewind();
             continue;
         }
         if (code != media::EC_COMPLETE) continue;
+        // The capture runs apart from playback: the end of media only
+        // rewinds and cues on the first frame.
         StopAndRewind();
-        if (m_bCaptureComplete) {
-            SetSliderPos(m_sliderTime, 0);
-        } else {
-            m_bCaptureComplete = 1;
-            FinishCapture();
-            RedrawAll();
-        }
         m_session->RunGraph();
         m_session->PauseGraph();
     }

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "analysis/analysis_pass.h"
+#include "analysis/sample_span.h"
 #include "analysis/spectrogram.h"
 #include "media/hresult.h"
 
@@ -35,6 +36,7 @@ class PlotFrame;
 namespace vurma::media {
 class IEngine;
 class MediaSession;
+class CaptureRun;
 class CGrabberCallback;
 }  // namespace vurma::media
 
@@ -87,6 +89,9 @@ class CAnalyzerDlg : public QDialog {
     // Asks for the CSV file's path, proposing `proposed`; empty when the user
     // cancels. Tests replace it so no dialog opens.
     std::function<QString(const QString& proposed)> m_chooseSaveFile;
+    // Asks for the media file to open; empty when the user cancels. Tests
+    // replace it so no dialog opens.
+    std::function<QString()> m_chooseOpenFile;
     void EnableSaveAs(bool enable);
     void EnableOpen(bool enable);
 
@@ -123,6 +128,10 @@ class CAnalyzerDlg : public QDialog {
     void OnMute();
     void OnTimer();
     void OnGraphNotify();
+    // The capture's end (or failure), drained like the graph's events.
+    void OnCaptureNotify();
+    // Shades the captured part of the time slider while the capture runs.
+    void ShowCaptureProgress();
     void OnCustomDrawVolume();
     media::HRESULT SeekToSample(int sliderPos);
 
@@ -141,11 +150,17 @@ class CAnalyzerDlg : public QDialog {
     // --- State (public for the export and the tests) ---
     std::shared_ptr<media::IEngine> m_engine;
     std::unique_ptr<media::MediaSession> m_session;
+    // Decodes the loaded file into its CaptureBlock while the graph plays.
+    std::unique_ptr<media::CaptureRun> m_capture;
     media::CGrabberCallback* m_pCallBack = nullptr;
 
-    double* m_pSamples = nullptr;
-    double* m_pWindowed = nullptr;
-    std::uint32_t m_nCapacity = 0;  // entries of each sample array
+    // The sample store: mono samples converted from the CaptureBlock for
+    // the analysed frame and the waveform's visible span (while capturing,
+    // the live frame as samples 0 .. N-1). The CaptureBlock is the one
+    // full-length copy of the recording.
+    SampleSpan m_samples;
+    double* m_pWindowed = nullptr;  // the analysed frame, windowed (4096 entries while loaded)
+    std::uint32_t m_nCapacity = 0;  // frames the file's length allows
     std::unique_ptr<SpectrumArrays> m_spectrum;
     int m_nSamples = 0;
     int m_nStartSample = 0;
@@ -154,7 +169,9 @@ class CAnalyzerDlg : public QDialog {
     int m_nSampleRate = 44100;
     int m_nSampleCountSel = 2048;
     int m_bLoaded = 0;
-    int m_bCaptureComplete = 0;
+    bool m_bNoFrame = false;         // after a capture: the frame at the slider does not fit
+    int m_bCaptureComplete = 0;      // the capture reached the end of the file
+    bool m_bReadErrorShown = false;  // the read-error message was shown for this file
     int m_nPlayState = 0;
     int m_bMute = 0;
     int m_nCursorOffset = 100;
@@ -209,6 +226,7 @@ class CAnalyzerDlg : public QDialog {
     QPushButton* m_btnMute = nullptr;
     QPushButton* m_btnSearch = nullptr;
     QTimer* m_timer = nullptr;
+    QTimer* m_captureTimer = nullptr;  // progress shading while the capture runs
 
   signals:
     // The capture's bytes are about to be freed or replaced: stop reading them.
@@ -232,6 +250,12 @@ class CAnalyzerDlg : public QDialog {
     void ApplyVolumeToNewGraph();
     void AttachVideo();
     void FreeSampleArrays();
+    // Samples first .. first + count - 1 of the store, or null.
+    const double* SamplesAt(int first, int count);
+    void StartCapture();
+    void StopCapture();
+    // The read-error message, once per file.
+    void ReportReadError();
     QPoint ToSpectrumFrame(QPoint clientPoint) const;
 };
 

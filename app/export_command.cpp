@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
-#include <thread>
 #include <utility>
 
 #include "analysis/analysis_pass.h"
@@ -17,6 +17,7 @@
 #include "analysis/sample_store.h"
 #include "analysis/window_functions.h"
 #include "export/csv_writer.h"
+#include "media/capture_run.h"
 #include "media/engine.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
@@ -40,9 +41,6 @@ constexpr char kMsgUsage[] =
 constexpr char kMsgMemory[] = "ﾒﾓﾘｰが不足しています。  ";
 constexpr char kMsgDecodeError[] = "ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ";
 constexpr char kMsgStartTooLate[] = "開始時間が終わりに近すぎるので計算できません。  ";
-
-// How often the event queue is looked at while the file decodes.
-constexpr auto kEventPoll = std::chrono::milliseconds(5);
 
 // Command-line mistakes, worded like the other options' messages.
 void UsageError(const char* what, const std::string& value) {
@@ -74,6 +72,8 @@ int WindowIndex(const std::string& name) {
     for (int i = 0; i < kOfferedWindowCount; ++i) {
         if (name == g_strWindowName[i]) return i;
     }
+    // The list's "Humming" is the Hamming window: the right spelling picks it too.
+    if (name == "Hamming") return WindowIndex("Humming");
     return -1;
 }
 
@@ -91,23 +91,6 @@ struct WorkBlock {
     double windowed[kBlockFrames];
     SpectrumArrays spectrum;
 };
-
-// The loudest mono sample of the capture, block by block: the earliest of
-// equal magnitudes, 0 for silence, as the search over the whole store gives.
-int FindLoudestFrame(const PcmView& pcm, std::uint32_t frames, WorkBlock& work) {
-    double best = 0.0;
-    std::uint32_t result = 0;
-    for (std::uint32_t first = 0; first < frames; first += kBlockFrames) {
-        const std::uint32_t count = std::min(kBlockFrames, frames - first);
-        ConvertSamples(pcm, first, count, work.samples, work.windowed, 0);
-        const int i = FindLoudestSample(work.samples, static_cast<int>(count));
-        if (std::fabs(work.samples[i]) > best) {
-            best = std::fabs(work.samples[i]);
-            result = first + static_cast<std::uint32_t>(i);
-        }
-    }
-    return static_cast<int>(result);
-}
 
 }  // namespace
 
@@ -221,59 +204,19 @@ bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* option
     return true;
 }
 
-namespace {
-
-enum class Capture { Complete, Failed, Stalled };
-
-// Runs the loaded graph to the end of the media. A run in which neither the
-// captured bytes nor the position move for options.stallLimit is stopped and
-// reported as stalled, so that the caller can load the file once more.
-Capture CaptureWhole(media::MediaSession& session, media::CGrabberCallback* callback,
-                     std::chrono::milliseconds stallLimit) {
-    if (media::Failed(session.RunGraph())) {
-        ReportError("%s", kMsgDecodeError);
-        return Capture::Failed;
-    }
-    std::uint32_t lastLen = 0;
-    std::int64_t lastPos = -1;
-    auto lastProgress = std::chrono::steady_clock::now();
-    while (true) {
-        long code = 0;
-        while (session.GetEvent(&code)) {
-            if (code == media::EC_COMPLETE) return Capture::Complete;
-            if (code == media::EC_ERRORABORT) {
-                session.StopGraph();
-                ReportError("%s", kMsgDecodeError);
-                return Capture::Failed;
-            }
-        }
-        const std::uint32_t len = callback->m_nDataLen.load(std::memory_order_acquire);
-        std::int64_t pos = lastPos;
-        session.GetCurrentPosition(&pos);
-        const auto now = std::chrono::steady_clock::now();
-        if (len != lastLen || pos != lastPos) {
-            lastLen = len;
-            lastPos = pos;
-            lastProgress = now;
-        } else if (now - lastProgress >= stallLimit) {
-            session.StopGraph();
-            return Capture::Stalled;
-        }
-        std::this_thread::sleep_for(kEventPoll);
-    }
-}
-
-}  // namespace
-
-bool DecodeWhole(media::MediaSession& session, const std::string& path,
-                 std::chrono::milliseconds stallLimit, media::LoadedMedia* loaded,
-                 media::CGrabberCallback** callback, const CaptureWatcher& watcher) {
+bool DecodeWhole(const std::shared_ptr<media::IEngine>& engine, media::MediaSession& session,
+                 const std::string& path, std::chrono::milliseconds stallLimit,
+                 media::LoadedMedia* loaded, media::CGrabberCallback** callback,
+                 const CaptureWatcher& watcher) {
     if (media::Failed(session.CreateGraph())) return false;  // already reported
     session.SetUnsynchronised(true);
+    session.SetCaptureInGraph(false);
 
-    // Decode the whole file, as the first playback does, but unpaced. A run
-    // that stalls is given one fresh load before the decode gives up.
+    // The load reads the format and sizes the CaptureBlock; the capture
+    // decodes the whole file unpaced. A run that stalls is given one fresh
+    // load before the decode gives up.
     media::CGrabberCallback* cb = nullptr;
+    media::CaptureRun capture(engine);
     for (int attempt = 1;; ++attempt) {
         if (media::Failed(session.LoadMediaFile(path, loaded))) return false;
         cb = session.callback();
@@ -281,29 +224,33 @@ bool DecodeWhole(media::MediaSession& session, const std::string& path,
             ReportError("%s", kMsgDecodeError);
             return false;
         }
-        if (watcher) watcher(cb, *loaded);
-        const Capture capture = CaptureWhole(session, cb, stallLimit);
-        if (capture == Capture::Complete) break;
+        const media::WaveFormat format{loaded->channels, loaded->bitsPerSample, loaded->sampleRate};
+        media::CaptureEnd end = media::CaptureEnd::Failed;
+        if (media::Succeeded(capture.Start(path, format, cb, nullptr, stallLimit))) {
+            if (watcher) watcher(cb, *loaded);
+            end = capture.Wait();
+        }
+        if (end == media::CaptureEnd::Complete) break;
         if (watcher) watcher(nullptr, *loaded);  // the next load frees this capture
-        if (capture == Capture::Failed) return false;
-        if (attempt == 2) {
+        capture.Stop();
+        if (end != media::CaptureEnd::Stalled || attempt == 2) {
             ReportError("%s", kMsgDecodeError);
             return false;
         }
     }
     // Finish the capture: nothing more is appended once the flag is clear.
     cb->m_bCapture.store(0, std::memory_order_release);
-    session.StopGraph();
+    capture.Stop();
     *callback = cb;
     return true;
 }
 
 int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOptions& options,
                          std::string* csvUtf8Out) {
-    media::MediaSession session(std::move(engine));
+    media::MediaSession session(engine);
     media::LoadedMedia loaded;
     media::CGrabberCallback* callback = nullptr;
-    if (!DecodeWhole(session, options.mediaPath, options.stallLimit, &loaded, &callback))
+    if (!DecodeWhole(engine, session, options.mediaPath, options.stallLimit, &loaded, &callback))
         return kExitFailed;
 
     auto work = std::unique_ptr<WorkBlock>(new (std::nothrow) WorkBlock());
@@ -319,6 +266,7 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
     pcm.bitsPerSample = loaded.bitsPerSample;
     std::uint32_t frames = CompleteFrames(pcm);
     if (frames > loaded.frameCount) frames = loaded.frameCount;  // as the window's arrays hold
+    frames = std::min<std::uint32_t>(frames, INT_MAX);           // as the window's sample count
     const int nSamples = static_cast<int>(frames);
 
     const FinishDecision finish = DecideFinishCapture(nSamples, options.fftIndex);
@@ -334,7 +282,7 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
 
     int start = 0;
     if (options.search) {
-        start = FindLoudestFrame(pcm, frames, *work);
+        start = static_cast<int>(FindLoudestFrame(pcm, frames, work->samples, kBlockFrames));
     } else {
         const double s = std::trunc(options.startSeconds * loaded.sampleRate);
         start = s < static_cast<double>(nSamples) ? static_cast<int>(s) : nSamples;

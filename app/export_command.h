@@ -1,5 +1,5 @@
 // The command-line export: decodes a media file without a window or sound,
-// captures it whole as the window's first playback does, analyses one frame
+// captures it whole as the window does when it opens a file, analyses one frame
 // and writes the same CSV file Save As would write in that state.
 //
 // Runs on the process's main thread; the media engine's streaming thread
@@ -60,11 +60,12 @@ using CaptureWatcher =
     std::function<void(media::CGrabberCallback* callback, const media::LoadedMedia& loaded)>;
 
 // Loads the file into the session and decodes it whole without sound; the
-// capture is finished and the graph stopped afterwards. Every failure is
+// capture is finished afterwards. Every failure is
 // reported through ReportError; returns false then.
-bool DecodeWhole(media::MediaSession& session, const std::string& path,
-                 std::chrono::milliseconds stallLimit, media::LoadedMedia* loaded,
-                 media::CGrabberCallback** callback, const CaptureWatcher& watcher = {});
+bool DecodeWhole(const std::shared_ptr<media::IEngine>& engine, media::MediaSession& session,
+                 const std::string& path, std::chrono::milliseconds stallLimit,
+                 media::LoadedMedia* loaded, media::CGrabberCallback** callback,
+                 const CaptureWatcher& watcher = {});
 
 // True when the arguments (without the program name) ask for the export.
 bool IsExportCommand(const std::vector<std::string>& args);

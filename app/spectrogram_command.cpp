@@ -27,7 +27,7 @@ namespace vurma {
 
 const char kSpectrogramHelp[] =
     "  --spectrogram OUT.png [--size WxH] [--fft 512|1024|2048|4096]\n"
-    "           [--window Rectangular|Hanning|Humming] [--log] [--floor DB] FILE\n"
+    "           [--window Rectangular|Hanning|Humming|Hamming] [--log] [--floor DB] FILE\n"
     "                         decode FILE without window or sound and write its\n"
     "                         spectrogram (the window's picture) as PNG, then exit;\n"
     "                         --log: logarithmic frequency axis; DB: level shown\n"
@@ -143,8 +143,10 @@ bool ParseSpectrogramArgs(const std::vector<std::string>& args, SpectrogramComma
             o.settings.fftIndex = static_cast<int>(it - std::begin(g_nFftSize));
         } else if (arg == "--window") {
             o.settings.windowIndex = -1;
+            // The list's "Humming" is the Hamming window: the right spelling picks it too.
+            const std::string name = value == "Hamming" ? "Humming" : value;
             for (int w = 0; w < kOfferedWindowCount; ++w)
-                if (value == g_strWindowName[w]) o.settings.windowIndex = w;
+                if (name == g_strWindowName[w]) o.settings.windowIndex = w;
             if (o.settings.windowIndex < 0) {
                 UsageError("--window takes Rectangular, Hanning or Humming, not ", value);
                 return false;
@@ -309,8 +311,9 @@ int RunSpectrogramCommand(int argc, char** argv) {
             job.early.reset();
             if (cb != nullptr) job.early = std::make_unique<EarlyColumns>(command, cb, l);
         };
-        const bool decoded = engine != nullptr && DecodeWhole(*job.session, path, kStallLimit,
-                                                              &loaded, &callback, watch);
+        const bool decoded =
+            engine != nullptr &&
+            DecodeWhole(engine, *job.session, path, kStallLimit, &loaded, &callback, watch);
         SetReportSink(previous);
         if (job.early) job.early->Stop();
         if (!decoded) {

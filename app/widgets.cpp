@@ -1,7 +1,10 @@
 #include "widgets.h"
 
+#include <algorithm>
+
 #include <QKeyEvent>
 #include <QPainter>
+#include <QStyleOptionSlider>
 #include <QToolButton>
 
 namespace vurma::app {
@@ -15,6 +18,35 @@ CursorSpin::CursorSpin(QWidget* parent)
     setFocusPolicy(Qt::TabFocus);
     connect(left_, &QToolButton::clicked, this, [this] { emit deltaPos(1); });
     connect(right_, &QToolButton::clicked, this, [this] { emit deltaPos(-1); });
+}
+
+void TimeSlider::setCaptured(double fraction) {
+    if (fraction == captured_) return;
+    captured_ = fraction;
+    update();
+}
+
+void TimeSlider::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    const QStyle::SubControls all = opt.subControls;
+    opt.subControls = all & ~QStyle::SC_SliderHandle;
+    style()->drawComplexControl(QStyle::CC_Slider, &opt, &painter, this);
+    if (captured_ >= 0.0) {
+        // A band along the groove from its start to the captured share.
+        const QRect groove =
+            style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+        const int handle =
+            style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this).width();
+        const int span = groove.width() - handle;
+        const int width = static_cast<int>(span * std::min(captured_, 1.0)) + handle / 2;
+        QColor colour = palette().color(QPalette::Highlight);
+        colour.setAlpha(150);
+        painter.fillRect(QRect(groove.left(), groove.center().y() - 2, width, 5), colour);
+    }
+    opt.subControls = QStyle::SC_SliderHandle;
+    style()->drawComplexControl(QStyle::CC_Slider, &opt, &painter, this);
 }
 
 void CursorSpin::resizeEvent(QResizeEvent*) {
@@ -60,6 +92,27 @@ void VideoPanel::paintEvent(QPaintEvent* event) {
                        size.height());
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(target, picture_);
+}
+
+GroupFrame::GroupFrame(const QString& title, QWidget* parent) : QWidget(parent), title_(title) {}
+
+void GroupFrame::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QFontMetrics metrics(font());
+    // The top line runs through the middle of the title's text.
+    const int top = metrics.height() / 2;
+    const QRect r = rect().adjusted(0, top, -1, -1);
+    // Etched: a dark line with a light one just inside it.
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawRect(r.translated(1, 1).adjusted(0, 0, -1, -1));
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(r.adjusted(0, 0, -1, -1));
+    if (title_.isEmpty()) return;
+    const int x = 8;
+    const QRect text(x, 0, metrics.horizontalAdvance(title_) + 4, metrics.height());
+    painter.fillRect(text, palette().color(QPalette::Window));
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(text, Qt::AlignCenter, title_);
 }
 
 }  // namespace vurma::app

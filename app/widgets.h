@@ -1,9 +1,10 @@
-// Small widgets of the main dialog: the two-arrow cursor stepper and the
-// video panel.
+// Small widgets of the main dialog: the two-arrow cursor stepper, the time
+// slider, the video panel and the group frames.
 #pragma once
 
 #include <QFrame>
 #include <QImage>
+#include <QSlider>
 #include <QWidget>
 #include <functional>
 
@@ -32,6 +33,22 @@ class CursorSpin : public QWidget {
     QToolButton* right_;
 };
 
+// The time slider, which also shades the captured part of its groove while
+// a capture runs, as media players shade what is buffered.
+class TimeSlider : public QSlider {
+  public:
+    explicit TimeSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {}
+    // Share of the range captured, 0..1; negative: no capture to show.
+    void setCaptured(double fraction);
+    double captured() const { return captured_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    double captured_ = -1.0;
+};
+
 // Sunken frame that shows the latest video picture, scaled to fit.
 class VideoPanel : public QFrame {
   public:
@@ -50,6 +67,20 @@ class VideoPanel : public QFrame {
   private:
     FrameSource source_;
     QImage picture_;
+};
+
+// Etched group frame whose title sits on the top line, inside the widget's
+// rectangle (QGroupBox puts the frame below the title instead).
+class GroupFrame : public QWidget {
+  public:
+    GroupFrame(const QString& title, QWidget* parent);
+    const QString& title() const { return title_; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    QString title_;
 };
 
 }  // namespace vurma::app

@@ -238,8 +238,9 @@ AxisLabels DrawWave(QImage& surface, const WaveInput& in) {
             const double xd = double(i - S) / s;
             if (xd >= W - 4) break;  // trunc(xd) > W-5
             const int x = int(xd);
-            const int y = ClampedRow(kWaveCentre - in.gain * in.samples[i] * kWaveCentre,
-                                     kWaveBottom, kWaveCentre);
+            const int y =
+                ClampedRow(kWaveCentre - in.gain * in.samples[i - in.samplesFirst] * kWaveCentre,
+                           kWaveBottom, kWaveCentre);
             if (started) {
                 raster.LineTo(x, y);
             } else {

@@ -13,7 +13,8 @@ namespace vurma::display {
 QImage CreatePlotSurface(int outerWidth, int outerHeight);
 
 struct WaveInput {
-    const double* samples = nullptr;  // mono samples
+    const double* samples = nullptr;  // mono samples from samplesFirst on
+    int samplesFirst = 0;             // the sample samples[0] stands for
     int nSamples = 0;
     int sampleRate = 44100;
     int startSample = 0;     // m_nStartSample: the analysis frame's start

@@ -318,6 +318,24 @@ class IRunningObjectTable {
     virtual HRESULT Revoke(std::uint32_t cookie) = 0;
 };
 
+// An unsynchronised decode of a file's first audio stream straight into a
+// grabber callback, apart from the graph: the capture. Video and other
+// streams are demuxed and dropped, never decoded.
+class IAudioDecode {
+  public:
+    virtual ~IAudioDecode() = default;
+    // Starts decoding `utf8Path` into `callback`, in `format` (the format the
+    // load read), on a streaming thread. `ended` is called once, on any
+    // thread, with S_OK at the end of the stream or a failure code; it must
+    // only record and post. A negative result: nothing started.
+    virtual HRESULT Start(const std::string& utf8Path, const WaveFormat& format,
+                          ISampleGrabberCB* callback, std::function<void(HRESULT)> ended) = 0;
+    // Ends the decode; once it returns neither `callback` nor `ended` is called.
+    virtual void Stop() = 0;
+    // Buffers decoded so far (any thread): tells a slow decode from a stalled one.
+    virtual std::uint64_t Progress() const = 0;
+};
+
 // The factory of graph objects.
 class IEngine {
   public:
@@ -329,6 +347,7 @@ class IEngine {
     // Parses a category entry's class id text.
     virtual HRESULT ClsidFromString(const std::string& text, Clsid* clsid) = 0;
     virtual HRESULT CreateFilter(const Clsid& clsid, std::shared_ptr<IBaseFilter>* out) = 0;
+    virtual HRESULT CreateAudioDecode(std::shared_ptr<IAudioDecode>* out) = 0;
 };
 
 }  // namespace vurma::media

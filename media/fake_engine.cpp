@@ -264,6 +264,7 @@ int FakeEngine::liveGraphs() const {
 }
 
 HRESULT FakeEngine::Hook(const std::string& call) {
+    if (onCall) onCall(call);  // outside the lock: the probe may query the engine
     std::lock_guard lock(mutex_);
     calls_.push_back(call);
     auto [first, last] = failures_.equal_range(call);
@@ -287,12 +288,95 @@ const FakeFile* FakeEngine::FindFile(const std::string& path) const {
 
 bool FakeEngine::FeedSample(double time, const std::vector<std::uint8_t>& bytes, bool preroll,
                             bool discontinuity) {
+    if (const std::shared_ptr<FakeAudioDecode> d = decode()) {
+        if (d->Feed(time, bytes, preroll, discontinuity)) return true;
+    }
     const std::shared_ptr<FakeGraph> g = graph();
     return g != nullptr && g->FeedSample(time, bytes, preroll, discontinuity);
 }
 
 void FakeEngine::PostEvent(long code, std::intptr_t param1, std::intptr_t param2) {
     if (const std::shared_ptr<FakeGraph> g = graph()) g->PostEvent(code, param1, param2);
+}
+
+bool FakeEngine::EndCapture(HRESULT hr) {
+    const std::shared_ptr<FakeAudioDecode> d = decode();
+    return d != nullptr && d->End(hr);
+}
+
+std::shared_ptr<FakeAudioDecode> FakeEngine::decode() const {
+    std::lock_guard lock(mutex_);
+    return decode_.lock();
+}
+
+HRESULT FakeEngine::CreateAudioDecode(std::shared_ptr<IAudioDecode>* out) {
+    const HRESULT hr = Hook("Engine.CreateAudioDecode");
+    if (Failed(hr)) return hr;
+    auto d = std::make_shared<FakeAudioDecode>(this);
+    {
+        std::lock_guard lock(mutex_);
+        decode_ = d;
+    }
+    *out = d;
+    return S_OK;
+}
+
+// ---- FakeAudioDecode
+
+FakeAudioDecode::~FakeAudioDecode() { Stop(); }
+
+HRESULT FakeAudioDecode::Start(const std::string& utf8Path, const WaveFormat& wave,
+                               ISampleGrabberCB* callback, std::function<void(HRESULT)> ended) {
+    const HRESULT hr = engine_->Hook("Decode.Start");
+    if (Failed(hr)) return hr;
+    std::lock_guard lock(mutex_);
+    if (callback_ != nullptr || callback == nullptr) return E_FAIL;
+    path = utf8Path;
+    format = wave;
+    callback->AddRef();
+    callback_ = callback;
+    ended_ = std::move(ended);
+    return S_OK;
+}
+
+void FakeAudioDecode::Stop() {
+    std::lock_guard lock(mutex_);
+    if (callback_ == nullptr) return;
+    engine_->Hook("Decode.Stop");
+    callback_->Release();
+    callback_ = nullptr;
+    ended_ = nullptr;
+}
+
+std::uint64_t FakeAudioDecode::Progress() const {
+    std::lock_guard lock(mutex_);
+    return fed_;
+}
+
+bool FakeAudioDecode::running() const {
+    std::lock_guard lock(mutex_);
+    return callback_ != nullptr;
+}
+
+bool FakeAudioDecode::Feed(double time, const std::vector<std::uint8_t>& bytes, bool preroll,
+                           bool discontinuity) {
+    std::lock_guard lock(mutex_);
+    if (callback_ == nullptr) return false;
+    FakeSample sample(bytes, preroll, discontinuity);
+    callback_->SampleCB(time, &sample);
+    ++fed_;
+    return true;
+}
+
+bool FakeAudioDecode::End(HRESULT hr) {
+    // Delivered under the lock, as a real decode does, so that Stop cannot
+    // return while the end is on its way.
+    std::lock_guard lock(mutex_);
+    if (callback_ == nullptr || !ended_) return false;
+    const auto ended = std::move(ended_);
+    ended_ = nullptr;
+    ended(hr);
+    return true;
 }
 
 HRESULT FakeEngine::CreateGraphBuilder(std::shared_ptr<IGraphBuilder>* out) {

@@ -11,6 +11,7 @@
 //                              grabber's SetOneShot, SetBufferSamples, SetCallback
 //   "<filter>.<pin>.<Method>"  ConnectedTo, EnumMediaTypes, QueryPinInfo
 //   "MediaTypes.Next", "DevEnum.CreateClassEnumerator", "Rot.Register", "Rot.Revoke"
+//   "Decode.Start", "Decode.Stop"  the capture decode (FeedSample goes to it while it runs)
 // A rendered file holds the filters "Source", "Decoder" (pins "In", "Out" and,
 // with video, "Video"), "AudioRenderer" (pin "In") and, with video, "VideoRenderer".
 #pragma once
@@ -94,6 +95,32 @@ class FakeFilter final : public IBaseFilter,
 
 class FakeGraph;
 
+// The capture decode: samples are fed and the end posted by the test.
+class FakeAudioDecode final : public IAudioDecode {
+  public:
+    explicit FakeAudioDecode(FakeEngine* engine) : engine_(engine) {}
+    ~FakeAudioDecode() override;
+    HRESULT Start(const std::string& utf8Path, const WaveFormat& format, ISampleGrabberCB* callback,
+                  std::function<void(HRESULT)> ended) override;
+    void Stop() override;
+    std::uint64_t Progress() const override;
+
+    // False when the decode is not running.
+    bool Feed(double time, const std::vector<std::uint8_t>& bytes, bool preroll,
+              bool discontinuity);
+    bool End(HRESULT hr);
+    bool running() const;
+    std::string path;
+    WaveFormat format;
+
+  private:
+    FakeEngine* engine_;
+    mutable std::mutex mutex_;
+    ISampleGrabberCB* callback_ = nullptr;  // one reference while running
+    std::function<void(HRESULT)> ended_;
+    std::uint64_t fed_ = 0;
+};
+
 class FakeEngine final : public IEngine {
   public:
     FakeEngine();
@@ -114,13 +141,23 @@ class FakeEngine final : public IEngine {
     std::shared_ptr<FakeGraph> graph() const { return current_.lock(); }
     int liveGraphs() const;
 
-    // Hands a sample to the grabber callback of the current graph when its
-    // input is connected. False when no callback would receive it.
+    // Hands a sample to the running capture decode or else to the grabber
+    // callback of the current graph when its input is connected. False when
+    // no callback would receive it.
     bool FeedSample(double time, const std::vector<std::uint8_t>& bytes, bool preroll = false,
                     bool discontinuity = false);
     // Queues an event on the current graph and calls its notify function.
     void PostEvent(long code, std::intptr_t param1 = 0, std::intptr_t param2 = 0);
     void PostComplete() { PostEvent(EC_COMPLETE); }
+    // Ends the running capture decode: S_OK at the end of the stream, a
+    // failure for a decoder error. False when none runs.
+    bool EndCapture(HRESULT hr = S_OK);
+    // The capture decode created last (null when none is alive).
+    std::shared_ptr<FakeAudioDecode> decode() const;
+
+    // Called with the name of every engine call before it runs (a test's
+    // probe of what the program holds at that moment); may be empty.
+    std::function<void(const std::string& call)> onCall;
 
     // Name and cookie of the last registration; cookies still registered.
     std::string registeredName;
@@ -133,6 +170,7 @@ class FakeEngine final : public IEngine {
     HRESULT GetRunningObjectTable(std::shared_ptr<IRunningObjectTable>* out) override;
     HRESULT ClsidFromString(const std::string& text, Clsid* clsid) override;
     HRESULT CreateFilter(const Clsid& clsid, std::shared_ptr<IBaseFilter>* out) override;
+    HRESULT CreateAudioDecode(std::shared_ptr<IAudioDecode>* out) override;
 
     // Logs the call and returns its scripted failure, or S_OK.
     HRESULT Hook(const std::string& call);
@@ -150,6 +188,7 @@ class FakeEngine final : public IEngine {
     std::map<std::string, FakeFile> files_;
     std::vector<FakeCategoryEntry> category_;
     std::weak_ptr<FakeGraph> current_;
+    std::weak_ptr<FakeAudioDecode> decode_;  // guarded by mutex_
     std::vector<std::weak_ptr<FakeGraph>> graphs_;
     std::uint32_t nextCookie_ = 1;
 };

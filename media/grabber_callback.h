@@ -1,5 +1,5 @@
 // The grabber callback object and its CaptureBlock: every decoded audio
-// buffer that passes the grabber is appended here during the first playback.
+// buffer that passes the grabber is appended here while the capture runs.
 #pragma once
 
 #include <atomic>

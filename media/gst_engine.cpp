@@ -21,6 +21,7 @@
 #include <mutex>
 
 #include "engine.h"
+#include "gst_internal.h"
 #include "gst_sample_grabber.h"
 #include "media_session.h"
 
@@ -128,25 +129,95 @@ class GFilter final : public IBaseFilter,
     GstElement* element = nullptr;  // the grabber's element (one reference)
 };
 
-// The decoded audio format the program is given. Integer PCM keeps its width
-// (8-bit arrives unsigned, wider samples signed little-endian, so 24 and 32
-// bits reach the program and are refused with their bit count); big-endian
+// The decoded audio format the program is given. Integer PCM keeps its
+// precision: 8-bit arrives unsigned, 16, 24 (also 24 bits in a 32-bit
+// container) and 32 bits signed little-endian in 2, 3 and 4 bytes; big-endian
 // PCM arrives little-endian; floating-point decoder output (MP3, AAC, Vorbis,
 // Opus...) is converted to 16-bit signed, as a decoder of such formats
 // delivers it to an application.
 GstAudioFormat CaptureFormat(const GstAudioInfo& info, int* bits) {
     const GstAudioFormatInfo* f = info.finfo;
     if (GST_AUDIO_FORMAT_INFO_IS_INTEGER(f)) {
-        *bits = GST_AUDIO_FORMAT_INFO_DEPTH(f);
         const int width = GST_AUDIO_FORMAT_INFO_WIDTH(f);
+        const int depth = GST_AUDIO_FORMAT_INFO_DEPTH(f);
+        *bits = width == 32 && depth == 24 ? 24 : width;
         if (width == 8) return GST_AUDIO_FORMAT_U8;
         if (width == 16) return GST_AUDIO_FORMAT_S16LE;
-        if (width == 24) return GST_AUDIO_FORMAT_S24LE;
-        if (width == 32) return *bits == 24 ? GST_AUDIO_FORMAT_S24_32LE : GST_AUDIO_FORMAT_S32LE;
+        if (width == 24 || depth == 24) return GST_AUDIO_FORMAT_S24LE;
+        if (width == 32) return GST_AUDIO_FORMAT_S32LE;
     }
     *bits = 16;
     return GST_AUDIO_FORMAT_S16LE;
 }
+
+// Multichannel PCM without a channel mask (a plain 3- or 7-channel WAV, an
+// 8-channel W64) has caps GStreamer's audio elements refuse. Returns the
+// caps with the usual layout for that channel count (unpositioned when there
+// is none) and its mask, or null when the caps need nothing or cannot be
+// mended.
+GstCaps* CapsWithChannelMask(GstCaps* caps, guint64* mask) {
+    if (caps == nullptr || gst_caps_get_size(caps) == 0) return nullptr;
+    const GstStructure* s = gst_caps_get_structure(caps, 0);
+    int channels = 0;
+    if (gst_structure_has_field(s, "channel-mask") ||
+        !gst_structure_get_int(s, "channels", &channels) || channels < 3)
+        return nullptr;
+    *mask = gst_audio_channel_get_fallback_mask(channels);
+    GstCaps* fixed = gst_caps_copy(caps);
+    gst_caps_set_simple(fixed, "channel-mask", GST_TYPE_BITMASK, *mask, nullptr);
+    return fixed;
+}
+
+// Streaming thread: gives the caps of a stream without a channel mask the
+// mask chosen for it on their way into the converter.
+GstPadProbeReturn AddChannelMask(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
+    GstCaps* caps = nullptr;
+    gst_event_parse_caps(event, &caps);
+    guint64 mask = 0;
+    GstCaps* fixed = CapsWithChannelMask(caps, &mask);
+    if (fixed == nullptr) return GST_PAD_PROBE_OK;
+    GST_PAD_PROBE_INFO_DATA(info) = gst_event_new_caps(fixed);
+    gst_caps_unref(fixed);
+    gst_event_unref(event);
+    return GST_PAD_PROBE_OK;
+}
+
+}  // namespace
+
+bool SetUpCaptureConversion(GstCaps* decoded, GstElement* convert, GstElement* filter,
+                            WaveFormat* wave) {
+    guint64 mask = 0;
+    GstCaps* masked = CapsWithChannelMask(decoded, &mask);
+    GstAudioInfo info;
+    const bool ok =
+        decoded != nullptr && gst_audio_info_from_caps(&info, masked != nullptr ? masked : decoded);
+    if (ok) {
+        int bits = 0;
+        const GstAudioFormat format = CaptureFormat(info, &bits);
+        *wave = {info.channels, bits, static_cast<int>(info.rate)};
+        GstCaps* want = gst_caps_new_simple(
+            "audio/x-raw", "format", G_TYPE_STRING, gst_audio_format_to_string(format), "layout",
+            G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, info.rate, "channels", G_TYPE_INT,
+            info.channels, nullptr);
+        g_object_set(filter, "caps", want, nullptr);
+        gst_caps_unref(want);
+        // Plain rounding to the capture width, as a decoder delivers it:
+        // no dither noise on digital silence.
+        g_object_set(convert, "dithering", GST_AUDIO_DITHER_NONE, nullptr);
+        if (masked != nullptr) {
+            GstPad* in = gst_element_get_static_pad(convert, "sink");
+            gst_pad_add_probe(in, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &AddChannelMask, nullptr,
+                              nullptr);
+            gst_object_unref(in);
+        }
+    }
+    if (masked != nullptr) gst_caps_unref(masked);
+    return ok;
+}
+
+namespace {
 
 GstElement* Make(const char* factory, const char* name = nullptr) {
     GstElement* e = gst_element_factory_make(factory, name);
@@ -487,8 +558,10 @@ class GstGraph final : public IGraphBuilder,
             if (padOk && value >= 0) return value;
         }
         if (type != GST_QUERY_DURATION) return -1;
-        const gint64 measured = MeasureDuration();
-        return measured >= 0 ? measured : EstimateDuration();
+        // Parsing the whole stream is done once per file, however often the
+        // length is asked for.
+        if (measured_ == kNotMeasured) measured_ = MeasureDuration();
+        return measured_ >= 0 ? measured_ : EstimateDuration();
     }
 
     // A stream without a length in its headers is parsed once through,
@@ -607,6 +680,8 @@ class GstGraph final : public IGraphBuilder,
     std::vector<std::shared_ptr<GFilter>> filters_;
     std::atomic<bool> linked_{false};  // read by the bus handler
     bool unsynchronised_ = false;
+    static constexpr gint64 kNotMeasured = -2;
+    gint64 measured_ = kNotMeasured;  // GUI thread only
     bool hasVideo_ = false;
     FilterState state_ = FilterState::Stopped;
     long volume_ = 0;
@@ -742,19 +817,15 @@ void GstGraph::PadAdded(GstPad* pad) {
         }
     }
     GstElement* head = nullptr;
-    GstAudioInfo info;
-    if (takeAudio && gst_audio_info_from_caps(&info, caps)) {
-        int bits = 0;
-        const GstAudioFormat format = CaptureFormat(info, &bits);
+    if (takeAudio) {
+        WaveFormat wave;
         GstElement* convert = Make("audioconvert");
         GstElement* filter = Make("capsfilter");
-        if (convert != nullptr && filter != nullptr) {
-            GstCaps* want = gst_caps_new_simple(
-                "audio/x-raw", "format", G_TYPE_STRING, gst_audio_format_to_string(format),
-                "layout", G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT, info.rate, "channels",
-                G_TYPE_INT, info.channels, nullptr);
-            g_object_set(filter, "caps", want, nullptr);
-            gst_caps_unref(want);
+        if (convert == nullptr || filter == nullptr ||
+            !SetUpCaptureConversion(caps, convert, filter, &wave)) {
+            if (convert != nullptr) gst_object_unref(convert);
+            if (filter != nullptr) gst_object_unref(filter);
+        } else {
             gst_bin_add_many(GST_BIN(pipeline_), convert, filter, nullptr);
             gst_element_link(convert, filter);
             // Hold the decoded audio until the program has put its grabber in.
@@ -771,7 +842,7 @@ void GstGraph::PadAdded(GstPad* pad) {
             std::lock_guard lock(mutex_);
             audioProbe_ = probe;
             audioTail_ = GST_ELEMENT(gst_object_ref(filter));
-            audioFormat_ = {info.channels, bits, static_cast<int>(info.rate)};
+            audioFormat_ = wave;
             head = convert;
         }
     } else if (takeVideo) {
@@ -1116,6 +1187,11 @@ class GstEngine final : public IEngine {
         filter->AddPin(kGrabberOutputPin, PinDirection::Output);
         *out = filter;
         return S_OK;
+    }
+    HRESULT CreateAudioDecode(std::shared_ptr<IAudioDecode>* out) override {
+        if (out == nullptr) return E_POINTER;
+        *out = CreateGstAudioDecode();
+        return *out != nullptr ? S_OK : E_FAIL;
     }
 };
 

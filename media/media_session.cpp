@@ -82,6 +82,7 @@ struct MediaSession::Impl {
     // The callback of the current load; the session holds one reference so
     // that the object lives exactly as long as the graph it was made for.
     CGrabberCallback* m_pCallBack = nullptr;
+    bool captureInGraph = true;
     std::shared_ptr<IVideoOutput> videoOut;
 
     std::function<void()> notify;
@@ -287,7 +288,8 @@ HRESULT MediaSession::Impl::LoadMediaFile(const std::string& path, LoadedMedia* 
     media.channels = mt.wave.channels;
     media.bitsPerSample = mt.wave.bitsPerSample;
     media.sampleRate = mt.wave.samplesPerSec;
-    if (media.bitsPerSample != 8 && media.bitsPerSample != 16) {
+    if (media.bitsPerSample != 8 && media.bitsPerSample != 16 && media.bitsPerSample != 24 &&
+        media.bitsPerSample != 32) {
         RebuildGraph();
         ReportError(kMsgBadBits, media.bitsPerSample);
         return -1;
@@ -346,7 +348,15 @@ HRESULT MediaSession::Impl::LoadMediaFile(const std::string& path, LoadedMedia* 
     m_pCallBack = new CGrabberCallback();
     m_pCallBack->AddRef();
     m_pCallBack->m_bCapture.store(1, std::memory_order_release);
-    hr = pg->SetCallback(m_pCallBack, 0);
+    // Where a CaptureRun fills the CaptureBlock, the played graph hands its
+    // buffers to a callback that takes nothing.
+    CGrabberCallback* graphCallback = m_pCallBack;
+    if (!captureInGraph) {
+        graphCallback = new CGrabberCallback();
+        graphCallback->AddRef();
+    }
+    hr = pg->SetCallback(graphCallback, 0);
+    if (graphCallback != m_pCallBack) graphCallback->Release();
     if (Failed(hr)) ReportError("FAILED(hr=0x%x) in pg->SetCallback(m_pCallBack, 0)\n", Hex(hr));
     pg.reset();
     pGrab.reset();
@@ -523,6 +533,8 @@ void MediaSession::SetVideoHost(WindowHandle mainWindow, WindowHandle videoHost,
 }
 
 HRESULT MediaSession::PositionVideoWindow() { return d_->PositionVideoWindow(); }
+
+void MediaSession::SetCaptureInGraph(bool on) { d_->captureInGraph = on; }
 
 void MediaSession::SetUnsynchronised(bool on) {
     d_->unsynchronised = on;

@@ -99,6 +99,11 @@ class MediaSession {
     // Headless use (command line): decode as fast as possible, no sound.
     void SetUnsynchronised(bool on);
 
+    // Off: the graph's grabber gets a callback of its own that captures
+    // nothing, and the load's CaptureBlock (callback()) is filled by a
+    // CaptureRun instead. On (the default): the graph captures as it plays.
+    void SetCaptureInGraph(bool on);
+
   private:
     struct Impl;
     std::unique_ptr<Impl> d_;

@@ -71,6 +71,7 @@ BENCHMARK(BM_Convert)
     ->Args({2, 16, kLiveFrame})
     ->Args({1, 16, kWholeFile})
     ->Args({2, 8, kWholeFile})
+    ->Args({2, 24, kWholeFile})
     ->Args({6, 16, kWholeFile})
     ->Unit(benchmark::kMicrosecond);
 

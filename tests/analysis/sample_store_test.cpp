@@ -1,11 +1,15 @@
 // PCM conversion, the loudest-sample search and the end-of-capture decisions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <vector>
 
+#include "analysis/analysis_pass.h"
+#include "analysis/sample_span.h"
 #include "analysis/sample_store.h"
 #include "test_media.h"
 
@@ -30,6 +34,8 @@ struct Out {
 };
 
 TEST(ConvertSamplesTest, KnownValuesAndTheMeanOfTheChannels) {
+    using test::Pcm;
+    constexpr double k16 = 32767, k24 = 8388607, k32 = 2147483647;  // exact divisors
     const struct {
         int bits, channels;
         std::vector<std::uint8_t> bytes;
@@ -37,12 +43,12 @@ TEST(ConvertSamplesTest, KnownValuesAndTheMeanOfTheChannels) {
     } cases[] = {
         {8, 1, {0, 127, 128, 255}, {-1.0, 0.0, 1.0 / 127, 128.0 / 127}},  // divisor 127
         {8, 2, {0, 255, 127, 127}, {(-1.0 + 128.0 / 127) / 2, 0.0}},
-        {16, 1, test::Pcm(16, {32767, -32768, -1}), {1.0, -32768.0 / 32767, -1.0 / 32767}},
-        {16,
-         2,
-         test::Pcm(16, {16384, -16384, 32767, 32767, -32768, 0}),
-         {0.0, 1.0, -32768.0 / 32767 / 2}},
-        {16, 6, test::Pcm(16, {32767, -32767, 100, -100, 0, 6}), {1.0 / 32767}},
+        {16, 1, Pcm(16, {32767, -32768, -1}), {1.0, -32768 / k16, -1 / k16}},
+        {16, 2, Pcm(16, {16384, -16384, 32767, 32767, -32768, 0}), {0.0, 1.0, -32768 / k16 / 2}},
+        {16, 6, Pcm(16, {32767, -32767, 100, -100, 0, 6}), {1 / k16}},
+        {24, 1, Pcm(24, {8388607, -8388608, -1}), {1.0, -8388608 / k24, -1 / k24}},
+        {24, 3, Pcm(24, {8388607, 0, -8388607, 300, 0, 0}), {0.0, 100 / k24}},
+        {32, 2, Pcm(32, {2147483647, -2147483647 - 1, 1, 1}), {-0.5 / k32, 1 / k32}},
     };
     for (const auto& c : cases) {
         const auto n = static_cast<std::uint32_t>(c.expected.size());
@@ -102,6 +108,27 @@ TEST(ConvertSamplesTest, EverySampleValueMatchesThePlainDivision) {
     }
 }
 
+// The same sine captured at 16 and at 24 bits reads the same peak.
+TEST(ConvertSamplesTest, TwentyFourBitsReadLikeSixteen) {
+    const int frames = 2048;
+    std::string peaks[2];
+    for (int i = 0; i < 2; ++i) {
+        const int bits = i == 0 ? 16 : 24;
+        const double full = i == 0 ? 32767 : 8388607;
+        const std::vector<std::uint8_t> bytes =
+            test::Pcm(bits, test::Sine(2, 44100, frames, 1000, full / 2));
+        Out out(frames);
+        ASSERT_TRUE(ConvertSamples(View(bytes, 2, bits), 0, frames, out.samples.data(),
+                                   out.windowed.data(), 0));
+        SpectrumArrays spectrum;
+        AnalysisResult result;
+        ASSERT_TRUE(Analyze(out.samples.data(), out.windowed.data(), frames, 0, 44100, {}, spectrum,
+                            &result));
+        peaks[i] = result.peakText + result.noteText;
+    }
+    EXPECT_EQ(peaks[0], peaks[1]);  // "%7.2fdB": equal to 0.01 dB
+}
+
 TEST(ConvertSamplesTest, PlacesFramesAtTheRequestedIndex) {
     const std::vector<std::uint8_t> mono = test::Pcm(16, {0, 32767, -32767, 0});
     Out out(5);
@@ -126,23 +153,18 @@ TEST(ConvertSamplesTest, PartialFramesAndOutOfRangeRequestsWriteNothing) {
                                 out.samples.data(), out.windowed.data(), 0));
     EXPECT_FALSE(ConvertSamples(view, 1, std::numeric_limits<std::uint32_t>::max(),
                                 out.samples.data(), out.windowed.data(), 0));
+
+    // Unusable formats have no frames at all.
+    EXPECT_EQ(CompleteFrames(View(bytes, 0, 16)), 0u);
+    EXPECT_EQ(CompleteFrames(View(bytes, 2, 20)), 0u);
+    EXPECT_EQ(CompleteFrames(PcmView{}), 0u);
+    EXPECT_FALSE(
+        ConvertSamples(View(bytes, 2, 20), 0, 1, out.samples.data(), out.windowed.data(), 0));
     EXPECT_EQ(out.samples, untouched.samples);
     EXPECT_EQ(out.windowed, untouched.windowed);
 
     EXPECT_TRUE(ConvertSamples(view, 0, 1, out.samples.data(), out.windowed.data(), 0));
     EXPECT_DOUBLE_EQ(out.samples[0], (100.0 / 32767 + 200.0 / 32767) / 2);
-}
-
-TEST(ConvertSamplesTest, UnusableFormatsHaveNoFrames) {
-    const std::vector<std::uint8_t> bytes(64, 1);
-    EXPECT_EQ(CompleteFrames(View(bytes, 0, 16)), 0u);
-    EXPECT_EQ(CompleteFrames(View(bytes, 2, 24)), 0u);
-    EXPECT_EQ(CompleteFrames(PcmView{}), 0u);
-    EXPECT_EQ(CompleteFrames(View(bytes, 3, 8)), 21u);
-    Out out(1);
-    EXPECT_FALSE(
-        ConvertSamples(View(bytes, 2, 24), 0, 1, out.samples.data(), out.windowed.data(), 0));
-    EXPECT_EQ(out.samples[0], kUnset);
 }
 
 TEST(FindLoudestSampleTest, EarliestLargestMagnitude) {
@@ -152,6 +174,41 @@ TEST(FindLoudestSampleTest, EarliestLargestMagnitude) {
     const std::vector<double> silence(100, 0.0);
     EXPECT_EQ(FindLoudestSample(silence.data(), 100), 0);
     EXPECT_EQ(FindLoudestSample(s.data(), 0), 0);
+}
+
+// The store converts spans on demand: what it hands out at the start, the
+// middle and the end equals the conversion of the whole capture, and the
+// block search finds what the search over the whole conversion finds.
+TEST(SampleSpanTest, SpansEqualTheWholeConversionAndTheBlockSearchTheWholeSearch) {
+    const std::uint32_t frames = 3 * SampleSpan::kBlockFrames + 123;
+    for (const int bits : {8, 16}) {
+        for (const int channels : {1, 2, 6}) {
+            SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(channels) + " channels");
+            const std::vector<std::uint8_t> pcm =
+                test::Pcm(bits, test::Sine(channels, 44100, static_cast<int>(frames), 997,
+                                           bits == 8 ? 120 : 30000));
+            const PcmView view = View(pcm, channels, bits);
+            Out whole(frames);
+            ASSERT_TRUE(
+                ConvertSamples(view, 0, frames, whole.samples.data(), whole.windowed.data(), 0));
+            SampleSpan span;
+            const std::uint32_t firsts[] = {0, frames / 2, frames - 4096, 0};
+            for (const std::uint32_t first : firsts) {
+                const double* got = span.Get(view, first, 4096);
+                ASSERT_NE(got, nullptr);
+                EXPECT_TRUE(std::equal(got, got + 4096, whole.samples.begin() + first)) << first;
+            }
+            EXPECT_EQ(span.Get(view, frames - 100, 101), nullptr);  // past the end
+            std::vector<double> scratch(1000);
+            const auto loudest = static_cast<std::uint32_t>(
+                FindLoudestSample(whole.samples.data(), static_cast<int>(frames)));
+            for (const bool avx2 : {true, false}) {
+                const bool previous = AllowAvx2Conversion(avx2);
+                EXPECT_EQ(FindLoudestFrame(view, frames, scratch.data(), 1000), loudest) << avx2;
+                AllowAvx2Conversion(previous);
+            }
+        }
+    }
 }
 
 TEST(FrameAtPositionTest, TruncatesRateTimesPosition) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "analyzer_dlg.h"
+#include "media/capture_run.h"
 #include "media/fake_engine.h"
 #include "media/media_session.h"
 #include "test_gui.h"
@@ -52,7 +53,7 @@ class DialogTest : public ::testing::Test {
         return *dlg;
     }
 
-    // Opens the file and feeds `frames` frames of `value` (stereo 16-bit).
+    // Opens the file and feeds its capture `frames` frames of `value` (stereo 16-bit).
     void OpenAndFeed(const std::string& path, int frames, std::int16_t value = 16384) {
         dlg->OpenMediaFile(QString::fromStdString(path));
         if (frames > 0) {
@@ -60,23 +61,30 @@ class DialogTest : public ::testing::Test {
         }
     }
 
-    // The end of the media, delivered through the queued notification.
-    void Complete() {
+    // The end of the playback, delivered through the queued notification.
+    void EndPlayback() {
         engine->PostComplete();
+        QCoreApplication::processEvents();
+    }
+    // The end of the capture (S_OK) or its failure, delivered the same way.
+    void EndCapture(media::HRESULT hr = media::S_OK) {
+        ASSERT_TRUE(engine->EndCapture(hr));
         QCoreApplication::processEvents();
     }
 
     // The transport at a glance: play state (0 none, 1 stopped, 2 paused,
     // 3 playing), graph state (0 stopped, 1 paused, 2 running), loaded,
     // capture complete, captured samples, then "save" when Save As is
-    // enabled and "timer" while the refresh timer runs.
+    // enabled, "timer" while the refresh timer runs and "capturing" while
+    // the capture decode runs.
     static std::string State(const CAnalyzerDlg& d) {
         auto n = [](auto v) { return std::to_string(v); };
         return "play " + n(d.m_nPlayState) + " graph " +
                n(d.m_session != nullptr ? d.m_session->graphState() : -1) + " loaded " +
                n(d.m_bLoaded) + " complete " + n(d.m_bCaptureComplete) + " samples " +
                n(d.m_nSamples) + (d.m_actSaveAs->isEnabled() ? " save" : "") +
-               (d.m_timer->isActive() ? " timer" : "");
+               (d.m_timer->isActive() ? " timer" : "") +
+               (d.m_capture != nullptr && d.m_capture->active() ? " capturing" : "");
     }
 
     static void SelectByUser(QComboBox* combo, int index) {

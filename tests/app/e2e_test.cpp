@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QTest>
+#include <cstdint>
+#include <vector>
 
 #include "app/export_command.h"
 #include "app_test_util.h"
@@ -12,29 +14,37 @@
 namespace vurma::app::test {
 namespace {
 
-TEST(EndToEnd, AWavFilePlaysCapturesAndBecomesBrowsable) {
+// A 20 s file is captured whole while its playback has only just begun.
+TEST(EndToEnd, AWavFileIsBrowsableLongBeforeItsPlaybackEnds) {
     EnsureApp();
     ReportRecorder rec;
     const ScratchDir dir("e2e");
     const QString path = QString::fromStdString(dir / "tone.wav");
-    vurma::test::WriteWav(path.toStdString(), 1, 16, 44100,
-                          vurma::test::Sine(1, 44100, 44100, 1000, 12000));
+    // A 1 kHz tone with one louder stretch at 13 s, where the search must land.
+    std::vector<std::int32_t> tone = vurma::test::Sine(1, 44100, 20 * 44100, 1000, 12000);
+    for (int i = 13 * 44100; i < 13 * 44100 + 4410; ++i) tone[i] = tone[i] * 5 / 2;
+    vurma::test::WriteWav(path.toStdString(), 1, 16, 44100, tone);
 
     {
         CAnalyzerDlg d(media::CreateGstEngine());
         d.show();
         d.OpenMediaFile(path);
         EXPECT_EQ(d.m_nPlayState, 3);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return d.m_nPlayState == 1 && d.m_bLoaded; }, 10000));
-        EXPECT_EQ(d.m_nSamples, 44100);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return d.m_bLoaded == 1; }, 10000));
+        EXPECT_EQ(d.m_nPlayState, 3);
+        EXPECT_EQ(d.m_nSamples, 20 * 44100);
         EXPECT_TRUE(d.m_actSaveAs->isEnabled());
         EXPECT_EQ(d.m_nSampleRate, 44100);
         EXPECT_TRUE(d.m_session->noVideo());
         EXPECT_TRUE(d.m_stNoVideo->isVisible());
         EXPECT_TRUE(d.m_stPeak->text().contains(QStringLiteral("Hz")));
 
-        // Save As writes the bytes the command-line export writes for the
-        // same file and settings, and proposes the media name with ".csv".
+        // Pause, search, Save As: the bytes the command-line export writes
+        // with --search, the media name with ".csv" proposed.
+        d.OnPause();
+        d.OnSearch();
+        EXPECT_GE(d.m_nStartSample, 13 * 44100);
+        EXPECT_LT(d.m_nStartSample, 13 * 44100 + 4410);
         const QString windowCsv = path + QStringLiteral(".window.csv");
         QString proposed;
         d.m_chooseSaveFile = [&](const QString& p) {
@@ -45,6 +55,7 @@ TEST(EndToEnd, AWavFilePlaysCapturesAndBecomesBrowsable) {
         EXPECT_TRUE(proposed.endsWith(QFileInfo(path).completeBaseName() + QStringLiteral(".csv")));
         ExportOptions options;
         options.mediaPath = path.toStdString();
+        options.search = true;
         options.outputPath = (path + QStringLiteral(".cli.csv")).toStdString();
         ASSERT_EQ(ExportFileHeadless(options, nullptr), kExitOk);
         QFile a(windowCsv), b(QString::fromStdString(options.outputPath));

@@ -1,9 +1,11 @@
-// Playback, capture and the transport buttons against the scripted engine.
+// Playback, the capture beside it and the transport buttons against the
+// scripted engine. The capture decode is fed and ended by the test.
 #include <QAction>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 
+#include "analysis/sample_store.h"
 #include "app_test_util.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
@@ -25,117 +27,131 @@ class TransportTest : public DialogTest {
     std::string path;
 };
 
-TEST_F(TransportTest, OpenPlaysAndCapturesTheLiveFrame) {
+TEST_F(TransportTest, OpenPlaysAndCapturesAndTheLiveFrameIsAtThePlayingPosition) {
     CAnalyzerDlg& d = Open();
-    EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer");
+    EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer capturing");
     ASSERT_NE(d.m_pCallBack, nullptr);
     EXPECT_EQ(d.m_nCapacity, 132344u);  // 3.001 s at 44100 Hz
+    ASSERT_NE(engine->decode(), nullptr);
+    EXPECT_EQ(engine->decode()->path, path);
+    EXPECT_EQ(engine->decode()->format.channels, 2);
+    // The played graph's grabber takes nothing into the capture.
+    ASSERT_TRUE(engine->graph()->FeedSample(0.0, Pcm16(512, 2, 1), false, false));
+    EXPECT_EQ(d.m_pCallBack->m_nDataLen.load(), 0u);
 
     // Frames 0..4095 hold 0.5, frames 4096..8191 hold -0.25.
     ASSERT_TRUE(engine->FeedSample(0.0, Pcm16(4096, 2, 16384)));
     ASSERT_TRUE(engine->FeedSample(4096.0 / 44100, Pcm16(4096, 2, -8192)));
-    engine->graph()->position = 0;
-    d.OnTimer();
-    EXPECT_EQ(d.m_nSamples, 2048);
-    EXPECT_EQ(d.m_nStartSample, 0);
-    EXPECT_DOUBLE_EQ(d.m_pSamples[0], 16384.0 / 32767);
-    EXPECT_DOUBLE_EQ(d.m_pSamples[2047], 16384.0 / 32767);
-
-    // At t = 0.1 s the frame starts at capture frame 4410: all -0.25.
-    engine->graph()->position = 1000000;
-    d.OnTimer();
+    const PcmView pcm{d.m_pCallBack->m_pData, d.m_pCallBack->m_nDataLen.load(), 2, 16};
+    double expected[2048], unused[2048];
+    for (const std::int64_t t : {0, 500000, 1000000}) {
+        SCOPED_TRACE(t);
+        engine->graph()->position = t;
+        d.OnTimer();
+        EXPECT_EQ(d.m_nSamples, 2048);
+        EXPECT_EQ(d.m_nStartSample, 0);
+        ASSERT_TRUE(ConvertSamples(pcm, FrameAtPosition(44100, t), 2048, expected, unused, 0));
+        EXPECT_TRUE(std::equal(expected, expected + 2048, d.m_samples.Find(0, 2048)));
+    }
     EXPECT_EQ(d.m_sliderTime->value(), static_cast<int>(132344.0 * 1000000 / 30000000));
-    EXPECT_DOUBLE_EQ(d.m_pSamples[0], -8192.0 / 32767);
-    // Not captured that far yet: the newest complete frame is shown.
-    ASSERT_TRUE(engine->FeedSample(8192.0 / 44100, Pcm16(1024, 2, 32767)));
+    // Not captured that far yet: the previous frame stays.
     engine->graph()->position = 20000000;
     d.OnTimer();
-    EXPECT_DOUBLE_EQ(d.m_pSamples[0], -8192.0 / 32767);
-    EXPECT_DOUBLE_EQ(d.m_pSamples[1023], -8192.0 / 32767);
-    EXPECT_DOUBLE_EQ(d.m_pSamples[1024], 1.0);
-    EXPECT_DOUBLE_EQ(d.m_pSamples[2047], 1.0);
+    EXPECT_TRUE(std::equal(expected, expected + 2048, d.m_samples.Find(0, 2048)));
+    EXPECT_GT(static_cast<TimeSlider*>(d.m_sliderTime)->captured(), -1.0);
 }
 
-TEST_F(TransportTest, EndOfMediaFinishesTheCaptureOnce) {
-    CAnalyzerDlg& d = Open(44100);
-    d.m_sliderTime->setValue(300);
-    Complete();
-    // Stopped and cued on the first frame, the capture off, the readout shown.
-    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 1 samples 44100 save");
-    EXPECT_EQ(d.m_sliderTime->value(), 0);
-    EXPECT_EQ(d.m_pCallBack->m_bCapture.load(), 0);
-    EXPECT_FALSE(d.m_stPeak->text().isEmpty());
-    EXPECT_TRUE(reports.empty());
-
-    // Play again, move on, and the second end only rewinds.
-    d.OnPlay();
-    EXPECT_EQ(State(d), "play 3 graph 2 loaded 1 complete 1 samples 44100 save timer");
-    d.m_sliderTime->setValue(1000);
-    d.m_pSamples[0] = 0.75;
-    Complete();
-    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 1 samples 44100 save");
-    EXPECT_EQ(d.m_sliderTime->value(), 0);
-    EXPECT_DOUBLE_EQ(d.m_pSamples[0], 0.75);
+// The end of the capture makes the recording the sample store in whatever
+// state playback is; playback goes on and the analysis follows the slider.
+TEST_F(TransportTest, TheCaptureEndFinishesInAnyPlayStateAndLeavesItAlone) {
+    const struct {
+        const char* name;
+        void (CAnalyzerDlg::*action)();  // null: still playing
+        std::string state;
+    } cases[] = {
+        {"playing", nullptr, "play 3 graph 2 loaded 1 complete 1 samples 44100 save timer"},
+        {"paused", &CAnalyzerDlg::OnPause,
+         "play 2 graph 1 loaded 1 complete 1 samples 44100 save timer"},
+        {"rewound", &CAnalyzerDlg::OnRewind,
+         "play 1 graph 1 loaded 1 complete 1 samples 44100 save"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reports.clear();
+        CAnalyzerDlg& d = Open(44100);
+        engine->graph()->position = 5000000;
+        d.OnTimer();
+        if (c.action != nullptr) (d.*c.action)();
+        const int slider = d.m_sliderTime->value();
+        EndCapture();
+        EXPECT_EQ(State(d), c.state);
+        EXPECT_EQ(d.m_sliderTime->value(), slider);
+        EXPECT_EQ(d.m_nStartSample, slider);
+        EXPECT_EQ(d.m_pCallBack->m_bCapture.load(), 0);
+        EXPECT_EQ(engine->decode(), nullptr);  // stopped and released
+        EXPECT_FALSE(d.m_stPeak->text().isEmpty());
+        EXPECT_EQ(static_cast<TimeSlider*>(d.m_sliderTime)->captured(), -1.0);
+        EXPECT_TRUE(reports.empty());
+    }
 }
 
-TEST_F(TransportTest, RewindMidCaptureKeepsThePartialCapture) {
+TEST_F(TransportTest, TheTransportMovesPlaybackOnlyAndTheEndOfPlaybackOnlyRewinds) {
     CAnalyzerDlg& d = Open(10000);
+    d.OnPause();
+    d.OnPause();
     d.OnRewind();
-    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 0 samples 10000 save");
-
-    // Play after moving the slider keeps the capture.
-    d.m_sliderTime->setValue(500);
-    const auto graph = engine->graph();
     d.OnPlay();
-    EXPECT_EQ(State(d), "play 3 graph 2 loaded 1 complete 0 samples 10000 save timer");
-    EXPECT_EQ(engine->graph(), graph);
+    EndPlayback();  // before the capture's end
+    EXPECT_EQ(State(d), "play 1 graph 1 loaded 0 complete 0 samples 0 capturing");
+    EXPECT_EQ(d.m_sliderTime->value(), 0);
+    ASSERT_TRUE(engine->FeedSample(10000.0 / 44100, Pcm16(34100, 2, 100)));
+    EndCapture();
+    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 1 samples 44100 save");
+
+    // Played again: its end rewinds and leaves the sample store alone.
+    d.OnPlay();
+    d.m_sliderTime->setValue(1000);
+    EndPlayback();
+    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 1 samples 44100 save");
+    EXPECT_EQ(d.m_sliderTime->value(), 0);
+    EXPECT_EQ(engine->CallCount("Decode.Start"), 1);
 }
 
-// A broken stream ends in an error, not the end of media: the window stops
-// as Rewind does, keeps the capture so far and says what happened.
-TEST_F(TransportTest, APlaybackErrorStopsLikeRewindWithAMessage) {
+// A damaged file: the capture fails part-way and the playback breaks off.
+// What was captured is kept and the message comes once.
+TEST_F(TransportTest, ACaptureErrorKeepsThePartialCaptureAndReportsOnce) {
     CAnalyzerDlg& d = Open(10000);
+    EndCapture(media::E_FAIL);
+    EXPECT_EQ(State(d), "play 3 graph 2 loaded 1 complete 0 samples 10000 save timer");
     engine->PostEvent(media::EC_ERRORABORT);
     QCoreApplication::processEvents();
-    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 0 samples 10000 save");
+    EXPECT_EQ(State(d), "play 1 graph 0 loaded 1 complete 0 samples 10000 save");
     EXPECT_EQ(reports, std::vector<std::string>{"ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  "});
+
+    // A decode that cannot start at all ends the same way, with no samples.
+    reports.clear();
+    engine->FailCall("Decode.Start", media::E_FAIL);
+    CAnalyzerDlg& e = Open(0);
+    EXPECT_EQ(State(e), "play 3 graph 2 loaded 1 complete 0 samples 0 timer");
+    EXPECT_EQ(reports,
+              (std::vector<std::string>{"ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ",
+                                        "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  "}));
 }
 
-TEST_F(TransportTest, PlayAtSliderZeroAfterAnIncompleteCaptureLoadsAgain) {
-    CAnalyzerDlg& d = Open(10000);
-    d.OnRewind();
-    ASSERT_EQ(d.m_sliderTime->value(), 0);
-    const auto graph = engine->graph();
-    d.OnPlay();
-    EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer");
-    EXPECT_NE(engine->graph(), graph);
-    EXPECT_EQ(engine->graph()->renderedPath, path);
-}
-
-TEST_F(TransportTest, AFailedReloadDoesNotClaimToPlay) {
-    CAnalyzerDlg& d = Open(10000);
-    d.OnRewind();
-    engine->FailCall("Graph.RenderFile", media::E_FAIL);
-    d.OnPlay();
-    EXPECT_EQ(State(d).substr(0, 6), "play 0");
-    EXPECT_EQ(State(d).find("save"), std::string::npos);
-    EXPECT_EQ(State(d).find("timer"), std::string::npos);
-    EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma"));
-    d.OnPlay();
-    EXPECT_EQ(d.m_nPlayState, 0);
-}
-
-TEST_F(TransportTest, PauseResumesAndDoesNothingWhenStopped) {
-    CAnalyzerDlg& d = Open(44100);
-    d.OnPause();
-    EXPECT_EQ(State(d), "play 2 graph 1 loaded 0 complete 0 samples 0 timer");
-    d.OnPause();
-    EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer");
-    Complete();
+TEST_F(TransportTest, ANewFileOrTheCloseStopsTheCaptureBeforeTheGraph) {
+    CAnalyzerDlg& d = Open(4096);
     engine->ClearCalls();
-    d.OnPause();
-    EXPECT_EQ(d.m_nPlayState, 1);
-    EXPECT_TRUE(engine->calls().empty());
+    d.OpenMediaFile(QString::fromStdString(AddFile("next.wav")));
+    const auto calls = engine->calls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.front(), "Decode.Stop");
+    EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer capturing");
+    d.show();
+    engine->ClearCalls();
+    d.close();
+    ASSERT_FALSE(engine->calls().empty());
+    EXPECT_EQ(engine->calls().front(), "Decode.Stop");
+    EXPECT_FALSE(engine->FeedSample(0.0, Pcm16(512, 2, 1)));
 }
 
 TEST_F(TransportTest, SliderSeeksOnlyWhenLoadedAndNotPlaying) {
@@ -144,24 +160,28 @@ TEST_F(TransportTest, SliderSeeksOnlyWhenLoadedAndNotPlaying) {
     d.m_sliderTime->setValue(100);  // capturing: neither start sample nor seek
     EXPECT_EQ(engine->graph()->position, 0);
     EXPECT_EQ(d.m_nStartSample, 0);
-    Complete();
-    d.m_sliderTime->setValue(22050);  // stopped: seeks to (end - start) * s / n
-    EXPECT_EQ(d.m_nStartSample, 22050);
-    EXPECT_EQ(engine->graph()->position, 15000000);
-    d.OnPlay();
-    engine->graph()->position = 0;
+    EndCapture();
     d.m_sliderTime->setValue(11025);  // playing: no seek
     EXPECT_EQ(engine->graph()->position, 0);
     EXPECT_EQ(d.m_nStartSample, 11025);
+    d.OnPause();
+    d.m_sliderTime->setValue(22050);  // paused: seeks to (end - start) * s / n
+    EXPECT_EQ(d.m_nStartSample, 22050);
+    EXPECT_EQ(engine->graph()->position, 15000000);
 }
 
-TEST_F(TransportTest, SearchMovesToTheLoudestSampleUnlessPlaying) {
+TEST_F(TransportTest, SearchMovesToTheLoudestSampleOnceCapturedAndNotPlaying) {
     CAnalyzerDlg& d = Open(1000);
     ASSERT_TRUE(engine->FeedSample(1000.0 / 44100, Pcm16(1, 2, -30000)));
     ASSERT_TRUE(engine->FeedSample(1001.0 / 44100, Pcm16(2000, 2, 100)));
+    d.OnPause();
+    d.OnSearch();  // still capturing
+    EXPECT_EQ(d.m_sliderTime->value(), 0);
+    d.OnPause();
+    EndCapture();
     d.OnSearch();  // playing
     EXPECT_EQ(d.m_sliderTime->value(), 0);
-    Complete();
+    d.OnPause();
     d.OnSearch();
     EXPECT_EQ(d.m_sliderTime->value(), 1000);
     EXPECT_EQ(d.m_nStartSample, 1000);
@@ -188,34 +208,33 @@ TEST_F(TransportTest, VolumeFollowsTheSliderUnlessMuted) {
     EXPECT_EQ(engine->graph()->volume, 0);
 }
 
-TEST_F(TransportTest, TooShortACaptureIsRefused) {
+TEST_F(TransportTest, ShortCapturesAreRefusedOrStepTheSizeDownOnce) {
     CAnalyzerDlg& d = Open(511);
-    Complete();
+    EndCapture();
     EXPECT_EQ(reports,
               std::vector<std::string>{"ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  "});
-    EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 1 samples 511");
+    EXPECT_EQ(State(d), "play 3 graph 2 loaded 1 complete 1 samples 511 timer");
     EXPECT_EQ(d.m_cbSampleCount->currentIndex(), 0);
     EXPECT_TRUE(d.m_stPeak->text().isEmpty());
-}
 
-TEST_F(TransportTest, ACaptureShorterThanTheFrameStepsTheSizeDownOnce) {
-    CAnalyzerDlg& d = Open(1000);
-    d.m_cbSampleCount->setCurrentIndex(3);
-    Complete();
+    reports.clear();
+    CAnalyzerDlg& e = Open(1000);
+    e.m_cbSampleCount->setCurrentIndex(3);
+    EndCapture();
     EXPECT_TRUE(reports.empty());
-    EXPECT_EQ(d.m_nSampleCountSel, 2048);
-    EXPECT_TRUE(d.m_actSaveAs->isEnabled());
+    EXPECT_EQ(e.m_cbSampleCount->currentIndex(), 2);
+    EXPECT_FALSE(e.m_actSaveAs->isEnabled());  // 2048 still does not fit in 1000
 
     // A file shorter than the frame gets no live frame while it plays.
     FakeFile shortFile;
     shortFile.duration = 200000;  // 0.02 s: 882 frames
-    CAnalyzerDlg& e = Open(882, shortFile);
+    CAnalyzerDlg& f = Open(882, shortFile);
     engine->graph()->position = 0;
-    e.OnTimer();
-    EXPECT_EQ(e.m_nSamples, 0);
-    Complete();
-    EXPECT_EQ(e.m_nSamples, 882);
-    EXPECT_EQ(e.m_cbSampleCount->currentIndex(), 1);
+    f.OnTimer();
+    EXPECT_EQ(f.m_nSamples, 0);
+    EndCapture();
+    EXPECT_EQ(f.m_nSamples, 882);
+    EXPECT_EQ(f.m_cbSampleCount->currentIndex(), 1);
 }
 
 TEST_F(TransportTest, VideoPicturesReachThePanel) {

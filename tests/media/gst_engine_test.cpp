@@ -1,15 +1,16 @@
 // The GStreamer engine on files written at test time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "media/capture_run.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
 #include "test_media.h"
@@ -34,6 +35,19 @@ class GstTest : public ::testing::Test {
             notified = true;
             cv.notify_all();
         });
+    }
+
+    // Loads the file, captures it as fast as it decodes and returns the bytes.
+    std::vector<std::uint8_t> Capture(const std::string& path) {
+        session.SetCaptureInGraph(false);
+        if (session.LoadMediaFile(path, &media) < 0 || session.callback() == nullptr) return {};
+        CaptureRun run(engine);
+        const WaveFormat format{media.channels, media.bitsPerSample, media.sampleRate};
+        if (run.Start(path, format, session.callback(), nullptr) != S_OK ||
+            run.Wait() != CaptureEnd::Complete)
+            return {};
+        const CGrabberCallback* cb = session.callback();
+        return {cb->m_pData, cb->m_pData + cb->m_nDataLen.load()};
     }
 
     // Waits for an event with that code, draining the queue as the window does.
@@ -61,64 +75,47 @@ class GstTest : public ::testing::Test {
     const std::string dir = scratch.path;
 };
 
-TEST_F(GstTest, PcmFormatsAndSizes) {
-    const std::string m8 = dir + "/八ビット モノラル 音声ファイル.wav", s16 = dir + "/s16.wav",
-                      c6 = dir + "/c6.wav";
-    WriteWav(m8, 1, 8, 11025, 22050);
-    WriteWav(s16, 2, 16, 44100, 132300);
-    WriteWav(c6, 6, 16, 48000, 4800);
-    ASSERT_EQ(session.LoadMediaFile(m8, &media), S_OK) << (rec.texts.empty() ? "" : rec.texts[0]);
-    EXPECT_EQ(media.duration, 20000000);
-    EXPECT_NE(media.infoText.find("\nﾓﾉﾗﾙ 8ﾋﾞｯﾄ 11.025KHz\n00分02秒000"), std::string::npos);
-    EXPECT_TRUE(media.noVideo);
-    EXPECT_EQ(session.video(), nullptr);
-    ASSERT_EQ(session.LoadMediaFile(s16, &media), S_OK);
-    EXPECT_EQ(media.byteCount, 529376u);  // 3.001 s of 4-byte frames
-    ASSERT_EQ(session.LoadMediaFile(c6, &media), S_OK);
-    EXPECT_NE(media.infoText.find("\n6 ﾁｬﾈﾙ 16ﾋﾞｯﾄ 48.000KHz\n00分00秒100"), std::string::npos);
-    EXPECT_TRUE(rec.texts.empty());
+// PCM keeps every byte at its own width, also 24 and 32 bits and in files
+// without a channel mask; each load replaces the previous capture. (The
+// information text of such files is checked on `vurma --info`.)
+TEST_F(GstTest, PcmIsCapturedByteForByteAtItsOwnWidth) {
+    const struct {
+        int channels, bits, rate;
+    } cases[] = {{1, 8, 8000},   {2, 16, 44100}, {2, 24, 48000},
+                 {1, 32, 48000}, {3, 16, 48000}, {7, 24, 48000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.channels) + " x " + std::to_string(c.bits));
+        const std::string path = dir + "/w" + std::to_string(c.bits) + ".wav";
+        const std::vector<std::uint8_t> data = WriteWav(path, c.channels, c.bits, c.rate, 4800);
+        EXPECT_EQ(Capture(path), data);
+        EXPECT_EQ(media.bitsPerSample, c.bits);
+        EXPECT_EQ(media.channels, c.channels);
+        EXPECT_EQ(session.callback()->m_nBufSize, media.byteCount);
+        EXPECT_TRUE(media.noVideo);
+    }
+    EXPECT_TRUE(rec.texts.empty()) << rec.texts[0];
 }
 
-TEST_F(GstTest, RefusedFiles) {
-    const std::string b24 = dir + "/b24.wav", text = dir + "/t.txt", empty = dir + "/e.wav",
-                      video = dir + "/v.avi";
-    WriteWav(b24, 2, 24, 44100, 4410);
-    std::ofstream(text) << "not a media file\n";
-    std::ofstream(empty).close();
-    ASSERT_TRUE(
-        test::GstLaunch("videotestsrc num-buffers=5 ! video/x-raw,width=64,height=48 ! jpegenc ! "
-                        "avimux ! filesink location=" +
-                        video));
-    EXPECT_EQ(session.LoadMediaFile(b24, &media), -1);
-    EXPECT_EQ(media.bitsPerSample, 24);
-    EXPECT_EQ(session.callback(), nullptr);
-    EXPECT_LT(session.LoadMediaFile(text, &media), 0);
-    EXPECT_LT(session.LoadMediaFile(empty, &media), 0);
-    EXPECT_EQ(session.LoadMediaFile(video, &media), -1);
-    EXPECT_TRUE(session.HasGraph());
-    EXPECT_EQ(rec.texts,
-              (std::vector<std::string>{
-                  "24ﾋﾞｯﾄのｻﾝﾌﾟﾙは処理できません。  ", "このﾌｧｲﾙは処理できません。  ",
-                  "このﾌｧｲﾙは処理できません。  ", "このﾌｧｲﾙには音声が含まれていません。  "}));
-}
-
-TEST_F(GstTest, CompressedAudioArrivesAs16Bit) {
+TEST_F(GstTest, CompressedAudioArrivesAs16BitWithoutDither) {
     const std::string mp3 = dir + "/a.mp3", ogg = dir + "/a.ogg";
     ASSERT_TRUE(
         test::GstLaunch("audiotestsrc num-buffers=20 ! audio/x-raw,rate=44100,channels=2 ! "
                         "lamemp3enc ! xingmux ! filesink location=" +
                         mp3));
-    ASSERT_TRUE(
-        test::GstLaunch("audiotestsrc num-buffers=20 ! audio/x-raw,rate=22050,channels=1 ! "
-                        "audioconvert ! vorbisenc ! oggmux ! filesink location=" +
-                        ogg));
+    ASSERT_TRUE(test::GstLaunch(
+        "audiotestsrc wave=silence num-buffers=20 ! audio/x-raw,rate=22050,channels=1 ! "
+        "audioconvert ! vorbisenc ! oggmux ! filesink location=" +
+        ogg));
     ASSERT_GE(session.LoadMediaFile(mp3, &media), 0);
     EXPECT_EQ(media.bitsPerSample, 16);
     EXPECT_EQ(media.channels, 2);
     EXPECT_GT(media.duration, 3000000);
-    ASSERT_GE(session.LoadMediaFile(ogg, &media), 0);
+    // Digital silence stays exact zeros: no dither noise on the way to 16 bits.
+    const std::vector<std::uint8_t> silence = Capture(ogg);
     EXPECT_EQ(media.bitsPerSample, 16);
     EXPECT_EQ(media.sampleRate, 22050);
+    ASSERT_GT(silence.size(), 20000u);
+    EXPECT_EQ(std::count(silence.begin(), silence.end(), 0), std::ssize(silence));
     EXPECT_TRUE(rec.texts.empty()) << rec.texts[0];
 }
 
@@ -171,22 +168,23 @@ TEST_F(GstTest, PlayedWavIsCapturedByteForByte) {
     EXPECT_TRUE(WaitFor(EC_COMPLETE, std::chrono::seconds(15)));
 }
 
-TEST_F(GstTest, UnsynchronisedCaptureOfASecondFileReplacesTheFirst) {
-    session.SetUnsynchronised(true);
-    const std::string a = dir + "/first.wav", b = dir + "/second.wav";
-    WriteWav(a, 2, 16, 44100, 44100);
-    const std::vector<std::uint8_t> data = WriteWav(b, 1, 8, 8000, 16000);
-    ASSERT_EQ(session.LoadMediaFile(a, &media), S_OK);
-    ASSERT_EQ(session.LoadMediaFile(b, &media), S_OK);
-    EXPECT_EQ(media.channels, 1);
+// The capture demuxes a video file's pictures and decodes only its sound.
+TEST_F(GstTest, TheCaptureOfAVideoFileTakesItsSound) {
+    const std::string av = dir + "/av.mkv";
+    ASSERT_TRUE(
+        test::GstLaunch("matroskamux name=m ! filesink location=" + av +
+                        " videotestsrc num-buffers=30 ! video/x-raw,width=80,height=60,"
+                        "framerate=10/1 ! vp8enc ! m. audiotestsrc num-buffers=30 ! "
+                        "audio/x-raw,rate=44100,channels=2 ! audioconvert ! vorbisenc ! m."));
+    EXPECT_GE(Capture(av).size(), 30u * 1024 * 4);  // 30 buffers of 1024 stereo frames
+    EXPECT_TRUE(rec.texts.empty()) << rec.texts[0];
+}
+
+TEST_F(GstTest, DestroyingTheGraphReleasesTheCallback) {
+    const std::string path = dir + "/a.wav";
+    WriteWav(path, 1, 8, 8000, 16000);
+    ASSERT_FALSE(Capture(path).empty());
     CGrabberCallback* cb = session.callback();
-    ASSERT_NE(cb, nullptr);
-    EXPECT_EQ(cb->m_nDataLen.load(), 0u);
-    EXPECT_EQ(cb->m_nBufSize, media.byteCount);
-    ASSERT_EQ(session.RunGraph(), S_OK);
-    ASSERT_TRUE(WaitFor(EC_COMPLETE, std::chrono::seconds(15)));
-    ASSERT_EQ(cb->m_nDataLen.load(), data.size());
-    EXPECT_EQ(0, std::memcmp(cb->m_pData, data.data(), data.size()));
     EXPECT_EQ(session.SetVolume(94), S_OK);
 
     // Destroying the graph releases the grabber and with it every reference

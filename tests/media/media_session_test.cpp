@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
+
+#include <tuple>
 
 #include "media/fake_engine.h"
 #include "media/grabber_callback.h"
@@ -55,18 +56,10 @@ TEST_F(SessionTest, CreateGraphFailingAtAnyStepLeavesNoGraph) {
         {"Engine.CreateGraphBuilder",
          "CoCreateInstance(CLSID_FilterGraph, NULL,CLSCTX_INPROC, "
          "IID_IGraphBuilder,(void **)&pGB)"},
-        {"Engine.CreateCaptureGraphBuilder",
-         "CoCreateInstance(CLSID_CaptureGraphBuilder2,NULL,CLSCTX_INPROC, "
-         "IID_ICaptureGraphBuilder2,(void **)&pCG)"},
-        {"Graph.QueryMediaControl", "pGB->QueryInterface(IID_IMediaControl, (void **)&pMC)"},
         {"Graph.QueryMediaSeeking", "pGB->QueryInterface(IID_IMediaSeeking, (void **)&pMS)"},
-        {"Graph.QueryBasicVideo", "pGB->QueryInterface(IID_IBasicVideo, (void **)&pBV)"},
-        {"Graph.QueryVideoWindow", "pGB->QueryInterface(IID_IVideoWindow, (void **)&pVW)"},
-        {"Graph.QueryMediaEvent", "pGB->QueryInterface(IID_IMediaEventEx, (void **)&pME)"},
         {"Engine.CreateDevEnum",
          "CoCreateInstance(CLSID_SystemDeviceEnum,NULL,CLSCTX_INPROC, "
          "IID_ICreateDevEnum,(void **)&pDE)"},
-        {"Engine.GetRunningObjectTable", "AddToRot(pGB,&g_dwRegister)"},
         {"Rot.Register", "AddToRot(pGB,&g_dwRegister)"},
     };
     for (const auto& [call, message] : steps) {
@@ -86,25 +79,6 @@ TEST_F(SessionTest, CreateGraphFailingAtAnyStepLeavesNoGraph) {
     }
 }
 
-TEST_F(SessionTest, NoEngineMeansNoGraph) {
-    MediaSession s(nullptr);
-    EXPECT_EQ(s.CreateGraph(), E_POINTER);
-    EXPECT_LT(s.LoadMediaFile("f.wav", &media), 0);
-    EXPECT_FALSE(s.HasGraph());
-    EXPECT_EQ(s.RunGraph(), S_FALSE);
-}
-
-TEST_F(SessionTest, DestroyGraphIsHarmlessWithoutAGraphAndTwice) {
-    EXPECT_EQ(session.DestroyGraph(), S_OK);
-    ASSERT_EQ(session.CreateGraph(), S_OK);
-    EXPECT_EQ(engine->registered.size(), 1u);
-    session.DestroyGraph();
-    EXPECT_EQ(session.DestroyGraph(), S_OK);
-    EXPECT_TRUE(Graphless());
-    EXPECT_TRUE(engine->registered.empty());
-    EXPECT_TRUE(rec.texts.empty());
-}
-
 TEST(RotItemName, AddressAndProcessId) {
     const std::string name = RotItemName(reinterpret_cast<void*>(0x1234abcdu), 1234);
     EXPECT_EQ(name, "FilterGraph 1234abcd pid 000004d2");
@@ -117,7 +91,6 @@ TEST_F(SessionTest, LoadSizesTheCaptureAndWritesTheInformation) {
     EXPECT_EQ(media.byteCount, 22061u);
     EXPECT_EQ(media.endFrame, 20000000);
     EXPECT_TRUE(media.noVideo);
-    EXPECT_TRUE(session.noVideo());
     EXPECT_EQ(session.video(), nullptr);
     EXPECT_EQ(Lines23(media.infoText), "ﾓﾉﾗﾙ 8ﾋﾞｯﾄ 11.025KHz\n00分02秒000");
     CGrabberCallback* cb = session.callback();
@@ -125,19 +98,12 @@ TEST_F(SessionTest, LoadSizesTheCaptureAndWritesTheInformation) {
     EXPECT_EQ(cb->m_nBufSize, 22061u);
     EXPECT_EQ(cb->m_bCapture.load(), 1);
     EXPECT_TRUE(rec.texts.empty());
-
     // The grabber now stands between the decoder and a new renderer.
-    auto g = engine->graph();
-    auto grab = g->Filter(kSampleGrabberName);
-    ASSERT_NE(grab, nullptr);
-    EXPECT_EQ(grab->callback, cb);
-    // Without video the window is neither attached nor shown.
-    const auto calls = engine->calls();
-    const auto rendered = std::find(calls.begin(), calls.end(), "Graph.RenderFile");
-    EXPECT_EQ(std::count(rendered, calls.end(), "Graph.put_Owner"), 0);
-    EXPECT_EQ(std::count(rendered, calls.end(), "Graph.put_Visible"), 0);
-    grab.reset();
-    g.reset();
+    EXPECT_EQ(engine->graph()->Filter(kSampleGrabberName)->callback, cb);
+    const auto calls = engine->calls();  // no video window to attach after the rendering
+    EXPECT_EQ(std::count(std::find(calls.begin(), calls.end(), "Graph.RenderFile"), calls.end(),
+                         "Graph.put_Owner"),
+              0);
 
     // A second load replaces the capture and keeps one graph.
     EXPECT_EQ(Load(File(2, 16, 44100, 30000000)), S_OK);
@@ -145,6 +111,10 @@ TEST_F(SessionTest, LoadSizesTheCaptureAndWritesTheInformation) {
     ASSERT_NE(session.callback(), nullptr);
     EXPECT_EQ(session.callback()->m_nDataLen.load(), 0u);
     EXPECT_EQ(engine->liveGraphs(), 1);
+    // Destroying the graph (twice is harmless) also ends its registration.
+    session.DestroyGraph();
+    EXPECT_EQ(session.DestroyGraph(), S_OK);
+    EXPECT_TRUE(Graphless() && engine->registered.empty());
 }
 
 TEST(FormatInfoText, LinesAndLongLengths) {
@@ -152,18 +122,6 @@ TEST(FormatInfoText, LinesAndLongLengths) {
     EXPECT_EQ(FormatInfoText("", 6, 8, 8000, 3600500), "\n6 ﾁｬﾈﾙ 8ﾋﾞｯﾄ  8.000KHz\n60分00秒500");
     EXPECT_EQ(Lines23(FormatInfoText("", 1, 16, 48000, 6000000)),
               "ﾓﾉﾗﾙ 16ﾋﾞｯﾄ 48.000KHz\n100分00秒000");
-}
-
-TEST_F(SessionTest, InformationStartsWithTheFileDate) {
-    const test::ScratchDir dir;
-    const std::string path = dir / "dated.wav";
-    std::ofstream(path) << "x";
-    engine->AddFile(path, File(2, 16, 44100, 10000000));
-    ASSERT_GE(session.LoadMediaFile(path, &media), 0);
-    const std::string date = media.infoText.substr(0, media.infoText.find('\n'));
-    EXPECT_NE(date.find("年"), std::string::npos);
-    EXPECT_NE(date.find("時"), std::string::npos);
-    EXPECT_EQ(date.size(), std::string("2026年12月06日 20時20分").size());
 }
 
 TEST_F(SessionTest, VideoFileAttachesTheVideoWindow) {
@@ -200,7 +158,7 @@ TEST_F(SessionTest, RefusalsLeaveAnEmptyGraphAndNoCapture) {
     } cases[] = {
         {broken, E_CANNOT_RENDER, kCannot},
         {silent, -1, kNoSound},
-        {File(2, 24, 44100, 10000000), -1, "24ﾋﾞｯﾄのｻﾝﾌﾟﾙは処理できません。  "},
+        {File(2, 20, 44100, 10000000), -1, "20ﾋﾞｯﾄのｻﾝﾌﾟﾙは処理できません。  "},
         // Sizes past the 32-bit capture fields are refused, not wrapped.
         {File(8, 16, 192000, std::int64_t{3000} * 10000000), -1, kNoMemory},
         {endless, -1, Failed("pMS->GetDuration(&llDuration)", "0x80004001")},
@@ -241,17 +199,10 @@ TEST_F(SessionTest, EachDiagnosticAndWhatFollows) {
         {"AudioRenderer.In.ConnectedTo", 0, false, {Failed("pPinDevIn->ConnectedTo(&pPinDecdOut)")}},
         {"Decoder.Out.EnumMediaTypes", 0, false,
          {Failed("pPin->EnumMediaTypes(&pEnumMts)"), Failed(kGetType, kMissing)}},
-        {"MediaTypes.Next", 0, false,
-         {Failed("pEnumMts->Next(1,&pmt,NULL)"), Failed(kGetType, kMissing)}},
-        {"Graph.Disconnect", 0, true, {Failed("pGB->Disconnect(pPinDevIn)")}},
         // The decoder stays connected to the removed renderer, so the grabber is not connected.
         {"Graph.Disconnect", 1, true,
          {Failed("pGB->Disconnect(pPinDecdOut)"),
           Failed("pGB->Connect(pPinDecdOut,pPinGrabIn)", "0x80040204")}},
-        {"Graph.RemoveFilter", 0, true, {Failed("pGB->RemoveFilter(pSoundDev)")}},
-        {"DevEnum.CreateClassEnumerator", 0, false,
-         {Failed("devEnum->CreateClassEnumerator(clsid, &pEnumCat, 0)"), kNoGrabber[0],
-          kNoGrabber[1]}},
         {"Engine.CreateFilter", 0, false,
          {Failed("CoCreateInstance(clsidFilter,NULL,CLSCTX_INPROC, IID_IBaseFilter,(LPVOID *)ppFlt)"),
           kNoGrabber[0], kNoGrabber[1]}},
@@ -259,21 +210,11 @@ TEST_F(SessionTest, EachDiagnosticAndWhatFollows) {
          {Failed("pFlt->EnumPins(&pEnumPins)"),
           Failed("FindPin(pGrab,\"Input\",&pPinGrabIn)", kMissing),
           Failed("pGB->Connect(pPinDecdOut,pPinGrabIn)", kNull)}},
-        {"SampleGrabber.EnumPins", 1, true,
-         {Failed("pFlt->EnumPins(&pEnumPins)"),
-          Failed("FindPin(pGrab,\"Output\",&pPinGrabOut)", kMissing),
-          Failed("pGB->Render(pPinGrabOut)", kNull)}},
         {"Graph.Connect", 0, true, {Failed("pGB->Connect(pPinDecdOut,pPinGrabIn)")}},
-        {"Graph.Render", 0, true, {Failed("pGB->Render(pPinGrabOut)")}},
         {"SampleGrabber.QuerySampleGrabber", 0, false,
          {Failed("pGrab->QueryInterface(IID_ISampleGrabber, (void **)&pg)")}},
-        {"SampleGrabber.SetOneShot", 0, true, {Failed("pg->SetOneShot(FALSE)")}},
-        {"SampleGrabber.SetBufferSamples", 0, true, {Failed("pg->SetBufferSamples(FALSE)")}},
         {"SampleGrabber.SetCallback", 0, true, {Failed("pg->SetCallback(m_pCallBack, 0)")}},
-        {"Graph.GetTimeFormat", 0, true, {Failed("pMS->GetTimeFormat(&org)")}},
         {"Graph.SetTimeFormat", 0, true, {Failed("pMS->SetTimeFormat(&TIME_FORMAT_MEDIA_TIME)")}},
-        {"Graph.SetTimeFormat", 1, true, {Failed("pMS->SetTimeFormat(&org)")}},
-        {"Graph.GetAvailable", 0, true, {Failed("pMS->GetAvailable(&m_startFrame,&m_endFrame)")}},
         {"Graph.SetWindowPosition", 0, true, {"Failed to set window position!  hr=0x80004005\r\n"}},
     };
     // clang-format on
@@ -288,14 +229,9 @@ TEST_F(SessionTest, EachDiagnosticAndWhatFollows) {
         rec.texts.clear();
         const HRESULT hr = s.LoadMediaFile("f", &media);
         EXPECT_EQ(rec.texts, step.messages);
-        if (step.loads) {
-            EXPECT_GE(hr, 0);
-            EXPECT_NE(s.callback(), nullptr);
-        } else {
-            EXPECT_EQ(hr, -1);
-            EXPECT_EQ(s.callback(), nullptr);
-            EXPECT_TRUE(eng->graph()->filters.empty());
-        }
+        EXPECT_TRUE(step.loads ? hr >= 0 : hr == -1) << hr;
+        EXPECT_EQ(s.callback() != nullptr, step.loads);
+        EXPECT_EQ(eng->graph()->filters.empty(), !step.loads);  // a refusal leaves it empty
     }
 }
 
@@ -323,15 +259,11 @@ TEST_F(SessionTest, TransportKeepsTheGraphStateOnlyOnSuccess) {
     EXPECT_EQ(rec.texts, (std::vector<std::string>{"\r\n*** Failed(80004005) in Run()!\r\n",
                                                    "\r\n*** Failed(8004020b) in Pause()!\r\n",
                                                    "\r\n*** Failed(80004005) in Stop()!\r\n"}));
-    std::int64_t stop = 500;
+    std::int64_t stop = 500, pos = 0;
     EXPECT_EQ(session.SetPositions(1234, &stop), S_OK);
-    EXPECT_EQ(g->position, 1234);
-    EXPECT_EQ(g->stopPosition, 500);
-    EXPECT_EQ(session.SetPositions(77, nullptr), S_OK);
-    EXPECT_EQ(g->stopPosition, 500);
-    std::int64_t pos = 0;
+    EXPECT_EQ(session.SetPositions(77, nullptr), S_OK);  // the stop position stays
     EXPECT_EQ(session.GetCurrentPosition(&pos), S_OK);
-    EXPECT_EQ(pos, 77);
+    EXPECT_EQ(std::make_tuple(pos, g->stopPosition), std::make_tuple(77, 500));
 }
 
 TEST_F(SessionTest, StopAndRewindReportsEachStepAndGoesOn) {
@@ -375,13 +307,8 @@ TEST_F(SessionTest, VolumeSequence) {
     auto g = engine->graph();
     EXPECT_EQ(session.SetVolume(94), S_OK);
     EXPECT_EQ(g->volume, -600);
-    EXPECT_EQ(session.SetVolume(0), S_OK);
-    EXPECT_EQ(g->volume, -10000);
-    EXPECT_EQ(session.MuteOff(), S_OK);
-    EXPECT_EQ(g->volume, 0);
     EXPECT_EQ(session.MuteOn(), S_OK);
     EXPECT_EQ(g->volume, -10000);
-    EXPECT_TRUE(rec.texts.empty());
 
     engine->FailCall("Graph.get_Volume", E_NOTIMPL, 0, 1);
     session.MuteOff();

@@ -20,7 +20,6 @@ namespace vurma::reliability {
 inline constexpr char kMsgCannotProcess[] = "このﾌｧｲﾙは処理できません。  ";
 inline constexpr char kMsgNoSound[] = "このﾌｧｲﾙには音声が含まれていません。  ";
 inline constexpr char kMsgTooFew[] = "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  ";
-inline constexpr char kMsg24Bit[] = "24ﾋﾞｯﾄのｻﾝﾌﾟﾙは処理できません。  ";
 inline constexpr char kMsgTooFewToChoose[] = "ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  ";
 
 // One PCM WAV file of a tone at a third of full scale; the header may lie.

@@ -11,10 +11,9 @@
 
 namespace vurma::reliability {
 
-// Runs the event loop until the first playback has ended and the capture
-// is finished (play state stopped, samples loaded).
+// Runs the event loop until the capture is finished (samples loaded).
 inline bool WaitForCaptureEnd(const app::CAnalyzerDlg& d, int timeoutMs = 15000) {
-    return QTest::qWaitFor([&] { return d.m_nPlayState == 1 && d.m_bLoaded == 1; }, timeoutMs);
+    return QTest::qWaitFor([&] { return d.m_bLoaded == 1; }, timeoutMs);
 }
 
 // Runs the event loop until the capture has taken some bytes.
