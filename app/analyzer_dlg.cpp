@@ -40,6 +40,7 @@
 #include "media/capture_run.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
+#include "spectrogram_window.h"
 #include "translation.h"
 #include "widgets.h"
 
@@ -213,6 +214,7 @@ void CAnalyzerDlg::BuildMenu() {
     file->addSeparator();
     m_actExit = file->addAction(Tr("ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"));
     QMenu* view = m_menuBar->addMenu(Tr("表示(&V)"));
+    m_actSpectrogram = view->addAction(Tr("スペクトログラム(&S)"));
     BuildLanguageMenu(view->addMenu(Tr("言語(&L)")));
     QMenu* help = m_menuBar->addMenu(Tr("ﾍﾙﾌﾟ(&H)"));
     m_actAbout = help->addAction(Tr("ﾊﾞｰｼﾞｮﾝ情報(&A)..."));
@@ -445,6 +447,7 @@ void CAnalyzerDlg::ConnectHandlers() {
     connect(m_actSaveAs, &QAction::triggered, this, [this] { ExportCsv(); });
     connect(m_actExit, &QAction::triggered, this, [this] { OnFileExit(); });
     connect(m_actAbout, &QAction::triggered, this, [this] { OnHelpAbout(); });
+    connect(m_actSpectrogram, &QAction::triggered, this, [this] { OnViewSpectrogram(); });
 
     connect(m_sliderTime, &QSlider::valueChanged, this, [this] { OnCustomDrawTimeSlider(); });
     connect(m_sliderFreq, &QSlider::valueChanged, this, [this] { OnCustomDrawFreqSlider(); });
@@ -837,6 +840,7 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
 
 HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
     if (!m_session) return media::E_FAIL;
+    emit captureReleasing();  // loading replaces the capture
     media::LoadedMedia media;
     const HRESULT hr = m_session->LoadMediaFile(path, &media);
     m_pCallBack = m_session->callback();
@@ -959,6 +963,24 @@ void CAnalyzerDlg::FreeSampleArrays() {
 
 void CAnalyzerDlg::OnFileExit() { close(); }
 
+void CAnalyzerDlg::OnViewSpectrogram() {
+    if (m_spectrogram == nullptr) m_spectrogram = new SpectrogramWindow(this);
+    m_spectrogram->show();
+    m_spectrogram->raise();
+    m_spectrogram->activateWindow();
+}
+
+SpectrogramSource CAnalyzerDlg::CaptureSource() const {
+    SpectrogramSource source;
+    if (m_pCallBack == nullptr || m_nPlayState == 0) return source;
+    source.pcm = {m_pCallBack->m_pData, m_pCallBack->m_nDataLen.load(std::memory_order_acquire),
+                  m_nChannels, m_nBitsPerSample};
+    source.sampleRate = m_nSampleRate;
+    source.totalFrames = m_nCapacity;
+    source.complete = m_bLoaded != 0;
+    return source;
+}
+
 void CAnalyzerDlg::OnHelpAbout() {
     CAboutDlg about(nullptr);
     about.exec();
@@ -1011,6 +1033,7 @@ void CAnalyzerDlg::OnClose() {
     if (m_bShutDown) return;
     m_bShutDown = true;
     m_timer->stop();
+    emit captureReleasing();
     StopCapture();
     // The graph stops first, so that nothing runs while anything is freed.
     if (m_session) {

@@ -17,6 +17,7 @@
 
 #include "analysis/analysis_pass.h"
 #include "analysis/sample_span.h"
+#include "analysis/spectrogram.h"
 #include "media/hresult.h"
 
 class QAction;
@@ -43,6 +44,7 @@ class CGrabberCallback;
 namespace vurma::app {
 
 class CursorSpin;
+class SpectrogramWindow;
 class VideoPanel;
 
 // Texts of the play-state panel, indexed by m_nPlayState.
@@ -82,6 +84,7 @@ class CAnalyzerDlg : public QDialog {
     void OnDropFiles(const QList<QUrl>& urls);
     void OnFileExit();
     void OnHelpAbout();
+    void OnViewSpectrogram();
     void OnClose();
     void ExportCsv();
     // Asks for the CSV file's path, proposing `proposed`; empty when the user
@@ -136,6 +139,9 @@ class CAnalyzerDlg : public QDialog {
     // Sets a slider's position and runs its change handler also when the
     // position does not change (a repaint of the slider in the original sense).
     void SetSliderPos(QSlider* slider, int pos);
+
+    // The capture as the spectrogram window reads it; empty without a file.
+    SpectrogramSource CaptureSource() const;
 
     // Current selections looked up in the option tables.
     int SelFftIndex() const;
@@ -194,6 +200,8 @@ class CAnalyzerDlg : public QDialog {
     QAction* m_actExit = nullptr;
     QAction* m_actAbout = nullptr;
     QAction* m_actLanguage[3] = {};  // View > Language, by LanguageChoice
+    QAction* m_actSpectrogram = nullptr;
+    SpectrogramWindow* m_spectrogram = nullptr;
     display::PlotFrame* m_stWave = nullptr;
     display::PlotFrame* m_stSpectrum = nullptr;
     display::PlotFrame* m_stStatus = nullptr;
@@ -224,6 +232,10 @@ class CAnalyzerDlg : public QDialog {
     QPushButton* m_btnSearch = nullptr;
     QTimer* m_timer = nullptr;
     QTimer* m_captureTimer = nullptr;  // progress shading while the capture runs
+
+  signals:
+    // The capture's bytes are about to be freed or replaced: stop reading them.
+    void captureReleasing();
 
   protected:
     void accept() override;

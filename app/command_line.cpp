@@ -7,6 +7,7 @@
 
 #include "export_command.h"
 #include "media/media_session.h"
+#include "spectrogram_command.h"
 #include "vurma_version.h"
 
 namespace vurma {
@@ -55,7 +56,7 @@ int RunHelp(const char*) {
         if (option.argument != nullptr) left += std::string(" ") + option.argument;
         std::printf("  %-22s %s\n", left.c_str(), option.help);
     }
-    std::printf("%s", kExportHelp);
+    std::printf("%s%s", kExportHelp, kSpectrogramHelp);
     return 0;
 }
 
@@ -65,6 +66,10 @@ bool RunCommandLine(int argc, char** argv, int* exitCode) {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (IsExportCommand(args)) {
         *exitCode = RunExportCommand(args);
+        return true;
+    }
+    if (IsSpectrogramCommand(args)) {
+        *exitCode = RunSpectrogramCommand(argc, argv);
         return true;
     }
     if (argc < 2 || argv[1][0] != '-') return false;

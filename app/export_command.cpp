@@ -205,39 +205,54 @@ bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* option
     return true;
 }
 
-int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOptions& options,
-                         std::string* csvUtf8Out) {
-    media::MediaSession session(engine);
-    if (media::Failed(session.CreateGraph())) return kExitFailed;  // already reported
+bool DecodeWhole(const std::shared_ptr<media::IEngine>& engine, media::MediaSession& session,
+                 const std::string& path, std::chrono::milliseconds stallLimit,
+                 media::LoadedMedia* loaded, media::CGrabberCallback** callback,
+                 const CaptureWatcher& watcher) {
+    if (media::Failed(session.CreateGraph())) return false;  // already reported
     session.SetUnsynchronised(true);
     session.SetCaptureInGraph(false);
 
     // The load reads the format and sizes the CaptureBlock; the capture
     // decodes the whole file unpaced. A run that stalls is given one fresh
-    // load before the export gives up.
-    media::LoadedMedia loaded;
-    media::CGrabberCallback* callback = nullptr;
+    // load before the decode gives up.
+    media::CGrabberCallback* cb = nullptr;
     media::CaptureRun capture(engine);
     for (int attempt = 1;; ++attempt) {
-        if (media::Failed(session.LoadMediaFile(options.mediaPath, &loaded))) return kExitFailed;
-        callback = session.callback();
-        if (callback == nullptr || loaded.sampleRate <= 0 || loaded.channels <= 0) {
+        if (media::Failed(session.LoadMediaFile(path, loaded))) return false;
+        cb = session.callback();
+        if (cb == nullptr || loaded->sampleRate <= 0 || loaded->channels <= 0) {
             ReportError(kMsgDecodeError);
-            return kExitFailed;
+            return false;
         }
-        const media::WaveFormat format{loaded.channels, loaded.bitsPerSample, loaded.sampleRate};
+        const media::WaveFormat format{loaded->channels, loaded->bitsPerSample, loaded->sampleRate};
         media::CaptureEnd end = media::CaptureEnd::Failed;
-        if (media::Succeeded(
-                capture.Start(options.mediaPath, format, callback, nullptr, options.stallLimit))) {
+        if (media::Succeeded(capture.Start(path, format, cb, nullptr, stallLimit))) {
+            if (watcher) watcher(cb, *loaded);
             end = capture.Wait();
         }
         if (end == media::CaptureEnd::Complete) break;
+        if (watcher) watcher(nullptr, *loaded);  // the next load frees this capture
         capture.Stop();
         if (end != media::CaptureEnd::Stalled || attempt == 2) {
             ReportError(kMsgDecodeError);
-            return kExitFailed;
+            return false;
         }
     }
+    // Finish the capture: nothing more is appended once the flag is clear.
+    cb->m_bCapture.store(0, std::memory_order_release);
+    capture.Stop();
+    *callback = cb;
+    return true;
+}
+
+int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOptions& options,
+                         std::string* csvUtf8Out) {
+    media::MediaSession session(engine);
+    media::LoadedMedia loaded;
+    media::CGrabberCallback* callback = nullptr;
+    if (!DecodeWhole(engine, session, options.mediaPath, options.stallLimit, &loaded, &callback))
+        return kExitFailed;
 
     auto work = std::unique_ptr<WorkBlock>(new (std::nothrow) WorkBlock());
     if (!work) {
@@ -245,9 +260,6 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
         return kExitFailed;
     }
 
-    // Finish the capture: nothing more is appended once the flag is clear.
-    callback->m_bCapture.store(0, std::memory_order_release);
-    capture.Stop();
     PcmView pcm;
     pcm.data = callback->m_pData;
     pcm.dataLen = callback->m_nDataLen.load(std::memory_order_acquire);

@@ -24,6 +24,10 @@
         <translation>&amp;View</translation>
     </message>
     <message>
+        <source>スペクトログラム(&amp;S)</source>
+        <translation>&amp;Spectrogram</translation>
+    </message>
+    <message>
         <source>言語(&amp;L)</source>
         <translation>&amp;Language</translation>
     </message>
@@ -46,6 +50,38 @@
     <message>
         <source>ﾊﾞｰｼﾞｮﾝ情報</source>
         <translation>About Vurma</translation>
+    </message>
+    <message>
+        <source>スペクトログラム</source>
+        <translation>Spectrogram</translation>
+    </message>
+    <message>
+        <source>PNG形式で保存(&amp;S)...</source>
+        <translation>&amp;Save as PNG...</translation>
+    </message>
+    <message>
+        <source>閉じる(&amp;C)</source>
+        <translation>&amp;Close</translation>
+    </message>
+    <message>
+        <source>対数周波数軸(&amp;L)</source>
+        <translation>&amp;Log frequency axis</translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>Top</translation>
+    </message>
+    <message>
+        <source>下限</source>
+        <translation>Floor</translation>
+    </message>
+    <message>
+        <source>全体(&amp;W)</source>
+        <translation>&amp;Whole</translation>
+    </message>
+    <message>
+        <source>PNG保存(&amp;P)...</source>
+        <translation>Save &amp;PNG...</translation>
     </message>
     <message>
         <source>録音ﾃﾞｰﾀ</source>

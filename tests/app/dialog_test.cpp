@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -14,6 +16,7 @@
 #include "analyzer_app.h"
 #include "app_test_util.h"
 #include "display/plot_frame.h"
+#include "spectrogram_window.h"
 #include "widgets.h"
 
 namespace vurma::app::test {
@@ -223,6 +226,25 @@ TEST_F(WindowTest, CtrlOOpensAndCtrlSSavesWhenSaveAsIsEnabled) {
     EndCapture();
     QTest::keyClick(&d, Qt::Key_S, Qt::ControlModifier);
     EXPECT_EQ(asked, 1);
+}
+
+TEST_F(WindowTest, SpectrogramOpensFromTheViewMenuAndAClickMovesTheSlider) {
+    CAnalyzerDlg& d = MakeDialog();
+    d.show();
+    OpenAndFeed(AddFile("tone.wav"), 132300);  // 3 s, the whole file
+    EndCapture();
+    QMenu* view = d.m_menuBar->findChildren<QMenu*>().at(1);
+    ASSERT_EQ(view->title(), QStringLiteral("表示(&V)"));
+    view->actions().at(0)->trigger();
+    ASSERT_NE(d.m_spectrogram, nullptr);
+    EXPECT_TRUE(d.m_spectrogram->isVisible());
+    QTest::qWait(300);  // the size settles, a tick passes
+    EXPECT_EQ(d.m_spectrogram->windowTitle(), QStringLiteral("スペクトログラム - [tone.wav]"));
+    const QRect plot = d.m_spectrogram->PlotRect();
+    const QPoint at(plot.left() + plot.width() * 3 / 4, plot.center().y());
+    QTest::mouseClick(d.m_spectrogram->plot(), Qt::LeftButton, {}, at);
+    EXPECT_NEAR(d.m_sliderTime->value(), 132300 * 3 / 4, 132300 / plot.width() + 1);
+    EXPECT_EQ(d.m_nStartSample, d.m_sliderTime->value());
 }
 
 // The title follows each open (a drop loads the first file); a failed open

@@ -4,12 +4,17 @@
 #include <iconv.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <QImage>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "analysis/spectrogram.h"
+#include "display/spectrogram_image.h"
 #include "test_media.h"
 #include "test_support.h"
 
@@ -163,6 +168,34 @@ TEST_F(ExportCli, InfoAndRefusalsSpeakTheLocaleAndTheCsvDoesNot) {
     }
     EXPECT_FALSE(csvs[0].empty());
     EXPECT_EQ(csvs[0], csvs[1]);
+}
+
+TEST_F(ExportCli, SpectrogramOfSilenceIsTheFloorColour) {
+    test::WriteWav(Path("silence.wav"), 2, 16, 22050, std::vector<std::int32_t>(2 * 22050, 0));
+    const std::string png = Path("silence.png");
+    const RunResult r =
+        Vurma("--spectrogram " + png + " --size 300x200 --floor -90 --log " + Path("silence.wav"));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const QImage image(QString::fromStdString(png));
+    ASSERT_EQ(image.size(), QSize(300, 200));
+    const QRect plot = display::SpectrogramPlotRect(image.size());
+    const QRgb floor = 0xFF000000u | SpectrogramColour(-90, -90, 0);
+    for (const QPoint& at : {plot.topLeft(), plot.center(), plot.bottomRight()})
+        EXPECT_EQ(image.pixel(at), floor) << at.x() << "," << at.y();
+}
+
+TEST_F(ExportCli, SpectrogramBatchWritesTheGoodFilesAndNamesTheBadOne) {
+    const std::string dir = Path("pictures");
+    std::filesystem::create_directory(dir);
+    std::ofstream(Path("bad.mp3")) << "not sound\n";
+    const RunResult r = Vurma("--spectrogram " + dir + " " + Path("tone.wav") + " " +
+                              Path("bad.mp3") + " " + Path("short.wav"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("bad.mp3: このﾌｧｲﾙは処理できません"), std::string::npos) << r.err;
+    EXPECT_EQ(QImage(QString::fromStdString(dir + "/tone.wav.png")).size(), QSize(800, 500));
+    EXPECT_TRUE(Exists(dir + "/short.wav.png"));
+    EXPECT_FALSE(Exists(dir + "/bad.mp3.png"));
 }
 
 }  // namespace

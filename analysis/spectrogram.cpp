@@ -1,0 +1,205 @@
+#include "spectrogram.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "fft.h"
+#include "window_functions.h"
+
+namespace vurma {
+
+double FrequencyAxis::HzAt(double y) const {
+    const double t = 1.0 - y / rows;
+    if (!log) return maxHz * t;
+    return minHz() * std::pow(maxHz / minHz(), t);
+}
+
+double FrequencyAxis::YOf(double hz) const {
+    if (!log) return rows * (1.0 - hz / maxHz);
+    return rows * (1.0 - std::log(hz / minHz()) / std::log(maxHz / minHz()));
+}
+
+SpectrogramPlan::SpectrogramPlan(const SpectrogramSettings& settings, int sampleRate,
+                                 double firstFrame, double lastFrame, int columns, int rows)
+    : exponent_(
+          static_cast<unsigned>(g_nFftExp[std::clamp(settings.fftIndex, 0, kFftSizeCount - 1)])),
+      columns_(std::max(columns, 0)),
+      rows_(std::max(rows, 1)),
+      first_(firstFrame),
+      span_(columns > 0 ? std::max(lastFrame - firstFrame, 1e-9) / columns : 1.0) {
+    const int N = fftSize();
+    const WindowFunction w =
+        g_pfnWindow[std::clamp(settings.windowIndex, 0, kOfferedWindowCount - 1)];
+    window_.resize(N);
+    for (int i = 0; i < N; ++i) window_[i] = w(i, N);
+
+    axis_.log = settings.logFrequency;
+    axis_.maxHz = sampleRate > 0 ? sampleRate / 2.0 : 1.0;
+    axis_.rows = rows_;
+    // Each row takes the bins in its band; a row narrower than a bin (low
+    // rows of the log axis) takes the bin nearest its centre.
+    const double binHz = 2 * axis_.maxHz / N;
+    binLo_.resize(rows_);
+    binHi_.resize(rows_);
+    for (int r = 0; r < rows_; ++r) {
+        int lo = static_cast<int>(std::ceil(axis_.HzAt(r + 1) / binHz));
+        int hi = r == 0 ? N / 2 : static_cast<int>(std::ceil(axis_.HzAt(r) / binHz)) - 1;
+        if (hi < lo) lo = hi = static_cast<int>(std::lround(axis_.HzAt(r + 0.5) / binHz));
+        binLo_[r] = std::clamp(lo, 0, N / 2);
+        binHi_[r] = std::clamp(hi, 0, N / 2);
+    }
+}
+
+bool SpectrogramPlan::ComputeColumn(const SpectrogramSource& source, int c, Scratch& w,
+                                    float* out) const {
+    const int N = fftSize();
+    const std::uint32_t available = CompleteFrames(source.pcm);
+    const double length =
+        source.complete ? available : std::max<double>(source.totalFrames, available);
+    const double a = first_ + c * span_;
+    const double b = std::min(a + span_, length);
+    if (a < 0 || a >= length || (length < N && source.complete)) {
+        std::fill(out, out + rows_, std::numeric_limits<float>::quiet_NaN());
+        return true;
+    }
+    if (length < N) return false;
+
+    // Frames at most half an FFT apart, spread evenly over the column, so
+    // that nothing between two frames escapes the max rule.
+    const int hop = N / 2;
+    const int frames = std::max(1, static_cast<int>(std::ceil((b - a) / hop)));
+    const double spacing = (b - a) / frames;
+    const double lastStart = length - N;
+    auto startOf = [&](int k) {
+        const double s = std::round(a + (k + 0.5) * spacing - N / 2.0);
+        return static_cast<std::uint32_t>(std::clamp(s, 0.0, lastStart));
+    };
+    if (static_cast<std::uint64_t>(startOf(frames - 1)) + N > available) return false;
+
+    w.frame.resize(N);
+    w.maxDb.assign(N / 2 + 1, -std::numeric_limits<double>::infinity());
+    w.db.resize(kSpectrumSlots);
+    w.re.resize(kSpectrumSlots);
+    w.im.resize(kSpectrumSlots);
+    std::uint32_t previous = std::numeric_limits<std::uint32_t>::max();
+    for (int k = 0; k < frames; ++k) {
+        const std::uint32_t start = startOf(k);
+        if (start == previous) continue;  // clamped at an end: same frame again
+        previous = start;
+        ConvertSamples(source.pcm, start, N, w.frame.data(), w.frame.data(), 0);
+        for (int i = 0; i < N; ++i) w.frame[i] *= window_[i];
+        ComputeSpectrum(exponent_, w.frame.data(), w.db.data(), w.re.data(), w.im.data());
+        for (int i = 0; i <= N / 2; ++i) w.maxDb[i] = std::max(w.maxDb[i], w.db[i]);
+    }
+    for (int r = 0; r < rows_; ++r) {
+        double level = w.maxDb[binLo_[r]];
+        for (int k = binLo_[r] + 1; k <= binHi_[r]; ++k) level = std::max(level, w.maxDb[k]);
+        out[r] = static_cast<float>(level);
+    }
+    return true;
+}
+
+SpectrogramLevels::SpectrogramLevels(int columns, int rows)
+    : columns_(std::max(columns, 0)),
+      rows_(std::max(rows, 1)),
+      levels_(static_cast<std::size_t>(columns_) * rows_),
+      done_(new std::atomic<std::uint8_t>[columns_ > 0 ? columns_ : 1]) {
+    for (int c = 0; c < columns_; ++c) done_[c].store(0, std::memory_order_relaxed);
+}
+
+const float* SpectrogramLevels::Column(int c) const {
+    if (c < 0 || c >= columns_ || done_[c].load(std::memory_order_acquire) == 0) return nullptr;
+    return levels_.data() + static_cast<std::size_t>(c) * rows_;
+}
+
+bool SpectrogramLevels::AllDone() const {
+    for (int c = 0; c < columns_; ++c)
+        if (done_[c].load(std::memory_order_acquire) == 0) return false;
+    return true;
+}
+
+int SpectrogramLevels::Compute(const SpectrogramPlan& plan, const SpectrogramSource& source,
+                               int threads, const std::atomic<bool>* cancel) {
+    constexpr int kChunk = 4;  // columns taken at a time
+    std::atomic<int> next{0};
+    std::atomic<int> missing{0};
+    auto work = [&] {
+        SpectrogramPlan::Scratch scratch;
+        int stillMissing = 0;
+        for (int begin = next.fetch_add(kChunk); begin < columns_; begin = next.fetch_add(kChunk)) {
+            for (int c = begin; c < std::min(begin + kChunk, columns_); ++c) {
+                if (done_[c].load(std::memory_order_relaxed) != 0) continue;
+                if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
+                    ++stillMissing;
+                    continue;
+                }
+                float* out = levels_.data() + static_cast<std::size_t>(c) * rows_;
+                if (plan.ComputeColumn(source, c, scratch, out)) {
+                    done_[c].store(1, std::memory_order_release);
+                } else {
+                    ++stillMissing;
+                }
+            }
+        }
+        missing.fetch_add(stillMissing);
+    };
+    std::vector<std::thread> pool;
+    for (int t = 1; t < std::min(threads, columns_); ++t) pool.emplace_back(work);
+    work();
+    for (std::thread& t : pool) t.join();
+    return missing.load();
+}
+
+std::uint32_t SpectrogramColour(double db, double floorDb, double topDb) {
+    // Samples of a perceptual map whose lightness rises monotonically.
+    static constexpr std::uint8_t kStops[][3] = {{0, 0, 4},      {31, 12, 72},   {85, 15, 109},
+                                                 {136, 34, 106}, {186, 54, 85},  {227, 89, 51},
+                                                 {249, 140, 10}, {249, 201, 50}, {252, 255, 164}};
+    constexpr int kLast = static_cast<int>(std::size(kStops)) - 1;
+    double t = topDb > floorDb ? (db - floorDb) / (topDb - floorDb) : 0.0;
+    if (!(t > 0)) t = 0;  // NaN and -inf too
+    if (t > 1) t = 1;
+    const double x = t * kLast;
+    const int i = std::min(static_cast<int>(x), kLast - 1);
+    const double f = x - i;
+    std::uint32_t rgb = 0;
+    for (int ch = 0; ch < 3; ++ch) {
+        const double v = kStops[i][ch] + f * (kStops[i + 1][ch] - kStops[i][ch]);
+        rgb = (rgb << 8) | static_cast<std::uint32_t>(std::lround(v));
+    }
+    return rgb;
+}
+
+double RulerStep(double minStep) {
+    if (!(minStep > 0)) return 1.0;
+    double step = std::pow(10.0, std::floor(std::log10(minStep)));
+    for (double m : {1.0, 2.0, 5.0, 10.0}) {
+        if (step * m >= minStep * (1 - 1e-9)) return step * m;
+    }
+    return step * 10;
+}
+
+std::string FrequencyLabel(double hz) {
+    // to_chars, unlike printf, ignores the locale: always a decimal point.
+    char text[32];
+    const bool kilo = hz >= 1000;
+    const auto end = std::to_chars(text, text + sizeof text, kilo ? hz / 1000 : hz,
+                                   std::chars_format::general, 3);
+    return std::string(text, end.ptr) + (kilo ? "kHz" : "Hz");
+}
+
+std::vector<AxisMark> OctaveMarks(double minHz, double maxHz) {
+    // Octaves of 1 kHz, labelled with the usual rounded band names.
+    static constexpr double kNominal[] = {31.5, 63, 125, 250, 500, 1000, 2000, 4000, 8000, 16000};
+    std::vector<AxisMark> marks;
+    for (int i = 0; i < static_cast<int>(std::size(kNominal)); ++i) {
+        const double hz = 1000 * std::pow(2.0, i - 5);
+        if (hz >= minHz && hz <= maxHz) marks.push_back({hz, FrequencyLabel(kNominal[i])});
+    }
+    return marks;
+}
+
+}  // namespace vurma

@@ -1,0 +1,132 @@
+// The spectrogram of a whole recording: frames half an FFT apart (or closer),
+// windowed and transformed as the analysis pass does, reduced to one level
+// per pixel with the max rule, on a linear or logarithmic frequency axis.
+// Toolkit-free; the picture around it is drawn by display/.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sample_store.h"
+#include "settings.h"
+
+namespace vurma {
+
+inline constexpr double kLogAxisMinHz = 20.0;  // lower end of the log axis
+inline constexpr double kDefaultFloorDb = -120.0;
+inline constexpr double kDefaultTopDb = 0.0;
+
+struct SpectrogramSettings {
+    int fftIndex = kDefaultFftIndex;
+    int windowIndex = kDefaultWindowIndex;
+    bool logFrequency = false;
+    double topDb = kDefaultTopDb;
+    double floorDb = kDefaultFloorDb;
+};
+
+// The recording as the spectrogram sees it: the captured PCM (which may still
+// grow; only the frames complete in `pcm` are read), its rate and the length
+// the time axis is laid out for (the expected frame count while capturing).
+struct SpectrogramSource {
+    PcmView pcm;
+    int sampleRate = 0;
+    std::uint32_t totalFrames = 0;
+    bool complete = false;  // the capture has ended: pcm holds all there is
+};
+
+// Frequency of a vertical pixel coordinate y (0 = top edge, rows = bottom
+// edge) and back. Linear: 0 Hz .. Nyquist; log: kLogAxisMinHz .. Nyquist.
+struct FrequencyAxis {
+    bool log = false;
+    double maxHz = 22050;
+    int rows = 1;
+    double minHz() const { return log ? kLogAxisMinHz : 0.0; }
+    double HzAt(double y) const;
+    double YOf(double hz) const;
+};
+
+// One picture's worth of work: which frames each column covers and which
+// bins each row takes. Read-only once built, so any number of threads share it.
+class SpectrogramPlan {
+  public:
+    // Columns cover frames [firstFrame, lastFrame) in equal spans.
+    SpectrogramPlan(const SpectrogramSettings& settings, int sampleRate, double firstFrame,
+                    double lastFrame, int columns, int rows);
+
+    int columns() const { return columns_; }
+    int rows() const { return rows_; }
+    int fftSize() const { return 1 << exponent_; }
+    unsigned exponent() const { return exponent_; }
+    const FrequencyAxis& axis() const { return axis_; }
+    double FrameAtX(double x) const { return first_ + x * span_; }
+    double XOfFrame(double frame) const { return (frame - first_) / span_; }
+
+    // Levels of column c, top row first, into out[0..rows-1]: the highest dB
+    // of the frames whose centres lie in the column (at least the frame
+    // centred on it) and of the bins in each row (at least the nearest bin).
+    // Columns past the recording get NaN. Returns false and writes nothing
+    // while the frames it needs are not captured yet.
+    struct Scratch;
+    bool ComputeColumn(const SpectrogramSource& source, int c, Scratch& scratch, float* out) const;
+
+  private:
+    unsigned exponent_;
+    int columns_, rows_;
+    double first_, span_;  // frames per column
+    FrequencyAxis axis_;
+    std::vector<double> window_;
+    std::vector<int> binLo_, binHi_;  // per row, top first
+};
+
+// Per-thread working storage: ComputeSpectrum writes its work arrays, so each
+// thread needs its own.
+struct SpectrogramPlan::Scratch {
+    std::vector<double> frame;
+    std::vector<double> maxDb;
+    std::vector<double> db, re, im;
+};
+
+// The levels of a whole picture, column by column, filled by worker threads
+// while readers look at the columns already marked done.
+class SpectrogramLevels {
+  public:
+    SpectrogramLevels(int columns, int rows);
+    int columns() const { return columns_; }
+    int rows() const { return rows_; }
+    // The column's levels once computed, else null (acquire order).
+    const float* Column(int c) const;
+    bool AllDone() const;
+
+    // Computes every column not done yet that the source allows, on `threads`
+    // threads, each taking the next few columns in turn; stops early when
+    // *cancel becomes true. Returns the number of columns still missing.
+    int Compute(const SpectrogramPlan& plan, const SpectrogramSource& source, int threads,
+                const std::atomic<bool>* cancel);
+
+  private:
+    int columns_, rows_;
+    std::vector<float> levels_;
+    std::unique_ptr<std::atomic<std::uint8_t>[]> done_;
+};
+
+// Colour of a level between floorDb (darkest) and topDb (brightest):
+// black through violet, red and orange to pale yellow, brightness rising
+// throughout so that it also reads in grey. 0xRRGGBB.
+std::uint32_t SpectrogramColour(double db, double floorDb, double topDb);
+
+// Ruler marks: 1-2-5 steps at least `minStep` apart from lo to hi.
+double RulerStep(double minStep);
+// Octave marks of the log axis: 31.25, 62.5, 125 ... up to maxHz, with their
+// labels 31.5, 63, 125, 250, 500, 1k ... .
+struct AxisMark {
+    double value;
+    std::string label;
+};
+std::vector<AxisMark> OctaveMarks(double minHz, double maxHz);
+// "500Hz", "1kHz", "2.5kHz".
+std::string FrequencyLabel(double hz);
+
+}  // namespace vurma

@@ -1,0 +1,364 @@
+#include "spectrogram_window.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QSlider>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/analysis_pass.h"
+#include "analysis/report_error.h"
+#include "analysis/window_functions.h"
+#include "analyzer_dlg.h"
+#include "display/spectrogram_image.h"
+#include "export/csv_writer.h"
+#include "translation.h"
+
+namespace vurma::app {
+
+namespace {
+
+constexpr int kTickMs = 200;         // capture progress and the picture's refresh
+constexpr double kWheelZoom = 1.25;  // span factor per wheel notch
+
+QString FileName(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    return QString::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+}  // namespace
+
+SpectrogramWindow::SpectrogramWindow(CAnalyzerDlg* dlg) : QWidget(dlg, Qt::Window), m_dlg(dlg) {
+    resize(900, 560);
+    auto* layout = new QVBoxLayout(this);
+    auto* menuBar = new QMenuBar(this);
+    layout->setMenuBar(menuBar);
+    QMenu* file = menuBar->addMenu(Tr("ﾌｧｲﾙ(&F)"));
+    connect(file->addAction(Tr("PNG形式で保存(&S)...")), &QAction::triggered, this,
+            [this] { OnSavePng(); });
+    file->addSeparator();
+    connect(file->addAction(Tr("閉じる(&C)")), &QAction::triggered, this, [this] { close(); });
+
+    m_plot = new QWidget(this);
+    m_plot->setMinimumSize(300, 160);
+    m_plot->setMouseTracking(true);
+    m_plot->setAttribute(Qt::WA_OpaquePaintEvent);
+    m_plot->installEventFilter(this);
+    layout->addWidget(m_plot, 1);
+    m_scroll = new QScrollBar(Qt::Horizontal, this);
+    layout->addWidget(m_scroll);
+
+    auto* controls = new QHBoxLayout;
+    layout->addLayout(controls);
+    m_chkLog = new QCheckBox(Tr("対数周波数軸(&L)"), this);
+    controls->addWidget(m_chkLog);
+    auto spin = [&](const QString& label, int value) {
+        controls->addWidget(new QLabel(label, this));
+        auto* box = new QSpinBox(this);
+        box->setRange(-300, 60);
+        box->setSingleStep(10);
+        box->setValue(value);
+        box->setSuffix(QStringLiteral(" dB"));
+        controls->addWidget(box);
+        connect(box, &QSpinBox::valueChanged, m_plot, [this] { m_plot->update(); });
+        return box;
+    };
+    m_spinTop = spin(Tr("上限"), static_cast<int>(kDefaultTopDb));
+    m_spinFloor = spin(Tr("下限"), static_cast<int>(kDefaultFloorDb));
+    auto* whole = new QPushButton(Tr("全体(&W)"), this);
+    whole->setToolTip(QStringLiteral("Home"));
+    controls->addWidget(whole);
+    auto* save = new QPushButton(Tr("PNG保存(&P)..."), this);
+    controls->addWidget(save);
+    m_readout = new QLabel(this);
+    m_readout->setMinimumWidth(320);
+    controls->addWidget(m_readout, 1);
+
+    m_timer = new QTimer(this);
+    connect(m_timer, &QTimer::timeout, this, [this] { OnTick(); });
+    m_timer->start(kTickMs);
+    m_restartTimer = new QTimer(this);
+    m_restartTimer->setSingleShot(true);
+    connect(m_restartTimer, &QTimer::timeout, this, [this] { Restart(); });
+
+    connect(m_chkLog, &QCheckBox::toggled, this, [this] { Restart(); });
+    connect(whole, &QPushButton::clicked, this, [this] { ShowWhole(); });
+    connect(save, &QPushButton::clicked, this, [this] { OnSavePng(); });
+    connect(m_scroll, &QScrollBar::valueChanged, this,
+            [this](int first) { SetSpan(first, first + (m_last - m_first)); });
+    // The main window's analysis frame, FFT size and window function.
+    connect(m_dlg->m_sliderTime, &QSlider::valueChanged, m_plot, [this] { m_plot->update(); });
+    connect(m_dlg->m_cbSampleCount, &QComboBox::currentIndexChanged, this, [this] { Restart(); });
+    connect(m_dlg->m_cbWindow, &QComboBox::currentIndexChanged, this, [this] { Restart(); });
+    connect(m_dlg, &CAnalyzerDlg::captureReleasing, this, [this] { ReleaseCapture(); });
+    OnTick();
+}
+
+SpectrogramWindow::~SpectrogramWindow() { StopWorker(); }
+
+void SpectrogramWindow::ReleaseCapture() {
+    StopWorker();
+    m_source = {};
+    m_plan.reset();
+    m_levels.reset();
+    m_plot->update();
+}
+
+QRect SpectrogramWindow::PlotRect() const { return display::SpectrogramPlotRect(m_plot->size()); }
+
+double SpectrogramWindow::FrameAtX(int x) const {
+    return m_plan ? m_plan->FrameAtX(x - PlotRect().left() + 0.5) : 0.0;
+}
+
+double SpectrogramWindow::WholeLength() const {
+    const double captured = CompleteFrames(m_source.pcm);
+    return std::max(
+        1.0, m_source.complete ? captured : std::max<double>(m_source.totalFrames, captured));
+}
+
+// Follows the capture: a new recording starts over, a growing one gets its
+// new columns computed, a finished one is laid out for its true length.
+void SpectrogramWindow::OnTick() {
+    const std::string& path = m_dlg->m_strFilePath;
+    const QString title = Tr("スペクトログラム");
+    setWindowTitle(m_dlg->m_nPlayState == 0 || path.empty()
+                       ? title
+                       : title + QStringLiteral(" - [") + FileName(path) + QLatin1Char(']'));
+
+    const SpectrogramSource now = m_dlg->CaptureSource();
+    if (!m_plan || now.pcm.data != m_source.pcm.data || now.sampleRate != m_source.sampleRate) {
+        StopWorker();
+        m_source = now;
+        m_whole = true;
+        Restart();
+        return;
+    }
+    if (m_busy.load()) {
+        m_plot->update();  // show the columns done so far
+        return;
+    }
+    const bool ended = now.complete && !m_source.complete;
+    m_source = now;
+    // The announced length is seldom exact; a new layout is needed only when
+    // the true one differs by a visible part of a column.
+    const double columnFrames = (m_last - m_first) / std::max(PlotRect().width(), 1);
+    if (ended && m_whole && std::fabs(WholeLength() - m_last) > columnFrames / 100) {
+        Restart();
+    } else if (!m_levels->AllDone() && (CompleteFrames(now.pcm) != m_framesSeen || now.complete)) {
+        StartWorker();
+    }
+}
+
+void SpectrogramWindow::Restart() {
+    StopWorker();
+    const QRect plot = PlotRect();
+    if (m_whole) {
+        m_first = 0;
+        m_last = WholeLength();
+    }
+    SpectrogramSettings settings;
+    settings.fftIndex = m_dlg->SelFftIndex();
+    settings.windowIndex =
+        std::clamp(m_dlg->m_cbWindow->currentIndex(), 0, kOfferedWindowCount - 1);
+    settings.logFrequency = m_chkLog->isChecked();
+    m_plan = std::make_unique<SpectrogramPlan>(settings, std::max(m_source.sampleRate, 1), m_first,
+                                               m_last, plot.width(), plot.height());
+    m_levels = std::make_unique<SpectrogramLevels>(plot.width(), plot.height());
+    UpdateScrollBar();
+    if (m_source.pcm.data != nullptr && m_source.sampleRate > 0) StartWorker();
+    m_plot->update();
+}
+
+void SpectrogramWindow::StartWorker() {
+    if (m_busy.load() || !m_plan) return;
+    if (m_worker.joinable()) m_worker.join();
+    m_framesSeen = CompleteFrames(m_source.pcm);
+    m_cancel.store(false);
+    m_busy.store(true);
+    const int threads = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    m_worker = std::thread(
+        [this, source = m_source, plan = m_plan.get(), levels = m_levels.get(), threads] {
+            levels->Compute(*plan, source, threads, &m_cancel);
+            m_busy.store(false);
+            QMetaObject::invokeMethod(
+                this, [this] { m_plot->update(); }, Qt::QueuedConnection);
+        });
+}
+
+void SpectrogramWindow::StopWorker() {
+    m_cancel.store(true);
+    if (m_worker.joinable()) m_worker.join();
+    m_busy.store(false);
+}
+
+void SpectrogramWindow::ShowWhole() {
+    m_whole = true;
+    Restart();
+}
+
+void SpectrogramWindow::SetSpan(double first, double last) {
+    const double whole = WholeLength();
+    const double span = std::min(last - first, whole);
+    m_first = std::clamp(first, 0.0, whole - span);
+    m_last = m_first + span;
+    m_whole = span >= whole;
+    Restart();
+}
+
+void SpectrogramWindow::Zoom(int x, double factor) {
+    if (!m_plan) return;
+    const QRect plot = PlotRect();
+    const double at = FrameAtX(x);
+    const double span =
+        std::clamp((m_last - m_first) * factor, static_cast<double>(plot.width()), WholeLength());
+    const double share =
+        std::clamp((x - plot.left()) / static_cast<double>(plot.width()), 0.0, 1.0);
+    SetSpan(at - share * span, at - share * span + span);
+}
+
+void SpectrogramWindow::UpdateScrollBar() {
+    const QSignalBlocker blocker(m_scroll);
+    const double span = m_last - m_first;
+    m_scroll->setRange(0, static_cast<int>(std::max(0.0, WholeLength() - span)));
+    m_scroll->setPageStep(static_cast<int>(span));
+    m_scroll->setSingleStep(std::max(1, static_cast<int>(span / 10)));
+    m_scroll->setValue(static_cast<int>(m_first));
+}
+
+void SpectrogramWindow::MoveSlider(int x) {
+    if (!m_plan || m_source.sampleRate <= 0) return;
+    const double frame = std::clamp(FrameAtX(x), 0.0, WholeLength() - 1);
+    m_dlg->SetSliderPos(m_dlg->m_sliderTime, static_cast<int>(frame));
+}
+
+void SpectrogramWindow::ShowReadout(QPoint at) {
+    const QRect plot = PlotRect();
+    if (!m_plan || m_source.sampleRate <= 0 || !plot.contains(at)) {
+        m_readout->clear();
+        return;
+    }
+    const int rate = m_source.sampleRate;
+    const int N = m_plan->fftSize();
+    const double hz = m_plan->axis().HzAt(at.y() - plot.top() + 0.5);
+    const float* column = m_levels ? m_levels->Column(at.x() - plot.left()) : nullptr;
+    const float level = column != nullptr ? column[at.y() - plot.top()] : NAN;
+    const int bin = static_cast<int>(std::lround(hz * N / rate));
+    QString text = QString::asprintf("%.3f s   %.0f Hz   ", FrameAtX(at.x()) / rate, hz);
+    text += std::isfinite(level) ? QString::asprintf("%.1f dB", level) : QStringLiteral("- dB");
+    text +=
+        QStringLiteral("   ") + QString::fromStdString(FormatNote(bin, N, rate, UiText)).trimmed();
+    m_readout->setText(text);
+}
+
+void SpectrogramWindow::Paint() {
+    QImage image(m_plot->size(), QImage::Format_RGB32);
+    display::SpectrogramPicture picture;
+    picture.plan = m_plan.get();
+    picture.levels = m_levels.get();
+    picture.sampleRate = m_source.sampleRate;
+    picture.topDb = m_spinTop->value();
+    picture.floorDb = std::min<double>(m_spinFloor->value(), picture.topDb - 1);
+    display::DrawSpectrogram(image, picture);
+
+    QPainter p(m_plot);
+    p.drawImage(0, 0, image);
+    if (!m_plan || m_source.sampleRate <= 0) return;
+    // The main window's analysis frame: its N samples from the slider position.
+    const QRect plot = PlotRect();
+    const double start = m_dlg->m_sliderTime->value();
+    const int x0 = plot.left() + static_cast<int>(std::floor(m_plan->XOfFrame(start)));
+    const int x1 =
+        plot.left() + static_cast<int>(std::ceil(m_plan->XOfFrame(start + m_plan->fftSize())));
+    if (x1 < plot.left() || x0 > plot.right()) return;
+    p.setClipRect(plot);
+    p.fillRect(QRect(x0, plot.top(), std::max(x1 - x0, 1), plot.height()), QColor(0, 255, 255, 70));
+    p.setPen(QColor(0, 255, 255));
+    p.drawLine(x0, plot.top(), x0, plot.bottom());
+}
+
+bool SpectrogramWindow::SavePng(const QString& path) {
+    QImage image(m_plot->size(), QImage::Format_RGB32);
+    display::SpectrogramPicture picture;
+    picture.plan = m_plan.get();
+    picture.levels = m_levels.get();
+    picture.sampleRate = m_source.sampleRate;
+    picture.topDb = m_spinTop->value();
+    picture.floorDb = std::min<double>(m_spinFloor->value(), picture.topDb - 1);
+    display::DrawSpectrogram(image, picture);
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && image.save(&file, "PNG", display::kPngQuality) &&
+        file.commit())
+        return true;
+    ReportError(kMsgCsvCannotCreate, path.toStdString().c_str());
+    return false;
+}
+
+void SpectrogramWindow::OnSavePng() {
+    const QString proposed = QString::fromStdString(m_dlg->m_strFilePath + ".png");
+    QString path;
+    if (m_chooseSaveFile) {
+        path = m_chooseSaveFile(proposed);
+    } else {
+        path =
+            QFileDialog::getSaveFileName(this, QString(), proposed, QStringLiteral("PNG (*.png)"));
+    }
+    if (!path.isEmpty()) SavePng(path);
+}
+
+bool SpectrogramWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != m_plot) return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+        case QEvent::Paint:
+            Paint();
+            return true;
+        case QEvent::Resize:
+            m_restartTimer->start(150);  // once the size settles
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseMove: {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            const QPoint at = mouse->position().toPoint();
+            if (mouse->buttons() & Qt::LeftButton) MoveSlider(at.x());
+            ShowReadout(at);
+            break;
+        }
+        case QEvent::Leave:
+            m_readout->clear();
+            break;
+        case QEvent::Wheel: {
+            const auto* wheel = static_cast<QWheelEvent*>(event);
+            const double notches = wheel->angleDelta().y() / 120.0;
+            if (notches != 0)
+                Zoom(static_cast<int>(wheel->position().x()), std::pow(kWheelZoom, -notches));
+            return true;
+        }
+        default:
+            break;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SpectrogramWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Home) {
+        ShowWhole();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+}  // namespace vurma::app
