@@ -27,26 +27,25 @@ void TimeSlider::setCaptured(double fraction) {
 }
 
 void TimeSlider::paintEvent(QPaintEvent*) {
+    // Painted as a plain slider, then the band, kept off the handle.
     QPainter painter(this);
     QStyleOptionSlider opt;
     initStyleOption(&opt);
-    const QStyle::SubControls all = opt.subControls;
-    opt.subControls = all & ~QStyle::SC_SliderHandle;
+    opt.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
+    if (tickPosition() != NoTicks) opt.subControls |= QStyle::SC_SliderTickmarks;
     style()->drawComplexControl(QStyle::CC_Slider, &opt, &painter, this);
-    if (captured_ >= 0.0) {
-        // A band along the groove from its start to the captured share.
-        const QRect groove =
-            style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
-        const int handle =
-            style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this).width();
-        const int span = groove.width() - handle;
-        const int width = static_cast<int>(span * std::min(captured_, 1.0)) + handle / 2;
-        QColor colour = palette().color(QPalette::Highlight);
-        colour.setAlpha(150);
-        painter.fillRect(QRect(groove.left(), groove.center().y() - 2, width, 5), colour);
-    }
-    opt.subControls = QStyle::SC_SliderHandle;
-    style()->drawComplexControl(QStyle::CC_Slider, &opt, &painter, this);
+    if (captured_ < 0.0) return;
+    // A band along the groove from its start to the captured share.
+    const QRect groove =
+        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+    const QRect handle =
+        style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    const int span = groove.width() - handle.width();
+    const int width = static_cast<int>(span * std::min(captured_, 1.0)) + handle.width() / 2;
+    QColor colour = palette().color(QPalette::Highlight);
+    colour.setAlpha(150);
+    painter.setClipRegion(QRegion(rect()) - handle);
+    painter.fillRect(QRect(groove.left(), groove.center().y() - 2, width, 5), colour);
 }
 
 void CursorSpin::resizeEvent(QResizeEvent*) {

@@ -61,6 +61,21 @@ TEST_F(TransportTest, OpenPlaysAndCapturesAndTheLiveFrameIsAtThePlayingPosition)
     EXPECT_GT(static_cast<TimeSlider*>(d.m_sliderTime)->captured(), -1.0);
 }
 
+// Without a capture to show, the time slider paints exactly as a plain one.
+TEST_F(TransportTest, TheTimeSliderIsAPlainSliderPlusTheCapturedBand) {
+    EnsureApp();
+    TimeSlider shaded(nullptr);
+    QSlider plain(Qt::Horizontal);
+    for (QSlider* s : {static_cast<QSlider*>(&shaded), &plain}) {
+        s->setGeometry(0, 0, 300, 30);
+        s->setRange(0, 1000);
+        s->setValue(200);
+    }
+    EXPECT_EQ(shaded.grab().toImage(), plain.grab().toImage());
+    shaded.setCaptured(0.5);
+    EXPECT_NE(shaded.grab().toImage(), plain.grab().toImage());
+}
+
 // The end of the capture makes the recording the sample store in whatever
 // state playback is; playback goes on and the analysis follows the slider.
 TEST_F(TransportTest, TheCaptureEndFinishesInAnyPlayStateAndLeavesItAlone) {
