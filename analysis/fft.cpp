@@ -1,14 +1,14 @@
 #include "fft.h"
 
-#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <utility>
 #include <vector>
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#include "cpu_dispatch.h"
+
+#if defined(VURMA_HAVE_AVX2_PATH)
 #include <immintrin.h>
-#define VURMA_HAVE_AVX2_PATH 1
 #endif
 
 namespace vurma {
@@ -222,17 +222,6 @@ __attribute__((target("avx2"))) void TransformAvx2(const Plan& plan, unsigned p,
 }
 #endif
 
-std::atomic<bool> g_bAvx2Allowed{true};
-
-bool UseAvx2() {
-#if defined(VURMA_HAVE_AVX2_PATH)
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has && g_bAvx2Allowed.load(std::memory_order_relaxed);
-#else
-    return false;
-#endif
-}
-
 }  // namespace
 
 void ComputeSpectrum(unsigned p, const double* input, double* db, double* re, double* im) {
@@ -271,8 +260,6 @@ void ComputeSpectrum(unsigned p, const double* input, double* db, double* re, do
         db[k] = kLog10Of2 * std::log2(power) * 10;
     }
 }
-
-bool AllowAvx2Spectrum(bool allow) { return g_bAvx2Allowed.exchange(allow); }
 
 void ClearSpectrum(double* db) {
     for (int k = 0; k < kSpectrumSlots; ++k) db[k] = 0.0;

@@ -13,11 +13,6 @@ inline constexpr int kSpectrumSlots = 4097;
 // once; after that no allocation. Safe to call from several threads at once.
 void ComputeSpectrum(unsigned p, const double* input, double* db, double* re, double* im);
 
-// Whether ComputeSpectrum may use its AVX2 loops on processors that have them
-// (allowed by default; the results are the same either way). Returns the
-// previous setting. Lets tests cover the scalar loops too.
-bool AllowAvx2Spectrum(bool allow);
-
 // Sets all kSpectrumSlots slots of db to 0.0.
 void ClearSpectrum(double* db);
 

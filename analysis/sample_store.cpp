@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -12,9 +11,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
+#include "cpu_dispatch.h"
+
+#if defined(VURMA_HAVE_AVX2_PATH)
 #include <immintrin.h>
-#define VURMA_HAVE_AVX2_PATH 1
 #endif
 
 namespace vurma {
@@ -213,17 +213,6 @@ __attribute__((target("avx2"))) std::uint32_t MaxStereoSumAvx2(const std::uint8_
 
 #endif
 
-std::atomic<bool> g_bAvx2Allowed{true};
-
-bool HasAvx2() {
-#if defined(VURMA_HAVE_AVX2_PATH)
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has && g_bAvx2Allowed.load(std::memory_order_relaxed);
-#else
-    return false;
-#endif
-}
-
 }  // namespace
 
 std::uint32_t CompleteFrames(const PcmView& pcm) {
@@ -274,13 +263,13 @@ bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count
     if (channels == 1) {
         std::uint32_t done = 0;
 #if defined(VURMA_HAVE_AVX2_PATH)
-        if (HasAvx2()) done = ConvertMono16Avx2(src, count, out, outWindowed);
+        if (UseAvx2()) done = ConvertMono16Avx2(src, count, out, outWindowed);
 #endif
         ConvertMono16(src + 2 * done, count - done, out + done, outWindowed + done);
     } else if (channels == 2) {
         std::uint32_t done = 0;
 #if defined(VURMA_HAVE_AVX2_PATH)
-        if (HasAvx2()) done = ConvertStereo16Avx2(src, count, out, outWindowed);
+        if (UseAvx2()) done = ConvertStereo16Avx2(src, count, out, outWindowed);
 #endif
         ConvertStereo16(src + 4 * done, count - done, out + done, outWindowed + done);
     } else {
@@ -296,8 +285,6 @@ bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count
     return true;
 }
 
-bool AllowAvx2Conversion(bool allow) { return g_bAvx2Allowed.exchange(allow); }
-
 namespace {
 
 // The largest |left + right| of `count` 16-bit stereo frames. Sums that
@@ -308,7 +295,7 @@ int MaxStereoSum(const std::uint8_t* src, std::uint32_t count) {
     std::uint32_t i = 0;
     int best = 0;
 #if defined(VURMA_HAVE_AVX2_PATH)
-    if (HasAvx2()) i = MaxStereoSumAvx2(src, count, &best);
+    if (UseAvx2()) i = MaxStereoSumAvx2(src, count, &best);
 #endif
     for (; i < count; ++i) {
         const int sum =

@@ -28,11 +28,6 @@ std::uint32_t CompleteFrames(const PcmView& pcm);
 bool ConvertSamples(const PcmView& pcm, std::uint32_t first, std::uint32_t count, double* samples,
                     double* windowed, std::uint32_t index);
 
-// Whether ConvertSamples may use its AVX2 loops on processors that have them
-// (allowed by default; the results are the same either way). Returns the
-// previous setting. Lets tests cover the other loops too.
-bool AllowAvx2Conversion(bool allow);
-
 // Index of the largest magnitude among samples[0..n-1]; earliest wins; 0 when n < 1.
 int FindLoudestSample(const double* samples, int n);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/analysis_pass.h"
+#include "analysis/cpu_dispatch.h"
 #include "analysis/sample_span.h"
 #include "analysis/sample_store.h"
 #include "test_media.h"
@@ -67,7 +68,7 @@ TEST(ConvertSamplesTest, KnownValuesAndTheMeanOfTheChannels) {
 TEST(ConvertSamplesTest, EverySampleValueMatchesThePlainDivision) {
     for (bool avx2 : {true, false})
         for (int channels : {1, 2}) {
-            const bool previous = AllowAvx2Conversion(avx2);
+            const bool previous = AllowAvx2(avx2);
             std::vector<std::int32_t> values;
             for (int v = -32768; v <= 32767; ++v) {
                 values.push_back(v);
@@ -88,7 +89,7 @@ TEST(ConvertSamplesTest, EverySampleValueMatchesThePlainDivision) {
                     ASSERT_EQ(out.windowed[i], out.samples[i]);
                 }
             }
-            AllowAvx2Conversion(previous);
+            AllowAvx2(previous);
         }
     std::vector<std::uint8_t> bytes;
     for (int v = 0; v < 256; ++v) {
@@ -203,9 +204,9 @@ TEST(SampleSpanTest, SpansEqualTheWholeConversionAndTheBlockSearchTheWholeSearch
             const auto loudest = static_cast<std::uint32_t>(
                 FindLoudestSample(whole.samples.data(), static_cast<int>(frames)));
             for (const bool avx2 : {true, false}) {
-                const bool previous = AllowAvx2Conversion(avx2);
+                const bool previous = AllowAvx2(avx2);
                 EXPECT_EQ(FindLoudestFrame(view, frames, scratch.data(), 1000), loudest) << avx2;
-                AllowAvx2Conversion(previous);
+                AllowAvx2(previous);
             }
         }
     }

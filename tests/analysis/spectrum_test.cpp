@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "analysis/cpu_dispatch.h"
 #include "analysis/fft.h"
 #include "analysis/window_functions.h"
 
@@ -90,7 +91,7 @@ TEST(SpectrumTest, EqualsThePlainTransformBitForBitOnVectorAndScalarPaths) {
     Work w;
     std::mt19937 rng(11);
     for (bool avx2 : {true, false}) {
-        const bool previous = AllowAvx2Spectrum(avx2);
+        const bool previous = AllowAvx2(avx2);
         for (unsigned p = 9; p <= 12; ++p) {
             for (bool pcm16 : {false, true}) {
                 for (int round = 0; round < 20; ++round) {
@@ -101,7 +102,7 @@ TEST(SpectrumTest, EqualsThePlainTransformBitForBitOnVectorAndScalarPaths) {
                 }
             }
         }
-        AllowAvx2Spectrum(previous);
+        AllowAvx2(previous);
     }
 }
 
