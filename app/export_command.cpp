@@ -17,6 +17,7 @@
 #include "analysis/sample_store.h"
 #include "analysis/ui_text.h"
 #include "analysis/window_functions.h"
+#include "app/cli_args.h"
 #include "export/csv_writer.h"
 #include "media/capture_run.h"
 #include "media/engine.h"
@@ -37,44 +38,18 @@ const char kExportHelp[] =
 
 namespace {
 
-constexpr char kMsgUsage[] =
-    "\n使い方: vurma --export OUT.csv [ｵﾌﾟｼｮﾝ] FILE  (詳しくは vurma --help)";
 constexpr char kMsgMemory[] = UI_TEXT("ﾒﾓﾘｰが不足しています。  ");
 constexpr char kMsgDecodeError[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
 constexpr char kMsgStartTooLate[] = UI_TEXT("開始時間が終わりに近すぎるので計算できません。  ");
-
-// Command-line mistakes, worded like the other options' messages.
-void UsageError(const char* what, const std::string& value) {
-    ReportError("vurma: %s%s (see vurma --help)", what, value.c_str());
-}
-
-bool ParseDouble(const std::string& text, double* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(v)) return false;
-    *value = v;
-    return true;
-}
 
 // Index of the table entry equal to the number in `text`, or -1.
 template <typename T, int Count>
 int TableIndex(const std::string& text, const T (&table)[Count]) {
     double v = 0;
-    if (!ParseDouble(text, &v)) return -1;
+    if (!ParseNumber(text, &v)) return -1;
     for (int i = 0; i < Count; ++i) {
         if (static_cast<double>(table[i]) == v) return i;
     }
-    return -1;
-}
-
-int WindowIndex(const std::string& name) {
-    for (int i = 0; i < kOfferedWindowCount; ++i) {
-        if (name == g_strWindowName[i]) return i;
-    }
-    // The list's "Humming" is the Hamming window: the right spelling picks it too.
-    if (name == "Hamming") return WindowIndex("Humming");
     return -1;
 }
 
@@ -95,91 +70,46 @@ struct WorkBlock {
 
 }  // namespace
 
-bool IsExportCommand(const std::vector<std::string>& args) {
-    for (const std::string& a : args) {
-        if (a == "--") return false;
-        if (a == "--export" || a.rfind("--export=", 0) == 0) return true;
-    }
-    return false;
-}
+bool IsExportCommand(const std::vector<std::string>& args) { return HasOption(args, "--export"); }
 
 bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* options) {
     ExportOptions o;
     bool haveOutput = false;
     bool haveStart = false;
     bool haveFile = false;
-    bool optionsEnded = false;
-
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            if (haveFile) {
-                UsageError("--export takes one FILE, not also ", arg);
-                return false;
-            }
-            o.mediaPath = arg;
-            haveFile = true;
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string value;
-        bool inlineValue = false;
-        if (const auto eq = arg.find('='); eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg.resize(eq);
-            inlineValue = true;
-        }
-        if (arg == "--search") {
-            if (inlineValue) {
-                UsageError("--search takes no value: ", value);
-                return false;
-            }
-            o.search = true;
-            continue;
-        }
-        const bool known = arg == "--export" || arg == "--start" || arg == "--fft" ||
-                           arg == "--window" || arg == "--gain";
-        if (!known) {
-            UsageError("unknown option ", args[i]);
+    const auto file = [&](const std::string& arg) {
+        if (haveFile) {
+            UsageError("--export takes one FILE, not also ", arg);
             return false;
         }
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) {
-                UsageError("missing value for ", arg);
-                return false;
-            }
-            value = args[++i];
-        }
-        if (arg == "--export") {
+        o.mediaPath = arg;
+        haveFile = true;
+        return true;
+    };
+    const auto option = [&](const std::string& name, const std::string& value) {
+        if (name == "--search") {
+            o.search = true;
+        } else if (name == "--export") {
             if (value.empty()) {
-                UsageError("missing value for ", arg);
+                UsageError("missing value for ", name);
                 return false;
             }
             o.outputPath = value;
             haveOutput = true;
-        } else if (arg == "--start") {
+        } else if (name == "--start") {
             double seconds = 0;
-            if (!ParseDouble(value, &seconds) || seconds < 0) {
+            if (!ParseNumber(value, &seconds) || seconds < 0) {
                 UsageError("--start takes seconds, 0 or more, not ", value);
                 return false;
             }
             o.startSeconds = seconds;
             haveStart = true;
-        } else if (arg == "--fft") {
-            o.fftIndex = TableIndex(value, g_nFftSize);
-            if (o.fftIndex < 0) {
-                UsageError("--fft takes 512, 1024, 2048 or 4096, not ", value);
-                return false;
-            }
-        } else if (arg == "--window") {
-            o.windowIndex = WindowIndex(value);
-            if (o.windowIndex < 0) {
-                UsageError("--window takes Rectangular, Hanning or Humming, not ", value);
-                return false;
-            }
+        } else if (name == "--fft") {
+            o.fftIndex = FftIndexArg(value);
+            return o.fftIndex >= 0;
+        } else if (name == "--window") {
+            o.windowIndex = WindowIndexArg(value);
+            return o.windowIndex >= 0;
         } else {
             o.gainIndex = TableIndex(value, g_dGain);
             if (o.gainIndex < 0) {
@@ -187,7 +117,11 @@ bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* option
                 return false;
             }
         }
-    }
+        return true;
+    };
+    if (!ScanArgs(args, {"--search"}, {"--export", "--start", "--fft", "--window", "--gain"}, file,
+                  option))
+        return false;
 
     if (haveStart && o.search) {
         UsageError("--start and --search cannot be combined", "");

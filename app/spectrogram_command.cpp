@@ -17,6 +17,7 @@
 
 #include "analysis/report_error.h"
 #include "analysis/window_functions.h"
+#include "app/cli_args.h"
 #include "app/export_command.h"
 #include "display/spectrogram_image.h"
 #include "export/csv_writer.h"
@@ -41,20 +42,6 @@ namespace {
 
 constexpr auto kStallLimit = std::chrono::milliseconds(5000);
 
-void UsageError(const char* what, const std::string& value) {
-    ReportError("vurma: %s%s (see vurma --help)", what, value.c_str());
-}
-
-bool ParseNumber(const std::string& text, double* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || errno == ERANGE || !std::isfinite(v)) return false;
-    *value = v;
-    return true;
-}
-
 bool ParseSize(const std::string& text, int* width, int* height) {
     const std::size_t x = text.find('x');
     double w = 0, h = 0;
@@ -75,82 +62,38 @@ bool IsFolder(const std::string& path) {
 }  // namespace
 
 bool IsSpectrogramCommand(const std::vector<std::string>& args) {
-    for (const std::string& a : args) {
-        if (a == "--") return false;
-        if (a == "--spectrogram" || a.rfind("--spectrogram=", 0) == 0) return true;
-    }
-    return false;
+    return HasOption(args, "--spectrogram");
 }
 
 bool ParseSpectrogramArgs(const std::vector<std::string>& args, SpectrogramCommand* command) {
     SpectrogramCommand o;
     bool haveOutput = false;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            o.files.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string value;
-        bool inlineValue = false;
-        if (const auto eq = arg.find('='); eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg.resize(eq);
-            inlineValue = true;
-        }
-        if (arg == "--log" && !inlineValue) {
-            o.settings.logFrequency = true;
-            continue;
-        }
-        if (arg != "--spectrogram" && arg != "--size" && arg != "--fft" && arg != "--window" &&
-            arg != "--floor") {
-            UsageError("unknown option ", args[i]);
-            return false;
-        }
-        if (!inlineValue) {
-            if (i + 1 >= args.size()) {
-                UsageError("missing value for ", arg);
-                return false;
-            }
-            value = args[++i];
-        }
+    const auto file = [&](const std::string& arg) {
+        o.files.push_back(arg);
+        return true;
+    };
+    const auto option = [&](const std::string& name, const std::string& value) {
         double number = 0;
-        if (arg == "--spectrogram") {
+        if (name == "--log") {
+            o.settings.logFrequency = true;
+        } else if (name == "--spectrogram") {
             if (value.empty()) {
-                UsageError("missing value for ", arg);
+                UsageError("missing value for ", name);
                 return false;
             }
             o.output = value;
             haveOutput = true;
-        } else if (arg == "--size") {
+        } else if (name == "--size") {
             if (!ParseSize(value, &o.width, &o.height)) {
                 UsageError("--size takes WxH from 200x100 to 8000x4000, not ", value);
                 return false;
             }
-        } else if (arg == "--fft") {
-            const auto* end = std::end(g_nFftSize);
-            const auto* it =
-                std::find(std::begin(g_nFftSize), end, ParseNumber(value, &number) ? number : -1);
-            if (it == end) {
-                UsageError("--fft takes 512, 1024, 2048 or 4096, not ", value);
-                return false;
-            }
-            o.settings.fftIndex = static_cast<int>(it - std::begin(g_nFftSize));
-        } else if (arg == "--window") {
-            o.settings.windowIndex = -1;
-            // The list's "Humming" is the Hamming window: the right spelling picks it too.
-            const std::string name = value == "Hamming" ? "Humming" : value;
-            for (int w = 0; w < kOfferedWindowCount; ++w)
-                if (name == g_strWindowName[w]) o.settings.windowIndex = w;
-            if (o.settings.windowIndex < 0) {
-                UsageError("--window takes Rectangular, Hanning or Humming, not ", value);
-                return false;
-            }
+        } else if (name == "--fft") {
+            o.settings.fftIndex = FftIndexArg(value);
+            return o.settings.fftIndex >= 0;
+        } else if (name == "--window") {
+            o.settings.windowIndex = WindowIndexArg(value);
+            return o.settings.windowIndex >= 0;
         } else {
             if (!ParseNumber(value, &number) || number >= o.settings.topDb || number < -1000) {
                 UsageError("--floor takes dB below 0 (down to -1000), not ", value);
@@ -158,7 +101,11 @@ bool ParseSpectrogramArgs(const std::vector<std::string>& args, SpectrogramComma
             }
             o.settings.floorDb = number;
         }
-    }
+        return true;
+    };
+    if (!ScanArgs(args, {"--log"}, {"--spectrogram", "--size", "--fft", "--window", "--floor"},
+                  file, option))
+        return false;
     if (!haveOutput) {
         UsageError("--spectrogram OUT.png is missing", "");
         return false;
