@@ -23,24 +23,19 @@
 
 #include "analysis/report_error.h"
 #include "analyzer_dlg.h"
+#include "bench_util.h"
 #include "media/media_session.h"
 
 namespace {
+
+using vurma::bench::Exists;
+using vurma::bench::Median;
+using vurma::bench::Shell;
 
 using Clock = std::chrono::steady_clock;
 
 std::string g_dir;
 std::map<std::string, std::vector<double>> g_times;  // seconds per run name
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
-}
-
-int Shell(const std::string& cmd) {
-    const int status = std::system(cmd.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Pink noise at a moderate level, so the compressed formats decode real work.
 bool Generate(const std::string& path, const std::string& encoder) {
@@ -95,11 +90,6 @@ void Record(benchmark::State& state, const std::string& name, double seconds) {
     }
     state.SetIterationTime(seconds);
     g_times[name].push_back(seconds);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 }  // namespace

@@ -20,9 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "test_media.h"
 
 namespace {
+
+using vurma::bench::Exists;
+using vurma::bench::Shell;
 
 constexpr int kRate = 44100;
 constexpr int kChannels = 2;
@@ -30,16 +34,6 @@ constexpr int kSeconds = 600;
 
 std::string g_dir;
 std::map<std::string, double> g_best;  // fastest wall time per run name, seconds
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && st.st_size > 0;
-}
-
-int Shell(const std::string& cmd) {
-    const int status = std::system(cmd.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // A chord gliding up and down with a slow tremolo, so that the picture has
 // something to show; written in one-second blocks.

@@ -17,11 +17,14 @@
 #include <string>
 #include <vector>
 
+#include "bench_util.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
 #include "test_media.h"
 
 namespace {
+
+using vurma::bench::Median;
 
 using namespace vurma::media;
 
@@ -49,12 +52,6 @@ void WriteWav(const std::string& path, int seconds) {
 std::map<std::string, std::vector<double>>& Seconds() {
     static std::map<std::string, std::vector<double>> seconds;
     return seconds;
-}
-
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 // GStreamer alone: decode to 16-bit PCM into a fakesink as fast as it goes.
