@@ -248,15 +248,18 @@ void SpectrogramWindow::MoveSlider(int x) {
 
 void SpectrogramWindow::ShowReadout(QPoint at) {
     const QRect plot = PlotRect();
-    if (!m_plan || m_source.sampleRate <= 0 || !plot.contains(at)) {
+    const int x = at.x() - plot.left(), y = at.y() - plot.top();
+    // A plot grown since the picture was laid out has no levels or axis yet.
+    if (!m_plan || m_source.sampleRate <= 0 || !plot.contains(at) || x >= m_plan->columns() ||
+        y >= m_plan->rows()) {
         m_readout->clear();
         return;
     }
     const int rate = m_source.sampleRate;
     const int N = m_plan->fftSize();
-    const double hz = m_plan->axis().HzAt(at.y() - plot.top() + 0.5);
-    const float* column = m_levels ? m_levels->Column(at.x() - plot.left()) : nullptr;
-    const float level = column != nullptr ? column[at.y() - plot.top()] : NAN;
+    const double hz = m_plan->axis().HzAt(y + 0.5);
+    const float* column = m_levels ? m_levels->Column(x) : nullptr;
+    const float level = column != nullptr ? column[y] : NAN;
     const int bin = static_cast<int>(std::lround(hz * N / rate));
     QString text = QString::asprintf("%.3f s   %.0f Hz   ", FrameAtX(at.x()) / rate, hz);
     text += std::isfinite(level) ? QString::asprintf("%.1f dB", level) : QStringLiteral("- dB");

@@ -1,10 +1,12 @@
 // The main window without playback: start-up state, list rules, cursor,
 // menu, drop, title, keyboard and the About box.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -245,6 +247,19 @@ TEST_F(WindowTest, SpectrogramOpensFromTheViewMenuAndAClickMovesTheSlider) {
     QTest::mouseClick(d.m_spectrogram->plot(), Qt::LeftButton, {}, at);
     EXPECT_NEAR(d.m_sliderTime->value(), 132300 * 3 / 4, 132300 / plot.width() + 1);
     EXPECT_EQ(d.m_nStartSample, d.m_sliderTime->value());
+
+    // Grown, before the picture is laid out anew: the new rows have no readout.
+    QWidget* area = d.m_spectrogram->plot();
+    area->resize(area->width(), area->height() + 100);
+    const QPoint low(at.x(), d.m_spectrogram->PlotRect().bottom());
+    QMouseEvent move(QEvent::MouseMove, low, area->mapToGlobal(low), Qt::NoButton, Qt::NoButton,
+                     {});
+    QApplication::sendEvent(area, &move);
+    QLabel* readout = nullptr;
+    for (QLabel* label : d.m_spectrogram->findChildren<QLabel*>())
+        if (label->minimumWidth() == 320) readout = label;
+    ASSERT_NE(readout, nullptr);
+    EXPECT_EQ(readout->text(), QString());
 }
 
 // The title follows each open (a drop loads the first file); a failed open
