@@ -84,8 +84,13 @@ void CaptureRun::Watch(std::chrono::milliseconds stallLimit) {
     while (end_ == CaptureEnd::Running) {
         cv_.wait_for(lock, step);
         if (end_ != CaptureEnd::Running) break;
+        // Not under the lock: the decode delivers its end (which takes it)
+        // under its own lock, and Progress may take that one.
+        lock.unlock();
         const std::uint32_t len = block_->m_nDataLen.load(std::memory_order_acquire);
         const std::uint64_t progress = decode_->Progress();
+        lock.lock();
+        if (end_ != CaptureEnd::Running) break;
         const auto now = std::chrono::steady_clock::now();
         if (len != lastLen || progress != lastProgress) {
             lastLen = len;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "media/fake_engine.h"
 #include "media/grabber_callback.h"
@@ -52,6 +53,20 @@ TEST_F(CaptureRunTest, TheEndIsHandedOutOnceAndAStoppedRunReportsNothing) {
     EXPECT_EQ(engine->decode(), nullptr);  // the decode is released
     EXPECT_EQ(block->AddRef(), 2u);        // only the test's references are left
     block->Release();
+}
+
+// The watchdog looks at the decode's progress several times while samples
+// arrive; an end delivered then (under the decode's own lock) gets through.
+TEST_F(CaptureRunTest, AnEndArrivingWhileTheWatchdogLooksIsDelivered) {
+    CaptureRun run(engine);
+    ASSERT_EQ(run.Start("/a.wav", {1, 8, 8000}, block, notify, std::chrono::milliseconds(1000)),
+              S_OK);
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(engine->FeedSample(i, std::vector<std::uint8_t>(10, 1)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(engine->EndCapture(S_OK));
+    EXPECT_EQ(run.Wait(), CaptureEnd::Complete);
 }
 
 TEST_F(CaptureRunTest, ARunWithoutProgressEndsAsStalledAndOneThatFailsToStartLeavesNothing) {
