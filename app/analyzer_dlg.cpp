@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtGlobal>
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -1161,9 +1162,14 @@ void CAnalyzerDlg::OnTimer() {
     m_nStartSample = 0;
     const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
                       m_nBitsPerSample};
-    // A frame not captured yet leaves the previous one in place.
-    if (double* live = m_samples.Hold(0, n))
-        ConvertSamples(pcm, FrameAtPosition(m_nSampleRate, t), n, live, live, 0);
+    // A frame not captured yet leaves the previous one in place; before the
+    // first (or after a size change) the new buffer holds silence, not
+    // whatever the memory held.
+    const bool held = m_samples.Find(0, static_cast<std::uint32_t>(n)) != nullptr;
+    if (double* live = m_samples.Hold(0, n)) {
+        if (!ConvertSamples(pcm, FrameAtPosition(m_nSampleRate, t), n, live, live, 0) && !held)
+            std::fill(live, live + n, 0.0);
+    }
 }
 
 void CAnalyzerDlg::OnGraphNotify() {

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 
 #include "analysis/sample_store.h"
 #include "app_test_util.h"
@@ -38,6 +39,11 @@ TEST_F(TransportTest, OpenPlaysAndCapturesAndTheLiveFrameIsAtThePlayingPosition)
     // The played graph's grabber takes nothing into the capture.
     ASSERT_TRUE(engine->graph()->FeedSample(0.0, Pcm16(512, 2, 1), false, false));
     EXPECT_EQ(d.m_pCallBack->m_nDataLen.load(), 0u);
+    // Nothing captured yet: the live frame is silence.
+    d.OnTimer();
+    const double* silence = d.m_samples.Find(0, 2048);
+    ASSERT_NE(silence, nullptr);
+    EXPECT_TRUE(std::all_of(silence, silence + 2048, [](double x) { return x == 0.0; }));
 
     // Frames 0..4095 hold 0.5, frames 4096..8191 hold -0.25.
     ASSERT_TRUE(engine->FeedSample(0.0, Pcm16(4096, 2, 16384)));
