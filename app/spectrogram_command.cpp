@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -232,6 +233,7 @@ int RunSpectrogramCommand(int argc, char** argv) {
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QGuiApplication app(argc, argv);
     qInstallMessageHandler(previousHandler);
+    std::setlocale(LC_NUMERIC, "C");  // the application took the desktop's number format
 
     // Files decode one after another on this thread while their first
     // columns are computed beside the decoder; the rest of each picture is
