@@ -14,6 +14,7 @@
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "analysis/report_error.h"
@@ -241,6 +242,7 @@ int RunSpectrogramCommand(int argc, char** argv) {
     const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     const std::shared_ptr<media::IEngine> engine = media::CreateGstEngine();
     std::deque<FileJob> jobs;
+    std::set<std::string> outputs;
     bool allOk = true;
     for (const std::string& path : command.files) {
         FileJob job;
@@ -250,6 +252,14 @@ int RunSpectrogramCommand(int argc, char** argv) {
             job.outputPath = (std::filesystem::path(command.output) /
                               (std::filesystem::path(path).filename().string() + ".png"))
                                  .string();
+        // Two files of the same name from different folders would share one
+        // picture: the later one is refused rather than overwrite the first.
+        if (command.toFolder && !outputs.insert(job.outputPath).second) {
+            ReportError("vurma: %s: another file of this batch is already written as %s",
+                        path.c_str(), job.outputPath.c_str());
+            allOk = false;
+            continue;
+        }
         job.session = std::make_unique<media::MediaSession>(engine);
         media::LoadedMedia loaded;
         media::CGrabberCallback* callback = nullptr;
