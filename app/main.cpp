@@ -70,6 +70,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     vurma::app::InstallToolkitTranslations();
+    vurma::app::KeepDecimalPoint();
     QFont font(QStringLiteral("IPAGothic"));
     font.setPixelSize(12);
     QApplication::setFont(font);

@@ -7,12 +7,14 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "analysis/report_error.h"
@@ -232,6 +234,7 @@ int RunSpectrogramCommand(int argc, char** argv) {
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QGuiApplication app(argc, argv);
     qInstallMessageHandler(previousHandler);
+    std::setlocale(LC_NUMERIC, "C");  // the application took the desktop's number format
 
     // Files decode one after another on this thread while their first
     // columns are computed beside the decoder; the rest of each picture is
@@ -239,6 +242,7 @@ int RunSpectrogramCommand(int argc, char** argv) {
     const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     const std::shared_ptr<media::IEngine> engine = media::CreateGstEngine();
     std::deque<FileJob> jobs;
+    std::set<std::string> outputs;
     bool allOk = true;
     for (const std::string& path : command.files) {
         FileJob job;
@@ -248,6 +252,14 @@ int RunSpectrogramCommand(int argc, char** argv) {
             job.outputPath = (std::filesystem::path(command.output) /
                               (std::filesystem::path(path).filename().string() + ".png"))
                                  .string();
+        // Two files of the same name from different folders would share one
+        // picture: the later one is refused rather than overwrite the first.
+        if (command.toFolder && !outputs.insert(job.outputPath).second) {
+            ReportError("vurma: %s: another file of this batch is already written as %s",
+                        path.c_str(), job.outputPath.c_str());
+            allOk = false;
+            continue;
+        }
         job.session = std::make_unique<media::MediaSession>(engine);
         media::LoadedMedia loaded;
         media::CGrabberCallback* callback = nullptr;

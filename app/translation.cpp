@@ -4,6 +4,7 @@
 #include <QLibraryInfo>
 #include <QSettings>
 #include <QTranslator>
+#include <clocale>
 #include <memory>
 
 #include "analysis/ui_text.h"
@@ -73,6 +74,8 @@ void InstallToolkitTranslations() {
         delete qt;
     }
 }
+
+void KeepDecimalPoint() { std::setlocale(LC_NUMERIC, "C"); }
 
 QString Tr(const char* japanese) {
     const std::unique_ptr<QTranslator>& catalogue = Catalogue();

@@ -28,6 +28,11 @@ bool EnglishLoaded();
 // language (Qt's Japanese catalogue; English is Qt's own).
 void InstallToolkitTranslations();
 
+// Once the application object exists: numbers keep their decimal point in
+// every locale. Qt hands the desktop's locale to the C library, whose printf
+// would then write decimal commas into the readouts and the CSV file.
+void KeepDecimalPoint();
+
 // The one translation point: the Japanese text in the interface language.
 QString Tr(const char* japanese);
 

@@ -189,10 +189,15 @@ TEST_F(ExportCli, SpectrogramBatchWritesTheGoodFilesAndNamesTheBadOne) {
     const std::string dir = Path("pictures");
     std::filesystem::create_directory(dir);
     std::ofstream(Path("bad.mp3")) << "not sound\n";
-    const RunResult r = Vurma("--spectrogram " + dir + " " + Path("tone.wav") + " " +
-                              Path("bad.mp3") + " " + Path("short.wav"));
+    // A second file of the same name is refused, not written over the first.
+    std::filesystem::create_directory(Path("other"));
+    std::ofstream(Path("other/tone.wav")) << "not sound either\n";
+    const RunResult r =
+        Vurma("--spectrogram " + dir + " " + Path("tone.wav") + " " + Path("bad.mp3") + " " +
+              Path("short.wav") + " " + Path("other/tone.wav"));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("bad.mp3: このﾌｧｲﾙは処理できません"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("other/tone.wav: another file of this batch"), std::string::npos) << r.err;
     EXPECT_EQ(QImage(QString::fromStdString(dir + "/tone.wav.png")).size(), QSize(800, 500));
     EXPECT_TRUE(Exists(dir + "/short.wav.png"));
     EXPECT_FALSE(Exists(dir + "/bad.mp3.png"));
