@@ -224,8 +224,10 @@ void SpectrogramWindow::Zoom(int x, double factor) {
     if (!m_plan) return;
     const QRect plot = PlotRect();
     const double at = FrameAtX(x);
-    const double span =
-        std::clamp((m_last - m_first) * factor, static_cast<double>(plot.width()), WholeLength());
+    // A recording shorter than the plot is wide shows whole (clamp needs lo <= hi).
+    const double whole = WholeLength();
+    const double span = std::clamp((m_last - m_first) * factor,
+                                   std::min(static_cast<double>(plot.width()), whole), whole);
     const double share =
         std::clamp((x - plot.left()) / static_cast<double>(plot.width()), 0.0, 1.0);
     SetSpan(at - share * span, at - share * span + span);
