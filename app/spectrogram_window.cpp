@@ -270,7 +270,7 @@ void SpectrogramWindow::ShowReadout(QPoint at) {
     m_readout->setText(text);
 }
 
-void SpectrogramWindow::Paint() {
+QImage SpectrogramWindow::Picture() const {
     QImage image(m_plot->size(), QImage::Format_RGB32);
     display::SpectrogramPicture picture;
     picture.plan = m_plan.get();
@@ -279,6 +279,11 @@ void SpectrogramWindow::Paint() {
     picture.topDb = m_spinTop->value();
     picture.floorDb = std::min<double>(m_spinFloor->value(), picture.topDb - 1);
     display::DrawSpectrogram(image, picture);
+    return image;
+}
+
+void SpectrogramWindow::Paint() {
+    const QImage image = Picture();
 
     QPainter p(m_plot);
     p.drawImage(0, 0, image);
@@ -297,14 +302,7 @@ void SpectrogramWindow::Paint() {
 }
 
 bool SpectrogramWindow::SavePng(const QString& path) {
-    QImage image(m_plot->size(), QImage::Format_RGB32);
-    display::SpectrogramPicture picture;
-    picture.plan = m_plan.get();
-    picture.levels = m_levels.get();
-    picture.sampleRate = m_source.sampleRate;
-    picture.topDb = m_spinTop->value();
-    picture.floorDb = std::min<double>(m_spinFloor->value(), picture.topDb - 1);
-    display::DrawSpectrogram(image, picture);
+    const QImage image = Picture();
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && image.save(&file, "PNG", display::kPngQuality) &&
         file.commit())

@@ -56,6 +56,8 @@ class SpectrogramWindow : public QWidget {
     void Restart();
     void StartWorker();
     void StopWorker();
+    // The picture as shown (axes, legend and columns so far), without the frame mark.
+    QImage Picture() const;
     void Paint();
     void MoveSlider(int x);
     void Zoom(int x, double factor);
