@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_commands.h"
 #include "bench_util.h"
 #include "test_media.h"
 
@@ -35,45 +36,15 @@ std::map<std::string, double> g_best;  // fastest wall time per run name, second
 
 // A chord of three tones with a slow tremolo, written in one-second blocks.
 bool WriteWav(const std::string& path) {
-    std::ofstream f(path + ".part", std::ios::binary);
-    const std::uint32_t dataBytes = static_cast<std::uint32_t>(kRate) * kSeconds * kChannels * 2;
-    const std::vector<std::uint8_t> header =
-        vurma::test::WavHeader(kChannels, 16, kRate, dataBytes);
-    f.write(reinterpret_cast<const char*>(header.data()),
-            static_cast<std::streamsize>(header.size()));
-    std::vector<std::int16_t> block(static_cast<std::size_t>(kRate) * kChannels);
-    for (int s = 0; s < kSeconds; ++s) {
-        for (int i = 0; i < kRate; ++i) {
-            const double t = s + static_cast<double>(i) / kRate;
-            const double v =
-                (0.3 * std::sin(2 * M_PI * 440 * t) + 0.2 * std::sin(2 * M_PI * 660 * t) +
-                 0.1 * std::sin(2 * M_PI * 1320 * t)) *
-                (0.6 + 0.4 * std::sin(2 * M_PI * 0.1 * t));
-            const auto x = static_cast<std::int16_t>(std::lround(v * 32767));
-            block[2 * i] = x;
-            block[2 * i + 1] = static_cast<std::int16_t>(x / 2);
-        }
-        f.write(reinterpret_cast<const char*>(block.data()),
-                static_cast<std::streamsize>(block.size() * 2));
-    }
-    f.close();
-    return f && std::rename((path + ".part").c_str(), path.c_str()) == 0;
+    return vurma::bench::WriteStereoWav(path, kRate, kSeconds, [](double t) {
+        return (0.3 * std::sin(2 * M_PI * 440 * t) + 0.2 * std::sin(2 * M_PI * 660 * t) +
+                0.1 * std::sin(2 * M_PI * 1320 * t)) *
+               (0.6 + 0.4 * std::sin(2 * M_PI * 0.1 * t));
+    });
 }
 
 void Time(benchmark::State& state, const std::string& name, const std::string& cmd) {
-    for (auto _ : state) {
-        const auto t0 = std::chrono::steady_clock::now();
-        const int rc = Shell(cmd);
-        const double s =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        state.SetIterationTime(s);
-        if (rc != 0) {
-            state.SkipWithError(("command failed: " + cmd).c_str());
-            return;
-        }
-        auto it = g_best.find(name);
-        if (it == g_best.end() || s < it->second) g_best[name] = s;
-    }
+    vurma::bench::TimeCommand(state, g_best, name, cmd);
 }
 
 void Register(const std::string& kind, const std::string& media) {
