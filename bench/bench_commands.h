@@ -44,6 +44,15 @@ inline bool WriteStereoWav(const std::string& path, int rate, int seconds,
     return f && std::rename((path + ".part").c_str(), path.c_str()) == 0;
 }
 
+// Writes the WAV with `write` unless it is already there; false when it cannot.
+inline bool EnsureWav(const std::string& path, bool (*write)(const std::string&)) {
+    if (Exists(path)) return true;
+    std::printf("generating %s\n", path.c_str());
+    if (write(path)) return true;
+    std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return false;
+}
+
 // Times `cmd` once per iteration; `best` keeps the fastest wall time per name.
 inline void TimeCommand(benchmark::State& state, std::map<std::string, double>& best,
                         const std::string& name, const std::string& cmd) {

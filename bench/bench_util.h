@@ -23,6 +23,14 @@ inline int Shell(const std::string& cmd) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// The folder for generated media: VURMA_BENCH_DIR, else `fallback`; made if missing.
+inline std::string BenchDir(const char* fallback) {
+    const char* dir = std::getenv("VURMA_BENCH_DIR");
+    const std::string path = dir != nullptr ? dir : fallback;
+    ::mkdir(path.c_str(), 0777);
+    return path;
+}
+
 // Median of the values; 0 when there are none.
 inline double Median(std::vector<double> v) {
     if (v.empty()) return 0;

@@ -99,9 +99,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     vurma::SetReportSink(
         [](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
-    const char* dir = std::getenv("VURMA_BENCH_DIR");
-    g_dir = dir != nullptr ? dir : "/tmp/vurma-decode-ahead-bench";
-    ::mkdir(g_dir.c_str(), 0777);
+    g_dir = vurma::bench::BenchDir("/tmp/vurma-decode-ahead-bench");
 
     const std::vector<std::pair<std::string, std::string>> formats = {
         {"wav", "wavenc"},

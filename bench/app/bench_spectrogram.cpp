@@ -73,18 +73,10 @@ void Register(const std::string& kind, const std::string& media) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* dir = std::getenv("VURMA_BENCH_DIR");
-    g_dir = dir != nullptr ? dir : "/tmp/vurma-spectrogram-bench";
-    ::mkdir(g_dir.c_str(), 0777);
+    g_dir = vurma::bench::BenchDir("/tmp/vurma-spectrogram-bench");
 
     const std::string wav = g_dir + "/chord-10min.wav";
-    if (!Exists(wav)) {
-        std::printf("generating %s\n", wav.c_str());
-        if (!WriteWav(wav)) {
-            std::fprintf(stderr, "cannot write %s\n", wav.c_str());
-            return 1;
-        }
-    }
+    if (!vurma::bench::EnsureWav(wav, WriteWav)) return 1;
     std::vector<std::pair<std::string, std::string>> files = {{"wav", wav}};
     for (const auto& [kind, encoder] : std::vector<std::pair<std::string, std::string>>{
              {"flac", "flacenc"}, {"mp3", "lamemp3enc bitrate=192"}}) {

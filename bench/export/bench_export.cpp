@@ -68,19 +68,11 @@ void Register(const std::string& kind, const std::string& media) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* dir = std::getenv("VURMA_BENCH_DIR");
-    g_dir = dir != nullptr ? dir : "/tmp/vurma-export-bench";
-    ::mkdir(g_dir.c_str(), 0777);
+    g_dir = vurma::bench::BenchDir("/tmp/vurma-export-bench");
 
     const std::string wav = g_dir + "/tone-10min.wav";
     const std::string mp3 = g_dir + "/tone-10min.mp3";
-    if (!Exists(wav)) {
-        std::printf("generating %s\n", wav.c_str());
-        if (!WriteWav(wav)) {
-            std::fprintf(stderr, "cannot write %s\n", wav.c_str());
-            return 1;
-        }
-    }
+    if (!vurma::bench::EnsureWav(wav, WriteWav)) return 1;
     std::vector<std::string> kinds = {"wav"};
     if (!Exists(mp3)) {
         if (Shell("gst-inspect-1.0 lamemp3enc >/dev/null 2>&1") == 0) {
