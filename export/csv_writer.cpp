@@ -204,7 +204,10 @@ std::string DefaultCsvName(const std::string& mediaPath) {
 }
 
 int WriteCsvFile(const std::string& path, const std::string& utf8Text) {
-    const std::string bytes = EncodeCsvBytes(utf8Text);
+    return WriteFileWhole(path, EncodeCsvBytes(utf8Text));
+}
+
+int WriteFileWhole(const std::string& path, const std::string& bytes) {
     if (path.empty()) return Fail(kCsvCannotCreate, path);
 
     // Replace the file a symbolic link points to, not the link itself.

@@ -73,4 +73,7 @@ inline constexpr char kMsgCsvDiskFull[] = UI_TEXT("ﾃﾞｨｽｸの空き容�
 // through ReportError.
 int WriteCsvFile(const std::string& path, const std::string& utf8Text);
 
+// The same for bytes written as they are (no encoding, no line-end change).
+int WriteFileWhole(const std::string& path, const std::string& bytes);
+
 }  // namespace vurma
