@@ -8,6 +8,7 @@
 #include "export_command.h"
 #include "media/media_session.h"
 #include "spectrogram_command.h"
+#include "spectrum_command.h"
 #include "vurma_version.h"
 
 namespace vurma {
@@ -56,7 +57,7 @@ int RunHelp(const char*) {
         if (option.argument != nullptr) left += std::string(" ") + option.argument;
         std::printf("  %-22s %s\n", left.c_str(), option.help);
     }
-    std::printf("%s%s", kExportHelp, kSpectrogramHelp);
+    std::printf("%s%s%s", kExportHelp, kSpectrogramHelp, kSpectrumHelp);
     return 0;
 }
 
@@ -70,6 +71,10 @@ bool RunCommandLine(int argc, char** argv, int* exitCode) {
     }
     if (IsSpectrogramCommand(args)) {
         *exitCode = RunSpectrogramCommand(argc, argv);
+        return true;
+    }
+    if (IsSpectrumCommand(args)) {
+        *exitCode = RunSpectrumCommand(args);
         return true;
     }
     if (argc < 2 || argv[1][0] != '-') return false;

@@ -366,6 +366,10 @@ scale</translation>
         <translation>There are too few samples to analyse.</translation>
     </message>
     <message>
+        <source>区間がFFTの1ﾌﾚｰﾑ(%dｻﾝﾌﾟﾙ)より短いので、ｽﾍﾟｸﾄﾙを計算できません。  </source>
+        <translation>The span is shorter than one FFT frame (%d samples): no spectrum can be computed.</translation>
+    </message>
+    <message>
         <source>ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  </source>
         <translation>There are too few samples for this size.</translation>
     </message>
