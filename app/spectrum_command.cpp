@@ -1,14 +1,12 @@
 #include "app/spectrum_command.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <set>
-#include <thread>
 
 #include "analysis/report_error.h"
 #include "analysis/ui_text.h"
@@ -17,8 +15,9 @@
 #include "app/export_command.h"
 #include "export/csv_writer.h"
 #include "export/spectrum_csv.h"
-#include "media/grabber_callback.h"
+#include "media/engine.h"
 #include "media/media_session.h"
+#include "media/pcm_stream.h"
 
 namespace vurma {
 
@@ -40,7 +39,7 @@ const char kSpectrumHelp[] =
 
 namespace {
 
-constexpr auto kStallLimit = std::chrono::milliseconds(5000);
+constexpr char kMsgDecodeError[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
 constexpr char kMsgSpanTooShort[] =
     UI_TEXT("区間がFFTの1ﾌﾚｰﾑ(%dｻﾝﾌﾟﾙ)より短いので、ｽﾍﾟｸﾄﾙを計算できません。  ");
 
@@ -71,25 +70,6 @@ bool ParseChannels(const std::string& value, SpectrumCommand* o) {
     }
 }
 
-// Frames of the requested span within a recording of `frames` frames, or
-// false after a usage report.
-bool SpanFrames(const SpectrumCommand& c, int rate, std::uint32_t frames, std::uint32_t* first,
-                std::uint32_t* count) {
-    const double from = std::floor(c.fromSeconds * rate);
-    if (from >= frames) {
-        char length[64];
-        std::snprintf(length, sizeof length, "--from lies beyond the end of the file (%.3f s): ",
-                      static_cast<double>(frames) / rate);
-        UsageError(length, c.fromText);
-        return false;
-    }
-    double to = c.toSeconds < 0 ? frames : std::floor(c.toSeconds * rate);
-    to = std::min<double>(to, frames);
-    *first = static_cast<std::uint32_t>(from);
-    *count = static_cast<std::uint32_t>(to - from);
-    return true;
-}
-
 bool ChannelsPresent(const SpectrumCommand& c, int channels) {
     for (SpectrumChannel channel : c.settings.channels) {
         if (!HasSpectrumChannel(channel, channels)) {
@@ -100,104 +80,63 @@ bool ChannelsPresent(const SpectrumCommand& c, int channels) {
     return true;
 }
 
-// Feeds the span to the accumulator while the capture grows, on a thread of
-// its own beside the decoder, so that little is left when the decode ends.
-class EarlyFeed {
-  public:
-    EarlyFeed(SpanAccumulator* acc, const media::CGrabberCallback* cb, std::size_t firstByte,
-              std::size_t endByte)
-        : acc_(acc), cb_(cb), next_(firstByte), end_(endByte) {
-        thread_ = std::thread([this] {
-            while (!stop_.load(std::memory_order_acquire)) {
-                FeedAvailable();
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-        });
-    }
-    ~EarlyFeed() { Stop(); }
-    // Joins the thread; after it the caller is the accumulator's feeder.
-    void Stop() {
-        stop_.store(true, std::memory_order_release);
-        if (thread_.joinable()) thread_.join();
-    }
-    // Feeds the bytes captured so far within the span; returns the bytes fed.
-    std::size_t FeedAvailable() {
-        const std::size_t have =
-            std::min<std::size_t>(cb_->m_nDataLen.load(std::memory_order_acquire), end_);
-        if (have > next_) {
-            acc_->Feed(cb_->m_pData + next_, have - next_);
-            next_ = have;
-        }
-        return next_;
-    }
-
-  private:
-    SpanAccumulator* acc_;
-    const media::CGrabberCallback* cb_;
-    std::size_t next_, end_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
 enum class FileResult { kOk, kFailed, kUsage };
 
-// Decodes one file and computes its spectrum; the text of its CSV and its
-// peak lines go to the out parameters.
+// Streams one file through the accumulator, only the frames of the span,
+// ending the decode once past it; the text of its CSV and its peak lines
+// go to the out parameters.
 FileResult AnalyseFile(const SpectrumCommand& c, const std::string& path, std::string* csv,
                        std::string* peakLines) {
     const std::shared_ptr<media::IEngine> engine = media::CreateGstEngine();
     if (engine == nullptr) return FileResult::kFailed;
-    media::MediaSession session(engine);
-    media::LoadedMedia loaded;
-    media::CGrabberCallback* callback = nullptr;
     SpanSpectrumSettings settings = c.settings;
-
     std::unique_ptr<SpanAccumulator> acc;
-    std::unique_ptr<EarlyFeed> early;
-    const auto watch = [&](media::CGrabberCallback* cb, const media::LoadedMedia& l) {
-        early.reset();
-        acc.reset();
-        if (cb == nullptr || l.frameCount == 0) return;
-        std::vector<SpectrumChannel> channels = settings.channels;
-        if (c.allChannels) channels = AllSpectrumChannels(l.channels);
-        for (SpectrumChannel channel : channels)
-            if (!HasSpectrumChannel(channel, l.channels)) return;  // reported after the decode
-        const std::size_t frameBytes = static_cast<std::size_t>(l.channels) * (l.bitsPerSample / 8);
-        const double from = std::floor(c.fromSeconds * l.sampleRate);
-        const double to = c.toSeconds < 0 ? 1e18 : std::floor(c.toSeconds * l.sampleRate);
-        SpanSpectrumSettings earlySettings = settings;
-        earlySettings.channels = channels;
-        acc = std::make_unique<SpanAccumulator>(earlySettings, l.sampleRate,
+    std::uint64_t first = 0, end = UINT64_MAX, seen = 0;
+    std::size_t frameBytes = 0;
+    bool usage = false;
+    // On this thread, after the load: the format is known, nothing decoded yet.
+    const auto begin = [&](const media::LoadedMedia& l) {
+        if (l.channels <= 0 || l.sampleRate <= 0 || l.bitsPerSample % 8 != 0) return false;
+        if (!ChannelsPresent(c, l.channels)) {
+            usage = true;
+            return false;
+        }
+        if (c.allChannels) settings.channels = AllSpectrumChannels(l.channels);
+        first = static_cast<std::uint64_t>(std::floor(c.fromSeconds * l.sampleRate));
+        if (c.toSeconds >= 0)
+            end = static_cast<std::uint64_t>(std::floor(c.toSeconds * l.sampleRate));
+        frameBytes = static_cast<std::size_t>(l.channels) * (l.bitsPerSample / 8);
+        acc = std::make_unique<SpanAccumulator>(settings, l.sampleRate,
                                                 PcmFormat{l.channels, l.bitsPerSample, false},
                                                 &WorkerPool::Shared());
-        early =
-            std::make_unique<EarlyFeed>(acc.get(), cb, static_cast<std::size_t>(from) * frameBytes,
-                                        static_cast<std::size_t>(std::min(to, 1e15)) * frameBytes);
+        return true;
     };
-    if (!DecodeWhole(engine, session, path, kStallLimit, &loaded, &callback, watch)) {
-        early.reset();
+    // On the decoder's thread, chunk by chunk in file order.
+    const auto consume = [&](const media::PcmChunk& chunk) {
+        const std::uint64_t a = chunk.firstFrame, b = a + chunk.frames;
+        seen = b;
+        const std::uint64_t lo = std::max(a, first), hi = std::min(b, end);
+        if (hi > lo) acc->Feed(chunk.data + (lo - a) * frameBytes, (hi - lo) * frameBytes);
+        return b < end;  // past the span: the rest of the file is not needed
+    };
+    media::LoadedMedia loaded;
+    const media::PcmEnd ended = media::StreamWholeFile(engine, path, &loaded, begin, consume);
+    if (usage) return FileResult::kUsage;
+    if (ended == media::PcmEnd::Refused) return FileResult::kFailed;  // reported by the load
+    const bool whole = ended == media::PcmEnd::Complete ||
+                       (ended == media::PcmEnd::Cancelled && acc != nullptr && seen >= end);
+    if (!whole) {
+        ReportError(kMsgDecodeError);
         return FileResult::kFailed;
     }
-    if (early) early->Stop();
-    if (c.allChannels) settings.channels = AllSpectrumChannels(loaded.channels);
-    const PcmView pcm{callback->m_pData, callback->m_nDataLen.load(std::memory_order_acquire),
-                      loaded.channels, loaded.bitsPerSample};
-    std::uint32_t first = 0, count = 0;
-    if (!ChannelsPresent(c, loaded.channels) ||
-        !SpanFrames(c, loaded.sampleRate, CompleteFrames(pcm), &first, &count))
+    if (first >= seen) {
+        char length[64];
+        std::snprintf(length, sizeof length, "--from lies beyond the end of the file (%.3f s): ",
+                      static_cast<double>(seen) / loaded.sampleRate);
+        UsageError(length, c.fromText);
         return FileResult::kUsage;
-
-    // The early feed took the span as far as the capture went; the rest now.
-    // Without it (a channel the file lacks stopped it) the span is read whole.
-    SpanSpectrum spectrum;
-    if (acc) {
-        early->FeedAvailable();
-        spectrum = acc->Finish();
-    } else {
-        spectrum = ComputeSpanSpectrum(pcm, loaded.sampleRate, first, count, settings,
-                                       &WorkerPool::Shared());
     }
-    early.reset();
+    const SpanSpectrum spectrum = acc->Finish();
     if (spectrum.frames == 0) {
         ReportError(kMsgSpanTooShort, settings.fftSize);
         return FileResult::kFailed;
