@@ -32,33 +32,78 @@ constexpr NamedChannel kChannelNames[] = {
 int BatchFrames(int fftSize) { return std::max(1, (1 << 18) / fftSize); }
 
 // Sample `c` of the frame at `p` in full-scale units.
-double SampleAt(const std::uint8_t* p, int c, const PcmFormat& f) {
+template <int Bits, bool IsFloat>
+inline double SampleAt(const std::uint8_t* p, int c) {
+    if constexpr (Bits == 8) {
+        return (static_cast<int>(p[c]) - 128) / 128.0;
+    } else if constexpr (Bits == 16) {
+        const std::uint8_t* s = p + 2 * c;
+        return static_cast<std::int16_t>(s[0] | (s[1] << 8)) / 32768.0;
+    } else if constexpr (Bits == 24) {
+        const std::uint8_t* s = p + 3 * c;
+        const auto v = static_cast<std::int32_t>((static_cast<std::uint32_t>(s[0]) << 8) |
+                                                 (static_cast<std::uint32_t>(s[1]) << 16) |
+                                                 (static_cast<std::uint32_t>(s[2]) << 24));
+        return (v >> 8) / 8388608.0;
+    } else if constexpr (IsFloat) {
+        float x = 0;
+        std::memcpy(&x, p + 4 * c, 4);
+        return x;
+    } else {
+        std::int32_t x = 0;
+        std::memcpy(&x, p + 4 * c, 4);
+        return x / 2147483648.0;
+    }
+}
+
+// Writes `frames` frames of the set `channel` to out[0 ..].
+template <int Bits, bool IsFloat>
+void ConvertSet(const std::uint8_t* p, std::size_t frames, int channels, SpectrumChannel channel,
+                double* out) {
+    const std::size_t step = static_cast<std::size_t>(channels) * (Bits / 8);
+    const auto at = [](const std::uint8_t* q, int c) { return SampleAt<Bits, IsFloat>(q, c); };
+    switch (channel) {
+        case SpectrumChannel::kMix:
+            if (channels == 2) {
+                for (std::size_t i = 0; i < frames; ++i, p += step)
+                    out[i] = 0.5 * (at(p, 0) + at(p, 1));
+            } else {
+                for (std::size_t i = 0; i < frames; ++i, p += step) {
+                    double sum = 0;
+                    for (int c = 0; c < channels; ++c) sum += at(p, c);
+                    out[i] = sum / channels;
+                }
+            }
+            break;
+        case SpectrumChannel::kLeft:
+            for (std::size_t i = 0; i < frames; ++i, p += step) out[i] = at(p, 0);
+            break;
+        case SpectrumChannel::kRight:
+            for (std::size_t i = 0; i < frames; ++i, p += step) out[i] = at(p, 1);
+            break;
+        case SpectrumChannel::kMid:
+            for (std::size_t i = 0; i < frames; ++i, p += step)
+                out[i] = 0.5 * (at(p, 0) + at(p, 1));
+            break;
+        case SpectrumChannel::kSide:
+            for (std::size_t i = 0; i < frames; ++i, p += step)
+                out[i] = 0.5 * (at(p, 0) - at(p, 1));
+            break;
+    }
+}
+
+void ConvertSet(const PcmFormat& f, const std::uint8_t* p, std::size_t frames,
+                SpectrumChannel channel, double* out) {
     switch (f.bitsPerSample) {
         case 8:
-            return (static_cast<int>(p[c]) - 128) / 128.0;
-        case 16: {
-            const std::uint8_t* s = p + 2 * c;
-            return static_cast<std::int16_t>(s[0] | (s[1] << 8)) / 32768.0;
-        }
-        case 24: {
-            const std::uint8_t* s = p + 3 * c;
-            const std::int32_t v = static_cast<std::int32_t>(
-                (static_cast<std::uint32_t>(s[0]) << 8) | (static_cast<std::uint32_t>(s[1]) << 16) |
-                (static_cast<std::uint32_t>(s[2]) << 24));
-            return (v >> 8) / 8388608.0;
-        }
-        case 32: {
-            std::uint32_t u = 0;
-            std::memcpy(&u, p + 4 * c, 4);
-            if (f.isFloat) {
-                float x = 0;
-                std::memcpy(&x, &u, 4);
-                return x;
-            }
-            return static_cast<std::int32_t>(u) / 2147483648.0;
-        }
+            return ConvertSet<8, false>(p, frames, f.channels, channel, out);
+        case 16:
+            return ConvertSet<16, false>(p, frames, f.channels, channel, out);
+        case 24:
+            return ConvertSet<24, false>(p, frames, f.channels, channel, out);
         default:
-            return 0.0;
+            if (f.isFloat) return ConvertSet<32, true>(p, frames, f.channels, channel, out);
+            return ConvertSet<32, false>(p, frames, f.channels, channel, out);
     }
 }
 
@@ -262,50 +307,31 @@ bool SpanAccumulator::Feed(const std::uint8_t* bytes, std::size_t count) {
     if (s.cancel.load(std::memory_order_acquire)) return false;
     if (s.sets == 0 || finished_) return true;
     const std::size_t frameBytes = format_.FrameBytes();
-    const int channels = format_.channels;
-    const auto takeFrame = [&](const std::uint8_t* p) {
-        double left = 0, right = 0, mix = 0;
-        for (int c = 0; c < channels; ++c) {
-            const double v = SampleAt(p, c, format_);
-            mix += v;
-            if (c == 0) left = v;
-            if (c == 1) right = v;
+    // Converts whole frames into the pending samples, a batch at a time.
+    const auto take = [&](const std::uint8_t* p, std::size_t frames) {
+        while (frames > 0) {
+            const std::size_t run = std::min(frames, pendingCap_ - pendingLen_);
+            for (int set = 0; set < s.sets; ++set)
+                ConvertSet(format_, p, run, s.channels[set],
+                           pending_.data() + set * pendingCap_ + pendingLen_);
+            pendingLen_ += run;
+            p += run * frameBytes;
+            frames -= run;
+            if (pendingLen_ == pendingCap_) IssueBatch(BatchFrames(s.n));
         }
-        mix /= channels;
-        for (int set = 0; set < s.sets; ++set) {
-            double v = mix;
-            switch (s.channels[set]) {
-                case SpectrumChannel::kMix:
-                    break;
-                case SpectrumChannel::kLeft:
-                    v = left;
-                    break;
-                case SpectrumChannel::kRight:
-                    v = right;
-                    break;
-                case SpectrumChannel::kMid:
-                    v = 0.5 * (left + right);
-                    break;
-                case SpectrumChannel::kSide:
-                    v = 0.5 * (left - right);
-                    break;
-            }
-            pending_[set * pendingCap_ + pendingLen_] = v;
-        }
-        if (++pendingLen_ == pendingCap_) IssueBatch(BatchFrames(s.n));
     };
     // Complete a frame split by the previous chunk first.
     if (!carry_.empty()) {
-        const std::size_t take = std::min(frameBytes - carry_.size(), count);
-        carry_.insert(carry_.end(), bytes, bytes + take);
-        bytes += take;
-        count -= take;
+        const std::size_t need = std::min(frameBytes - carry_.size(), count);
+        carry_.insert(carry_.end(), bytes, bytes + need);
+        bytes += need;
+        count -= need;
         if (carry_.size() < frameBytes) return true;
-        takeFrame(carry_.data());
+        take(carry_.data(), 1);
         carry_.clear();
     }
     const std::size_t frames = count / frameBytes;
-    for (std::size_t i = 0; i < frames; ++i) takeFrame(bytes + i * frameBytes);
+    take(bytes, frames);
     carry_.assign(bytes + frames * frameBytes, bytes + count);
     return !s.cancel.load(std::memory_order_acquire);
 }

@@ -27,9 +27,9 @@ struct SpectrumPeak {
 // The `count` strongest peaks of `db` (bins 0 .. N/2, bin k at k * hzPerBin),
 // strongest first. Levels at or below floorDb never make a peak.
 // The frequency comes from the parabola through the dB levels of the
-// maximum and its two neighbours (a Gaussian fitted to the power), and so
-// does the level, except with the flat-top window, whose flat main lobe
-// already reads the level at the bin and would make the parabola overshoot.
+// maximum and its two neighbours (a Gaussian fitted to the power); the
+// level is the maximum's, corrected by the window's response at that
+// distance from the bin (what the bin misses of a tone between bins).
 std::vector<SpectrumPeak> FindSpectrumPeaks(const std::vector<double>& db, double hzPerBin,
                                             int count, double floorDb, WindowShape window);
 
