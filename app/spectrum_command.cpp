@@ -31,8 +31,8 @@ const char kSpectrumHelp[] =
     "                         blackman, blackman-harris, flat-top, rectangular; SET:\n"
     "                         mix (default), left, right, mid, side, several joined\n"
     "                         by commas, or all; --peaks K prints the K strongest\n"
-    "                         peaks as frequency, level, note and cents against A4 =\n"
-    "                         HZ (400 to 480, default 440)\n"
+    "                         peaks of the first set's average as frequency, level,\n"
+    "                         note and cents against A4 = HZ (400 to 480, default 440)\n"
     "  --spectrum DIR FILE...\n"
     "                         the same for each FILE, written as DIR/<file name>.csv;\n"
     "                         exit code 0 all written, 1 some file failed, 2 bad usage\n";
