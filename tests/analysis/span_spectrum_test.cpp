@@ -8,6 +8,7 @@
 #include <functional>
 #include <numbers>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "analysis/spectrum_peaks.h"
@@ -210,11 +211,28 @@ TEST(SpanSpectrum, ChunkingAndThreadsDoNotChangeTheResult) {
     EXPECT_EQ(helper.curves[1].averageDb, whole.curves[1].averageDb);
 }
 
-TEST(SpanSpectrum, CancelStopsEarlyAndProgressCounts) {
+// A view shows the frames merged so far while the rest computes, and may
+// give up half way.
+TEST(SpanSpectrum, SnapshotsFillInAndCancelStopsEarly) {
     const auto pcm = Stereo(65536 * 8, 16, Sine(440, -3), Silence);
     SpanSpectrumSettings settings;
     settings.fftSize = 1024;
     WorkerPool pool(1, false);
+    {
+        SpanAccumulator acc(settings, kRate, {2, 16, false}, &pool);
+        EXPECT_EQ(acc.Snapshot().frames, 0);
+        EXPECT_TRUE(acc.Snapshot().curves.empty());
+        ASSERT_TRUE(acc.Feed(pcm.data(), pcm.size() / 2));
+        while (acc.FramesDone() == 0) std::this_thread::yield();
+        const SpanSpectrum part = acc.Snapshot();
+        EXPECT_GT(part.frames, 0);
+        ASSERT_EQ(part.curves.size(), 1u);
+        EXPECT_NEAR(Highest(part.curves[0].maxDb), -9, 1.5);
+        ASSERT_TRUE(acc.Feed(pcm.data() + pcm.size() / 2, pcm.size() / 2));
+        const SpanSpectrum whole = acc.Finish();
+        EXPECT_EQ(whole.frames, SpanFrameCount(65536 * 8, 1024));
+        EXPECT_EQ(acc.Snapshot().curves[0].averageDb, whole.curves[0].averageDb);
+    }
     SpanAccumulator acc(settings, kRate, {2, 16, false}, &pool);
     ASSERT_TRUE(acc.Feed(pcm.data(), pcm.size() / 2));
     acc.Cancel();
