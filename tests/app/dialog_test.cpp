@@ -8,16 +8,20 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <QWheelEvent>
 #include <functional>
 
 #include "about_dlg.h"
+#include "analysis/worker_pool.h"
 #include "analyzer_app.h"
 #include "app_test_util.h"
 #include "display/plot_frame.h"
+#include "display/spectrogram_image.h"
 #include "spectrogram_window.h"
 #include "widgets.h"
 
@@ -126,6 +130,77 @@ TEST_F(WindowTest, TheEngineIsMadeAfterTheFirstPaintAndThenTheFileOpens) {
     EXPECT_EQ(dlg->m_nPlayState, 3);
     EXPECT_TRUE(reports.empty());
     dlg->removeEventFilter(&seen);
+}
+
+// The program's own start: painted first, the engine after. It then shows what
+// a window made with its engine shows; without a graph the bare window stays.
+TEST_F(WindowTest, TheDeferredStartDrawsWhatTheEngineFirstStartDraws) {
+    struct Shown {
+        QImage wave, spectrum, status;
+        QStringList labels;
+    };
+    auto shown = [](const CAnalyzerDlg& d) {
+        return Shown{d.m_stWave->shownImage(),
+                     d.m_stSpectrum->shownImage(),
+                     d.m_stStatus->shownImage(),
+                     {d.m_stTimeStart->text(), d.m_stTimeEnd->text(), d.m_stFreqStart->text(),
+                      d.m_stFreqEnd->text()}};
+    };
+    auto deferred = [&](std::shared_ptr<media::IEngine> e) {
+        dlg = std::make_unique<CAnalyzerDlg>(CAnalyzerDlg::DeferEngine{});
+        bool attached = false;
+        if (e)
+            AttachEngineAfterFirstPaint(
+                dlg.get(), [e] { return e; }, [&] { attached = true; });
+        dlg->show();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return attached || !e; }, 5000));
+        QCoreApplication::processEvents();
+        return shown(*dlg);
+    };
+    MakeDialog().show();
+    const Shown first = shown(*dlg);
+    dlg.reset();
+    const Shown bare = deferred(nullptr);
+    const Shown later = deferred(engine);
+    EXPECT_FALSE(later.wave.isNull());
+    EXPECT_TRUE(later.wave == first.wave && later.spectrum == first.spectrum &&
+                later.status == first.status);
+    EXPECT_EQ(later.labels, first.labels);
+    EXPECT_TRUE(reports.empty());
+
+    auto failing = std::make_shared<media::FakeEngine>();
+    failing->FailCall("Engine.CreateGraphBuilder", media::E_FAIL);
+    const Shown failed = deferred(failing);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back(), "DirectShowを初期化できません hr=0x80004005\r\n");
+    EXPECT_TRUE(failed.wave == bare.wave && failed.spectrum == bare.spectrum &&
+                failed.status == bare.status);
+    EXPECT_EQ(failed.labels, bare.labels);
+}
+
+// A file named relative to the current folder is kept by its absolute path:
+// Save As proposes the CSV beside it wherever the dialog has been.
+TEST_F(WindowTest, ACommandLineFileIsOpenedByItsAbsolutePath) {
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dir_ / "album")));
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir_.path)));
+    const QString here = QString::fromStdString(dir_.path);
+    EXPECT_EQ(CommandLineFile({"album/a.wav", "b.wav"}), here + "/album/a.wav");
+    EXPECT_EQ(CommandLineFile({"--x", "/abs/b.wav"}), QStringLiteral("/abs/b.wav"));
+    EXPECT_EQ(CommandLineFile({"--x"}), QString());
+    const QString file = CommandLineFile({"album/a.wav"});
+    QDir::setCurrent(previous);
+    AddFile("album/a.wav");
+    CAnalyzerDlg& d = MakeDialog();
+    OpenAndFeed(file.toStdString(), 4096);
+    EndCapture();
+    QString proposed;
+    d.m_chooseSaveFile = [&](const QString& p) {
+        proposed = p;
+        return QString();
+    };
+    d.ExportCsv();
+    EXPECT_EQ(proposed, here + "/album/a.csv");
 }
 
 TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
@@ -322,9 +397,11 @@ TEST_F(WindowTest, EscapeEnterAndExitShutDownInOrder) {
     }
 }
 
-TEST_F(WindowTest, AboutBoxShowsNameAndVersion) {
+TEST_F(WindowTest, AboutBoxShowsNameAndVersionAndNoPlaceholderAddress) {
     CAboutDlg about(nullptr);
     EXPECT_EQ(about.m_stName->text(), QStringLiteral("Vurma  0.0.2"));
+    EXPECT_FALSE(about.m_stUrl->text().contains(QStringLiteral("example.")));
+    EXPECT_EQ(about.m_stUrl->isVisibleTo(&about), !about.m_stUrl->text().isEmpty());
 }
 
 // The filter text holds fifteen pairs; all of them are offered, in order.
