@@ -399,5 +399,9 @@ scale</translation>
         <translation>Not enough disk space.
 %s</translation>
     </message>
+    <message>
+        <source>録音が短すぎて分析できません</source>
+        <translation>The recording is too short to analyse</translation>
+    </message>
 </context>
 </TS>
