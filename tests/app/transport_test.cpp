@@ -259,6 +259,11 @@ TEST_F(TransportTest, AHeldPositionIsNotSnappedBackAndPlaybackContinuesFromTheRe
         tick(end / 2);
         EXPECT_EQ(d.m_sliderTime->value(), range / 2);
     }
+    // A key (or a click in the groove) moves playback with the slider.
+    d.m_sliderTime->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    const int paged = range / 2 + d.m_sliderTime->pageStep();
+    EXPECT_EQ(d.m_sliderTime->value(), paged);
+    EXPECT_NEAR(static_cast<double>(clock), static_cast<double>(end) * paged / range, 1.0);
 
     d.OnPause();
     d.m_sliderTime->setSliderDown(true);
