@@ -274,6 +274,10 @@ class GstGraph final : public IGraphBuilder,
 
     // ---- rendering
     HRESULT RenderFile(const std::string& utf8Path) override;
+    std::string RenderFailureReason() override {
+        std::lock_guard lock(mutex_);
+        return renderReason_;
+    }
     HRESULT EnumFilters(std::shared_ptr<IEnumFilters>* out) override {
         if (out == nullptr) return E_POINTER;
         *out = std::make_shared<VectorEnum<std::shared_ptr<IBaseFilter>>>(
@@ -681,7 +685,7 @@ class GstGraph final : public IGraphBuilder,
     std::atomic<bool> linked_{false};  // read by the bus handler
     bool unsynchronised_ = false;
     static constexpr gint64 kNotMeasured = -2;
-    gint64 measured_ = kNotMeasured;  // GUI thread only
+    gint64 measured_ = kNotMeasured;  // the thread that uses the graph (load, then GUI)
     bool hasVideo_ = false;
     FilterState state_ = FilterState::Stopped;
     long volume_ = 0;
@@ -695,6 +699,7 @@ class GstGraph final : public IGraphBuilder,
     bool rendering_ = false;
     bool noMorePads_ = false;
     bool renderError_ = false;
+    std::string renderReason_;  // the first error while rendering
     bool dumped_ = false;
     bool audioFound_ = false;
     bool audioHeld_ = false;
@@ -731,7 +736,10 @@ void GstGraph::HandleBusMessage(GstMessage* message) {
             {
                 std::lock_guard lock(self->mutex_);
                 rendering = self->rendering_;
-                if (rendering) self->renderError_ = true;
+                if (rendering && !self->renderError_) {
+                    self->renderError_ = true;
+                    if (error != nullptr) self->renderReason_ = error->message;
+                }
             }
             if (rendering) {
                 self->cv_.notify_all();
@@ -971,6 +979,14 @@ HRESULT GstGraph::RenderFile(const std::string& utf8Path) {
         rendering_ = false;
     }
     if (!ok) {
+        {
+            std::lock_guard lock(mutex_);
+            if (renderReason_.empty()) {
+                renderReason_ = !noMorePads_ || (audioTail_ != nullptr && !audioHeld_)
+                                    ? "No data arrived within 20 seconds."
+                                    : "The file holds no stream that can be decoded.";
+            }
+        }
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         return E_CANNOT_RENDER;
     }
