@@ -921,7 +921,7 @@ void CAnalyzerDlg::OnLoadTimeout() {
     if (!m_load->pending() || m_bShutDown) return;
     // The stuck load is left to finish (or not) on its own thread.
     m_load->Abandon();
-    const int seconds = m_nLoadTimeoutMs / 1000;
+    const int seconds = (m_nLoadTimeoutMs + 999) / 1000;
     char reason[256];
     std::snprintf(reason, sizeof reason, UiText(kMsgLoadTimedOut).c_str(), seconds);
     ReportError(ReportDetails{m_strLoadingPath + "\n" + reason}, kMsgCannotProcess);
