@@ -133,10 +133,29 @@ class GstAudioDecode final : public IAudioDecode {
         return GST_PAD_PROBE_OK;
     }
 
-    // Streaming thread.
+    // Streaming thread: a stream exposed before its format is settled gets
+    // its branch once its caps arrive.
     static void PadAdded(DecodeState* self, GstPad* pad) {
         GstCaps* caps = gst_pad_get_current_caps(pad);
-        if (caps == nullptr) caps = gst_pad_query_caps(pad, nullptr);
+        if (caps == nullptr) {
+            gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &OnStreamCaps, self,
+                              nullptr);
+            return;
+        }
+        PadAddedWithCaps(self, pad, caps);
+    }
+
+    static GstPadProbeReturn OnStreamCaps(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+        GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
+        GstCaps* caps = nullptr;
+        gst_event_parse_caps(event, &caps);
+        PadAddedWithCaps(static_cast<DecodeState*>(data), pad, gst_caps_ref(caps));
+        return GST_PAD_PROBE_REMOVE;
+    }
+
+    // Takes the caps' reference.
+    static void PadAddedWithCaps(DecodeState* self, GstPad* pad, GstCaps* caps) {
         bool takeAudio = false;
         if (caps != nullptr && gst_caps_get_size(caps) > 0 &&
             g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)),
