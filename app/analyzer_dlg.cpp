@@ -856,15 +856,10 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     RedrawAll();
 
     m_strLoadingPath = path.toStdString();
-    const QRect host = m_stVideo->rect();
-    const auto mainWindow = static_cast<media::WindowHandle>(winId());
-    const auto videoHost = static_cast<media::WindowHandle>(m_stVideo->winId());
     std::shared_ptr<Poster> poster = m_poster;
     m_load->Start(
         m_engine, m_strLoadingPath,
-        [=](media::MediaSession& session) {
-            session.SetVideoHost(mainWindow, videoHost, host.left(), host.top(), host.width(),
-                                 host.height());
+        [poster](media::MediaSession& session) {
             session.SetEventNotify([poster] { poster->Post(&CAnalyzerDlg::OnGraphNotify); });
             // The graph only plays; the capture decodes the file beside it.
             session.SetCaptureInGraph(false);
