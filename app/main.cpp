@@ -1,5 +1,6 @@
 // Entry point: headless command-line modes first, otherwise the window.
 #include <QApplication>
+#include <QFileInfo>
 #include <QFont>
 #include <QMessageBox>
 #include <QTimer>
@@ -18,9 +19,11 @@
 
 namespace {
 
-void ShowReport(const std::string& text) {
+void ShowReport(const vurma::Report& report) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(vurma::app::kStrCaption),
-                    QString::fromStdString(text), QMessageBox::Ok);
+                    QString::fromStdString(report.text), QMessageBox::Ok);
+    // The file concerned and the decoder's own reason, on request.
+    if (!report.details.empty()) box.setDetailedText(QString::fromStdString(report.details));
     box.exec();
 }
 
@@ -36,7 +39,7 @@ int RunScreenshot(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--wait-ms") == 0 && i + 1 < argc) {
             waitMs = std::atoi(argv[++i]);
         } else {
-            file = QString::fromLocal8Bit(argv[i]);
+            file = QFileInfo(QString::fromLocal8Bit(argv[i])).absoluteFilePath();
         }
     }
     using vurma::app::CAnalyzerDlg;
@@ -80,13 +83,8 @@ int main(int argc, char** argv) {
     vurma::SetReportSink(ShowReport);
     if (screenshot) return RunScreenshot(argc, argv);
 
-    QString file;
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] != '-' || std::strcmp(argv[i], "-") == 0) {
-            file = QString::fromLocal8Bit(argv[i]);
-            break;
-        }
-    }
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
     vurma::app::CAnalyzerApp theApp;
-    return theApp.InitInstance(file);
+    return theApp.InitInstance(vurma::app::CommandLineFile(args));
 }

@@ -5,9 +5,11 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 
 #include "analysis/sample_store.h"
 #include "app_test_util.h"
+#include "media/background.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
 #include "widgets.h"
@@ -161,17 +163,20 @@ TEST_F(TransportTest, ACaptureErrorKeepsThePartialCaptureAndReportsOnce) {
 
 TEST_F(TransportTest, ANewFileOrTheCloseStopsTheCaptureBeforeTheGraph) {
     CAnalyzerDlg& d = Open(4096);
+    ASSERT_TRUE(media::WaitForDetachedJobs(std::chrono::seconds(5)));
     engine->ClearCalls();
-    d.OpenMediaFile(QString::fromStdString(AddFile("next.wav")));
+    vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("next.wav")));
     const auto calls = engine->calls();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front(), "Decode.Stop");
     EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer capturing");
     d.show();
+    ASSERT_TRUE(media::WaitForDetachedJobs(std::chrono::seconds(5)));
     engine->ClearCalls();
     d.close();
     ASSERT_FALSE(engine->calls().empty());
     EXPECT_EQ(engine->calls().front(), "Decode.Stop");
+    ASSERT_TRUE(media::WaitForDetachedJobs(std::chrono::seconds(5)));
     EXPECT_FALSE(engine->FeedSample(0.0, Pcm16(512, 2, 1)));
 }
 
@@ -191,21 +196,88 @@ TEST_F(TransportTest, SliderSeeksOnlyWhenLoadedAndNotPlaying) {
     EXPECT_EQ(engine->graph()->position, 15000000);
 }
 
-TEST_F(TransportTest, SearchMovesToTheLoudestSampleOnceCapturedAndNotPlaying) {
-    CAnalyzerDlg& d = Open(1000);
-    ASSERT_TRUE(engine->FeedSample(1000.0 / 44100, Pcm16(1, 2, -30000)));
-    ASSERT_TRUE(engine->FeedSample(1001.0 / 44100, Pcm16(2000, 2, 100)));
-    d.OnPause();
-    d.OnSearch();  // still capturing
-    EXPECT_EQ(d.m_sliderTime->value(), 0);
-    d.OnPause();
+// Find waits for the whole capture and a stopped or paused transport, then
+// places the frame at the loudest sample, or as late as a frame still fits
+// when that sample lies in the last N - 1: the spectrum shows and Save As works.
+TEST_F(TransportTest, SearchPlacesAFittingFrameOverTheLoudestSample) {
+    const struct {
+        int loudAt, expected;
+    } cases[] = {{500, 500}, {953, 953}, {954, 953}, {3000, 953}};  // 3001 frames, N = 2048
+    for (const auto& c : cases) {
+        dlg.reset();
+        CAnalyzerDlg& d = Open(c.loudAt);
+        ASSERT_TRUE(engine->FeedSample(c.loudAt / 44100.0, Pcm16(1, 2, -30000)));
+        if (c.loudAt < 3000) {
+            ASSERT_TRUE(
+                engine->FeedSample((c.loudAt + 1) / 44100.0, Pcm16(3000 - c.loudAt, 2, 100)));
+        }
+        d.OnPause();
+        d.OnSearch();  // still capturing
+        EXPECT_EQ(d.m_sliderTime->value(), 0);
+        d.OnPause();
+        EndCapture();
+        ASSERT_EQ(d.m_nSamples, 3001);
+        d.OnSearch();  // playing
+        EXPECT_EQ(d.m_sliderTime->value(), 0);
+        d.OnPause();
+        d.OnSearch();
+        EXPECT_EQ(d.m_sliderTime->value(), c.expected) << c.loudAt;
+        EXPECT_EQ(d.m_nStartSample, c.expected);
+        EXPECT_TRUE(d.m_actSaveAs->isEnabled()) << c.loudAt;
+        EXPECT_FALSE(d.m_stPeak->text().isEmpty());
+    }
+}
+
+// While the user holds the time position (the handle, or a press in the
+// spectrogram) the timer leaves it alone; letting go while playing continues
+// playback there. Paused, the slider seeks as it moves and the release adds
+// nothing.
+TEST_F(TransportTest, AHeldPositionIsNotSnappedBackAndPlaybackContinuesFromTheRelease) {
+    CAnalyzerDlg& d = Open(44100);
     EndCapture();
-    d.OnSearch();  // playing
-    EXPECT_EQ(d.m_sliderTime->value(), 0);
+    ASSERT_EQ(d.m_nPlayState, 3);
+    std::int64_t& clock = engine->graph()->position;
+    const int range = d.m_sliderTime->maximum();
+    const std::int64_t end = d.m_endFrame;
+    auto tick = [&](std::int64_t at) {
+        clock = at;
+        d.OnTimer();
+    };
+    tick(end / 2);
+    EXPECT_EQ(d.m_sliderTime->value(), range / 2);
+
+    const std::function<void(bool)> holds[] = {
+        [&](bool down) { d.m_sliderTime->setSliderDown(down); },  // the handle
+        [&](bool down) { d.HoldTimePosition(down); },             // the spectrogram
+    };
+    for (const auto& hold : holds) {
+        hold(true);
+        d.m_sliderTime->setValue(range / 4);
+        tick(end * 3 / 4);
+        EXPECT_EQ(d.m_sliderTime->value(), range / 4);
+        hold(false);
+        EXPECT_NEAR(static_cast<double>(clock), end / 4.0, end / range + 1.0);
+        tick(clock);
+        EXPECT_EQ(d.m_sliderTime->value(), range / 4);
+        EXPECT_EQ(d.m_nPlayState, 3);
+        tick(end / 2);
+        EXPECT_EQ(d.m_sliderTime->value(), range / 2);
+    }
+    // A key (or a click in the groove) moves playback with the slider.
+    d.m_sliderTime->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    const int paged = range / 2 + d.m_sliderTime->pageStep();
+    EXPECT_EQ(d.m_sliderTime->value(), paged);
+    EXPECT_NEAR(static_cast<double>(clock), static_cast<double>(end) * paged / range, 1.0);
+
     d.OnPause();
-    d.OnSearch();
-    EXPECT_EQ(d.m_sliderTime->value(), 1000);
-    EXPECT_EQ(d.m_nStartSample, 1000);
+    d.m_sliderTime->setSliderDown(true);
+    d.m_sliderTime->setValue(range / 8);
+    const std::int64_t seeked = clock;
+    engine->ClearCalls();
+    d.m_sliderTime->setSliderDown(false);
+    EXPECT_EQ(engine->CallCount("Graph.SetPositions"), 0);
+    EXPECT_EQ(clock, seeked);
+    EXPECT_EQ(d.m_nPlayState, 2);
 }
 
 // The level mapping is checked in the session; here the slider and the mute
@@ -221,7 +293,7 @@ TEST_F(TransportTest, VolumeFollowsTheSliderUnlessMuted) {
     EXPECT_EQ(engine->graph()->volume, -10000);
     d.m_sliderVolume->setValue(100);  // muted: nothing audible changes
     EXPECT_EQ(engine->graph()->volume, -10000);
-    d.OpenMediaFile(QString::fromStdString(AddFile("next.wav")));
+    vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("next.wav")));
     ASSERT_EQ(d.m_nPlayState, 3);
     EXPECT_EQ(engine->graph()->volume, -10000);
     d.OnMute();  // back to the slider's level
@@ -276,7 +348,7 @@ TEST_F(TransportTest, VideoPicturesReachThePanel) {
     EXPECT_EQ(d.m_stVideo->picture().pixel(0, 0), qRgb(255, 0, 0));
 
     // An audio-only file shows the no-video label and drops the old picture.
-    d.OpenMediaFile(QString::fromStdString(AddFile("audio.wav")));
+    vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("audio.wav")));
     EXPECT_TRUE(d.m_stNoVideo->isVisible());
     EXPECT_TRUE(d.m_stVideo->picture().isNull());
 }
