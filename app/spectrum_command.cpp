@@ -265,9 +265,23 @@ int RunSpectrumCommand(const std::vector<std::string>& args) {
                 continue;
             }
         }
+        // Among several files, a failure is told once, on one line that names
+        // the file: its reports are gathered, not printed.
+        std::string messages;
+        const auto gather = [&](const Report& report) {
+            std::string text = report.text;
+            const std::size_t reason = report.details.find('\n');  // below the file's name
+            if (reason != std::string::npos) text += " (" + report.details.substr(reason + 1) + ")";
+            while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();
+            messages += (messages.empty() ? "" : " ") + text;
+        };
+        const ReportSink previous =
+            command.toFolder ? SetThreadReportSink(gather) : SetThreadReportSink({});
         std::string csv, peaks;
         const FileResult result = AnalyseFile(command, path, &csv, &peaks);
+        SetThreadReportSink(previous);
         if (result != FileResult::kOk) {
+            if (command.toFolder) ReportError("vurma: %s: %s", path.c_str(), messages.c_str());
             (result == FileResult::kUsage ? usage : failed) = true;
             continue;
         }

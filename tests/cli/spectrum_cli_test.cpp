@@ -165,6 +165,9 @@ TEST_F(SpectrumCli, TooShortMissingFilesAndBatches) {
     EXPECT_TRUE(std::filesystem::exists(folder + "/mono.wav.csv"));
     EXPECT_FALSE(std::filesystem::exists(folder + "/none.wav.csv"));
     EXPECT_NE(r.out.find(Path("mono.wav")), std::string::npos) << r.out;
+    // The failure is one line that names the file.
+    EXPECT_EQ(test::Lines(r.err).size(), 1u) << r.err;
+    EXPECT_EQ(r.err.rfind("vurma: " + Path("none.wav") + ": ", 0), 0u) << r.err;
 }
 
 }  // namespace
