@@ -20,6 +20,7 @@
 #include <deque>
 #include <mutex>
 
+#include "connection_rules.h"
 #include "engine.h"
 #include "gst_internal.h"
 #include "gst_sample_grabber.h"
@@ -64,11 +65,7 @@ class GPin final : public IPin, public std::enable_shared_from_this<GPin> {
         *out = std::make_shared<VectorEnum<MediaType>>(types);
         return S_OK;
     }
-    bool IsAudio() const {
-        return std::any_of(types.begin(), types.end(), [](const MediaType& t) {
-            return t.formatType == FormatType::WaveFormatEx;
-        });
-    }
+    bool IsAudio() const { return OffersAudio(types); }
 
     std::string name;
     PinDirection dir;
@@ -315,18 +312,12 @@ class GstGraph final : public IGraphBuilder,
         auto i = std::dynamic_pointer_cast<GPin>(in);
         if (o == nullptr || i == nullptr) return E_POINTER;
         if (linked_) return E_NOT_STOPPED;
-        if (!InGraph(o->owner) || !InGraph(i->owner)) return E_NOT_FOUND;
-        if (!o->peer.expired() || !i->peer.expired()) return E_ALREADY_CONNECTED;
-        if (o->dir != PinDirection::Output || i->dir != PinDirection::Input)
-            return E_CANNOT_CONNECT;
-        // Only audio reaches the grabber and the audio renderer.
-        if (!o->IsAudio()) return E_CANNOT_CONNECT;
-        if (i->owner->kind != FilterKind::Grabber && i->owner->kind != FilterKind::AudioRenderer) {
-            return E_CANNOT_CONNECT;
-        }
-        i->types = o->types;
-        if (i->owner->kind == FilterKind::Grabber) {
-            if (auto grabOut = i->owner->Pin(kGrabberOutputPin)) grabOut->types = o->types;
+        const HRESULT hr = CheckConnect(Facts(*o), Facts(*i));
+        if (Failed(hr)) return hr;
+        const ConnectedTypes types = TypesAfterConnect(o->types, Facts(*i).role);
+        i->types = types.input;
+        if (types.grabberOutput) {
+            if (auto grabOut = i->owner->Pin(kGrabberOutputPin)) grabOut->types = types.input;
         }
         Link(o, i);
         return S_OK;
@@ -335,9 +326,8 @@ class GstGraph final : public IGraphBuilder,
         auto o = std::dynamic_pointer_cast<GPin>(out);
         if (o == nullptr) return E_POINTER;
         if (linked_) return E_NOT_STOPPED;
-        if (!InGraph(o->owner)) return E_NOT_FOUND;
-        if (!o->peer.expired()) return E_ALREADY_CONNECTED;
-        if (o->dir != PinDirection::Output || !o->IsAudio()) return E_CANNOT_RENDER;
+        const HRESULT hr = CheckRender(Facts(*o));
+        if (Failed(hr)) return hr;
         auto renderer = std::make_shared<GFilter>(FilterKind::AudioRenderer, kAudioRendererName);
         Link(o, renderer->AddPin("In", PinDirection::Input, o->types));
         filters_.push_back(renderer);
@@ -524,6 +514,14 @@ class GstGraph final : public IGraphBuilder,
     static void Link(const std::shared_ptr<GPin>& out, const std::shared_ptr<GPin>& in) {
         out->peer = in;
         in->peer = out;
+    }
+    // The pin as the connection rules see it.
+    PinFacts Facts(const GPin& pin) const {
+        const FilterKind kind = pin.owner->kind;
+        return {pin.dir, !pin.peer.expired(), InGraph(pin.owner), OffersAudio(pin.types),
+                kind == FilterKind::Grabber         ? FilterRole::Grabber
+                : kind == FilterKind::AudioRenderer ? FilterRole::AudioRenderer
+                                                    : FilterRole::Other};
     }
     bool InGraph(const GFilter* f) const {
         return std::any_of(filters_.begin(), filters_.end(),

@@ -28,7 +28,7 @@
 #include "analyzer_app.h"
 #include "analyzer_dlg.h"
 #include "app_strings.h"
-#include "media/fake_engine.h"
+#include "fake_engine.h"
 #include "media/media_session.h"
 
 extern char** environ;

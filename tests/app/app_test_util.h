@@ -17,7 +17,7 @@
 
 #include "analyzer_dlg.h"
 #include "media/capture_run.h"
-#include "media/fake_engine.h"
+#include "fake_engine.h"
 #include "media/media_session.h"
 #include "test_gui.h"
 #include "test_media.h"

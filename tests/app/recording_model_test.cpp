@@ -9,7 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "media/fake_engine.h"
+#include "fake_engine.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
 #include "recording_model.h"

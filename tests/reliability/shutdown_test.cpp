@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "hostile_corpus.h"
-#include "media/fake_engine.h"
+#include "fake_engine.h"
 #include "media/media_session.h"
 #include "window_util.h"
 

@@ -13,7 +13,7 @@
 #include <random>
 
 #include "hostile_corpus.h"
-#include "media/fake_engine.h"
+#include "fake_engine.h"
 #include "window_util.h"
 
 namespace vurma::reliability {
