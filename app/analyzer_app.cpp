@@ -62,6 +62,7 @@ void AttachEngineAfterFirstPaint(CAnalyzerDlg* dlg,
 int CAnalyzerApp::InitInstance(const QString& file) {
     auto dlg = std::make_unique<CAnalyzerDlg>(CAnalyzerDlg::DeferEngine{});
     CAnalyzerDlg* target = dlg.get();
+    dlg->RestoreWindowSize();
     AttachEngineAfterFirstPaint(target, media::CreateGstEngine, [target, file] {
         if (!file.isEmpty()) target->OpenMediaFile(file);
     });

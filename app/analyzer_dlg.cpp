@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <tuple>
 
 #include "about_dlg.h"
 #include "analysis/fft.h"
@@ -38,6 +39,7 @@
 #include "display/plot_frame.h"
 #include "display/plots.h"
 #include "export/csv_writer.h"
+#include "growing_layout.h"
 #include "media/capture_run.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
@@ -174,16 +176,19 @@ CAnalyzerDlg::CAnalyzerDlg(std::shared_ptr<media::IEngine> engine, QWidget* pare
 }
 
 CAnalyzerDlg::CAnalyzerDlg(DeferEngine, QWidget* parent)
-    : QDialog(parent), m_spectrum(std::make_unique<SpectrumArrays>()) {
+    : QDialog(parent),
+      m_spectrum(std::make_unique<SpectrumArrays>()),
+      m_growth(std::make_unique<GrowingLayout>()) {
     QFont font(QStringLiteral("IPAGothic"));
     font.setPixelSize(12);
     setFont(font);
     setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
     setAcceptDrops(true);
-    // Fixed-size window with a caption, system menu, minimise and close box.
+    // A window with a caption, system menu, minimise, maximise and close box;
+    // it grows from the template's size, its minimum.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     BuildMenu();
     BuildLayout();
     m_timer = new QTimer(this);
@@ -265,9 +270,9 @@ void CAnalyzerDlg::BuildLayout() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->setMenuBar(m_menuBar);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
     m_client = new QWidget(this);
-    m_client->setFixedSize(DialogUnits(kClientWidthDu), DialogUnits(kClientHeightDu));
+    m_client->setMinimumSize(DialogUnits(kClientWidthDu), DialogUnits(kClientHeightDu));
+    m_client->resize(m_client->minimumSize());
     m_client->setMouseTracking(true);
     m_client->installEventFilter(this);
     layout->addWidget(m_client);
@@ -374,6 +379,74 @@ void CAnalyzerDlg::BuildLayout() {
         button->setAutoDefault(false);
         button->setDefault(false);
     }
+    AnchorForGrowth();
+}
+
+void CAnalyzerDlg::AnchorForGrowth() {
+    // The plots take the extra width (and the spectrum the extra height: its
+    // level scale is fixed, so more levels show); what lies right of the
+    // waveform's end follows it, what lies below the spectrum moves down, and
+    // the right-hand column keeps its size.
+    using L = GrowingLayout;
+    for (QWidget* w : m_client->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const QRect r = w->geometry();
+        unsigned anchors = L::Fixed;
+        if (w == m_stWave || w == m_sliderTime) {
+            anchors = L::GrowWidth;
+        } else if (w == m_stSpectrum) {
+            anchors = L::GrowWidth | L::GrowHeight;
+        } else if (w == m_sliderFreq) {
+            anchors = L::GrowWidth | L::MoveDown;
+        } else if (r.x() >= DialogUnits(213)) {
+            anchors = L::MoveRight;
+        } else if (r.y() >= DialogUnits(279)) {
+            anchors = L::MoveDown | (w == m_stFreqEnd ? unsigned{L::MoveRight} : 0u);
+        } else if (r.x() >= DialogUnits(180)) {
+            anchors = L::MoveRight;
+        }
+        m_growth->Add(w, anchors);
+    }
+}
+
+void CAnalyzerDlg::OnClientResized() {
+    if (m_stWave == nullptr || m_stSpectrum == nullptr) return;  // still being laid out
+    const QSize extra = m_client->size() - m_client->minimumSize();
+    m_growth->Apply(extra);
+    const QSize wave = m_stWave->size(), spectrum = m_stSpectrum->size();
+    // The level labels continue below -100 dB as far as the spectrum reaches,
+    // 20 dB (40 pixels) apart like the template's.
+    const int bottomRow = spectrum.height() - 6;
+    for (int k = 0;; ++k) {
+        const int db = 120 + 20 * k;
+        const bool shown = 2 * db <= bottomRow;
+        if (!shown && k >= static_cast<int>(m_extraDbLabels.size())) break;
+        if (k == static_cast<int>(m_extraDbLabels.size())) {
+            QLabel* label = MakeLabel(m_client, QString::number(-db), 184, 271, 17, 8);
+            label->setAttribute(Qt::WA_TransparentForMouseEvents);
+            label->setContentsMargins(0, 0, 0, 0);
+            label->setWordWrap(false);
+            m_extraDbLabels.push_back(label);
+        }
+        QLabel* label = m_extraDbLabels[k];
+        label->move(DialogUnits(184) + std::max(extra.width(), 0),
+                    DialogUnits(271) + 2 * (db - 100));
+        label->setVisible(shown);
+    }
+    for (auto [frame, surface, size] : {std::tuple{m_stWave, &m_dcWave, wave},
+                                        std::tuple{m_stSpectrum, &m_dcSpectrum, spectrum}}) {
+        frame->setOuterSize(size.width(), size.height());
+        if (!surface->isNull() && surface->size() != size) {
+            *surface = display::CreatePlotSurface(size.width(), size.height());
+        }
+    }
+    RedrawAll();
+}
+
+void CAnalyzerDlg::RestoreWindowSize() {
+    m_rememberSize = true;
+    const StoredWindowSize stored = LoadWindowSize();
+    if (stored.size.isValid()) resize(stored.size.expandedTo(minimumSizeHint()));
+    if (stored.maximised) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 bool CAnalyzerDlg::OnInitDialog() {
@@ -761,6 +834,9 @@ void CAnalyzerDlg::OnLButtonUp() { m_bDragging = 0; }
 bool CAnalyzerDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_client) {
         switch (event->type()) {
+            case QEvent::Resize:
+                OnClientResized();
+                break;
             case QEvent::MouseMove:
                 OnMouseMove(static_cast<QMouseEvent*>(event)->position().toPoint());
                 break;
@@ -1033,6 +1109,8 @@ void CAnalyzerDlg::ExportCsv() {
 void CAnalyzerDlg::OnClose() {
     if (m_bShutDown) return;
     m_bShutDown = true;
+    if (m_rememberSize)
+        SaveWindowSize({isMaximized() ? normalGeometry().size() : size(), isMaximized()});
     m_timer->stop();
     emit captureReleasing();
     StopCapture();

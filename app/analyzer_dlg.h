@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "analysis/analysis_pass.h"
 #include "analysis/sample_span.h"
@@ -44,6 +45,7 @@ class CGrabberCallback;
 namespace vurma::app {
 
 class CursorSpin;
+class GrowingLayout;
 class SpectrogramWindow;
 class VideoPanel;
 
@@ -73,6 +75,10 @@ class CAnalyzerDlg : public QDialog {
     // Takes the engine of a window made with DeferEngine and runs the
     // initialisation; a null engine counts as a graph that cannot be created.
     void AttachEngine(std::shared_ptr<media::IEngine> engine);
+
+    // Takes the window size kept at the last close (and keeps this one's at
+    // its close). The program calls it; tests leave the settings alone.
+    void RestoreWindowSize();
 
     // Initialisation: false when the media graph cannot be created (the
     // window then keeps only what its layout holds).
@@ -232,6 +238,8 @@ class CAnalyzerDlg : public QDialog {
     QPushButton* m_btnSearch = nullptr;
     QTimer* m_timer = nullptr;
     QTimer* m_captureTimer = nullptr;  // progress shading while the capture runs
+    // Level labels below -100 dB, shown as far as a grown spectrum reaches.
+    std::vector<QLabel*> m_extraDbLabels;
 
   signals:
     // The capture's bytes are about to be freed or replaced: stop reading them.
@@ -248,6 +256,10 @@ class CAnalyzerDlg : public QDialog {
 
   private:
     void BuildLayout();
+    // The controls' anchors for a window larger than the template.
+    void AnchorForGrowth();
+    // Places the controls and resizes the plots for the client's new size.
+    void OnClientResized();
     void BuildMenu();
     void BuildLanguageMenu(QMenu* menu);
     void ClearReadouts();
@@ -264,6 +276,9 @@ class CAnalyzerDlg : public QDialog {
     // The read-error message, once per file.
     void ReportReadError();
     QPoint ToSpectrumFrame(QPoint clientPoint) const;
+
+    std::unique_ptr<GrowingLayout> m_growth;
+    bool m_rememberSize = false;
 };
 
 }  // namespace vurma::app
