@@ -292,7 +292,11 @@ class IGraphBuilder {
     virtual HRESULT QueryVideoOutput(std::shared_ptr<IVideoOutput>* out) = 0;
 
     // Adds source, decoders and default renderers for the file (UTF-8 path).
+    // Waits for the file's first data: call it off the GUI thread.
     virtual HRESULT RenderFile(const std::string& utf8Path) = 0;
+    // Why the last RenderFile failed, in the decoder's own words (UTF-8);
+    // empty when it gave no reason.
+    virtual std::string RenderFailureReason() = 0;
     virtual HRESULT EnumFilters(std::shared_ptr<IEnumFilters>* filters) = 0;
     virtual HRESULT AddFilter(const std::shared_ptr<IBaseFilter>& filter,
                               const std::string& name) = 0;
