@@ -47,8 +47,10 @@
 #include "media/capture_run.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
-#include "spectrogram_window.h"
+#include "recording_model.h"
 #include "translation.h"
+#include "view_registry.h"
+#include "view_state.h"
 #include "widgets.h"
 
 namespace vurma::app {
@@ -83,7 +85,6 @@ struct CAnalyzerDlg::Poster {
 namespace {
 
 constexpr int kTimerPeriodMs = 90;
-constexpr int kCaptureProgressMs = 200;
 constexpr int kClientWidthDu = 337;
 constexpr int kClientHeightDu = 353;
 
@@ -218,9 +219,22 @@ CAnalyzerDlg::CAnalyzerDlg(DeferEngine, QWidget* parent)
     m_timer = new QTimer(this);
     m_timer->setInterval(kTimerPeriodMs);
     connect(m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
-    m_captureTimer = new QTimer(this);
-    m_captureTimer->setInterval(kCaptureProgressMs);
-    connect(m_captureTimer, &QTimer::timeout, this, [this] { ShowCaptureProgress(); });
+    // The recording and the shared position, observed like any other view's.
+    m_model = new RecordingModel(this);
+    m_view = new ViewState(this);
+    connect(m_model, &RecordingModel::progress, this,
+            [this](std::uint32_t frames) { ShowCaptureProgress(frames); });
+    connect(m_model, &RecordingModel::captureEnded, this,
+            [this](media::CaptureEnd end) { OnCaptureEnded(end); });
+    connect(m_view, &ViewState::frameStartChanged, this, [this](std::int64_t frame) {
+        if (frame != m_sliderTime->value())
+            SetSliderPos(m_sliderTime,
+                         static_cast<int>(std::clamp<std::int64_t>(frame, 0, INT_MAX)));
+    });
+    // A position let go while playing: playback continues from there.
+    connect(m_view, &ViewState::positionHeldChanged, this, [this](bool held) {
+        if (!held) SeekPlaybackToSlider();
+    });
     m_loadTimer = new QTimer(this);
     m_loadTimer->setSingleShot(true);
     connect(m_loadTimer, &QTimer::timeout, this, [this] { OnLoadTimeout(); });
@@ -295,7 +309,6 @@ void CAnalyzerDlg::ClearReadouts() {
     m_stFileInfo->clear();
     m_stPeak->clear();
     m_stNote->clear();
-    m_strInfoText.clear();
     m_strNoteText.clear();
 }
 
@@ -492,12 +505,11 @@ bool CAnalyzerDlg::OnInitDialog() {
     }
     // Each file gets a session of its own (OpenMediaFile); this one holds
     // no file.
-    m_capture = std::make_unique<media::CaptureRun>(m_engine);
+    m_model->SetEngine(m_engine);
     setWindowTitle(QString::fromLatin1(kStrCaption));
     m_pWindowed = nullptr;
     m_nSamples = 0;
     m_bLoaded = 0;
-    m_pCallBack = nullptr;
 
     m_sliderVolume->setRange(0, 100);
     m_sliderVolume->setValue(94);
@@ -554,6 +566,14 @@ void CAnalyzerDlg::ConnectHandlers() {
     connect(m_actSpectrogram, &QAction::triggered, this, [this] { OnViewSpectrogram(); });
 
     connect(m_sliderTime, &QSlider::valueChanged, this, [this] { OnCustomDrawTimeSlider(); });
+    // The analysed frame's size and window, shared with the other views.
+    for (QComboBox* combo : {m_cbSampleCount, m_cbWindow}) {
+        connect(combo, &QComboBox::currentIndexChanged, this, [this] {
+            m_view->setFrameSettings(
+                SelFftIndex(),
+                ClampIndex(m_cbWindow->currentIndex(), kOfferedWindowCount, kDefaultWindowIndex));
+        });
+    }
     connect(m_sliderTime, &QSlider::sliderPressed, this, [this] { HoldTimePosition(true); });
     connect(m_sliderTime, &QSlider::sliderReleased, this, [this] { HoldTimePosition(false); });
     // A click in the groove or a key moves playback along with the slider.
@@ -724,14 +744,11 @@ void CAnalyzerDlg::UpdateCursorBin() {
 }
 
 void CAnalyzerDlg::FinishCapture() {
-    media::CGrabberCallback* cb = m_pCallBack;
-    if (!cb) return;
+    if (!m_model->hasRecording()) return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     m_bLoaded = 1;
-    cb->m_bCapture.store(0, std::memory_order_release);
-    StopCapture();
-    const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
-                      m_nBitsPerSample};
+    ClearCaptureShading();
+    const PcmView pcm = m_model->Pcm();
     std::uint32_t frames = (m_nChannels > 0 && m_nBitsPerSample >= 8) ? CompleteFrames(pcm) : 0;
     if (!m_pWindowed) frames = 0;
     frames = std::min(frames, m_nCapacity);
@@ -757,10 +774,8 @@ void CAnalyzerDlg::FinishCapture() {
 void CAnalyzerDlg::OnSearch() {
     if (m_nPlayState == 3 || !m_bLoaded) return;
     // The whole capture, block by block through the store's buffer.
-    media::CGrabberCallback* cb = m_pCallBack;
-    if (!cb || m_nSamples <= 0) return;
-    const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
-                      m_nBitsPerSample};
+    if (!m_model->hasRecording() || m_nSamples <= 0) return;
+    const PcmView pcm = m_model->Pcm();
     double* scratch = m_samples.Hold(0, SampleSpan::kBlockFrames);
     if (scratch == nullptr) return;
     const std::uint32_t loudest = FindLoudestFrame(pcm, static_cast<std::uint32_t>(m_nSamples),
@@ -811,6 +826,7 @@ void CAnalyzerDlg::OnSelChangeFreqScale() {
 }
 
 void CAnalyzerDlg::OnCustomDrawTimeSlider() {
+    m_view->setFrameStart(m_sliderTime->value());
     if (m_bLoaded) m_nStartSample = m_sliderTime->value();
     if (m_nPlayState != 3 && m_bLoaded && m_nSamples > 0 && m_session) {
         const long double t =
@@ -921,8 +937,10 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     // A newer file abandons the one still loading.
     m_load->Abandon();
     m_loadTimer->stop();
-    // The previous file's capture stops before its graph and block go.
-    StopCapture();
+    // The previous recording is released (its views let go first) before
+    // its graph goes.
+    m_model->BeginLoading(path);
+    ClearCaptureShading();
     m_timer->stop();
     setWindowTitle(QString::fromLatin1(kStrCaption));
     SetPlayState(0);
@@ -936,16 +954,15 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
         const QSignalBlocker blocker(m_sliderTime);
         m_sliderTime->setValue(0);  // the new file starts at its beginning
     }
+    m_view->Reset();
     m_stNoVideo->hide();
     m_stVideo->setSource({});
     // The previous file stops at once; its graph goes in the background.
-    emit captureReleasing();
-    m_pCallBack = nullptr;
     RetireSession();
     // The previous file's picture goes at once, also while this one loads.
     RedrawAll();
 
-    m_strLoadingPath = path.toStdString();
+    m_strLoadingPath = m_model->path().toStdString();
     const QRect host = m_stVideo->rect();
     const auto mainWindow = static_cast<media::WindowHandle>(winId());
     const auto videoHost = static_cast<media::WindowHandle>(m_stVideo->winId());
@@ -993,7 +1010,7 @@ void CAnalyzerDlg::OnLoadDone() {
     const std::string path = m_strLoadingPath;
     if (Succeeded(ApplyLoad(outcome))) {
         ApplyVolumeToNewGraph();
-        m_strFilePath = path;
+        m_strFilePath = m_model->path().toStdString();
         StartCapture();
         StartPlayback();
         const std::size_t slash = path.find_last_of('/');
@@ -1001,6 +1018,7 @@ void CAnalyzerDlg::OnLoadDone() {
         setWindowTitle(windowTitle() + QStringLiteral(" - [") + QString::fromStdString(name) +
                        QLatin1Char(']'));
     } else {
+        m_model->FailLoading(QString::fromStdString(path));
         // The previous file's timer has nothing left to follow.
         m_timer->stop();
         RedrawAll();
@@ -1015,6 +1033,7 @@ void CAnalyzerDlg::OnLoadTimeout() {
     char reason[256];
     std::snprintf(reason, sizeof reason, UiText(kMsgLoadTimedOut).c_str(), seconds);
     ReportError(ReportDetails{m_strLoadingPath + "\n" + reason}, kMsgCannotProcess);
+    m_model->FailLoading(QString::fromStdString(m_strLoadingPath));
     RedrawAll();
 }
 
@@ -1026,7 +1045,7 @@ HRESULT CAnalyzerDlg::ApplyLoad(media::LoadOutcome& outcome) {
     const HRESULT hr = outcome.hr;
     const media::LoadedMedia& media = outcome.media;
     if (Failed(hr)) return hr;
-    m_pCallBack = m_session->callback();
+    m_loaded = media;
 
     FreeSampleArrays();
     const std::uint32_t frames = media.frameCount;
@@ -1034,7 +1053,6 @@ HRESULT CAnalyzerDlg::ApplyLoad(media::LoadOutcome& outcome) {
     m_pWindowed = static_cast<double*>(std::calloc(g_nFftSize[kFftSizeCount - 1], sizeof(double)));
     if (!m_pWindowed) {
         FreeSampleArrays();
-        m_pCallBack = nullptr;
         RetireSession();
         ReportError(UI_TEXT("ﾒﾓﾘｰが不足しています。  "));
         return -1;
@@ -1045,7 +1063,6 @@ HRESULT CAnalyzerDlg::ApplyLoad(media::LoadOutcome& outcome) {
     if (media.sampleRate > 0) m_nSampleRate = media.sampleRate;
     m_startFrame = media.startFrame;
     m_endFrame = media.endFrame;
-    m_strInfoText = media.infoText;
     m_stFileInfo->setText(QString::fromStdString(media.shownInfoText));
 
     {
@@ -1073,30 +1090,16 @@ HRESULT CAnalyzerDlg::ApplyLoad(media::LoadOutcome& outcome) {
 }
 
 void CAnalyzerDlg::StartCapture() {
-    if (!m_capture || !m_pCallBack) return;
-    const media::WaveFormat format{m_nChannels, m_nBitsPerSample, m_nSampleRate};
-    std::shared_ptr<Poster> poster = m_poster;
-    const HRESULT hr = m_capture->Start(m_strFilePath, format, m_pCallBack,
-                                        [poster] { poster->Post(&CAnalyzerDlg::OnCaptureNotify); });
-    if (Failed(hr)) {
-        ReportReadError();
-        FinishCapture();
-        return;
-    }
-    m_captureTimer->start();
-    ShowCaptureProgress();
+    if (m_session) m_model->StartCapture(m_loaded, m_session->callback());
 }
 
-void CAnalyzerDlg::StopCapture() {
-    m_captureTimer->stop();
-    if (m_capture) m_capture->Stop();
+void CAnalyzerDlg::ClearCaptureShading() {
     static_cast<TimeSlider*>(m_sliderTime)->setCaptured(-1.0);
 }
 
-void CAnalyzerDlg::ShowCaptureProgress() {
-    if (!m_capture || !m_capture->active() || m_nCapacity == 0) return;
-    const double fraction = static_cast<double>(m_capture->FramesCaptured()) / m_nCapacity;
-    static_cast<TimeSlider*>(m_sliderTime)->setCaptured(fraction);
+void CAnalyzerDlg::ShowCaptureProgress(std::uint32_t frames) {
+    if (m_model->stage() != RecordingModel::Stage::Capturing || m_nCapacity == 0) return;
+    static_cast<TimeSlider*>(m_sliderTime)->setCaptured(static_cast<double>(frames) / m_nCapacity);
 }
 
 void CAnalyzerDlg::ReportReadError() {
@@ -1105,10 +1108,8 @@ void CAnalyzerDlg::ReportReadError() {
     ReportError(kMsgPlaybackError);
 }
 
-void CAnalyzerDlg::OnCaptureNotify() {
-    if (!m_capture || m_bShutDown) return;
-    media::CaptureEnd end = media::CaptureEnd::Running;
-    if (!m_capture->TakeEnd(&end) || m_bLoaded) return;
+void CAnalyzerDlg::OnCaptureEnded(media::CaptureEnd end) {
+    if (m_bShutDown || m_bLoaded) return;
     // A damaged or vanished file keeps what was captured, with one message.
     if (end != media::CaptureEnd::Complete) ReportReadError();
     m_bCaptureComplete = end == media::CaptureEnd::Complete ? 1 : 0;
@@ -1129,10 +1130,8 @@ const double* CAnalyzerDlg::SamplesAt(int first, int count) {
     const auto f = static_cast<std::uint32_t>(first);
     const auto n = static_cast<std::uint32_t>(count);
     // While capturing the store holds only the live frame.
-    if (!m_bLoaded || !m_pCallBack) return m_samples.Find(f, n);
-    const PcmView pcm{m_pCallBack->m_pData, m_pCallBack->m_nDataLen.load(std::memory_order_acquire),
-                      m_nChannels, m_nBitsPerSample};
-    return m_samples.Get(pcm, f, n);
+    if (!m_bLoaded || !m_model->hasRecording()) return m_samples.Find(f, n);
+    return m_samples.Get(m_model->Pcm(), f, n);
 }
 
 void CAnalyzerDlg::FreeSampleArrays() {
@@ -1144,23 +1143,7 @@ void CAnalyzerDlg::FreeSampleArrays() {
 
 void CAnalyzerDlg::OnFileExit() { close(); }
 
-void CAnalyzerDlg::OnViewSpectrogram() {
-    if (m_spectrogram == nullptr) m_spectrogram = new SpectrogramWindow(this);
-    m_spectrogram->show();
-    m_spectrogram->raise();
-    m_spectrogram->activateWindow();
-}
-
-SpectrogramSource CAnalyzerDlg::CaptureSource() const {
-    SpectrogramSource source;
-    if (m_pCallBack == nullptr || m_nPlayState == 0) return source;
-    source.pcm = {m_pCallBack->m_pData, m_pCallBack->m_nDataLen.load(std::memory_order_acquire),
-                  m_nChannels, m_nBitsPerSample};
-    source.sampleRate = m_nSampleRate;
-    source.totalFrames = m_nCapacity;
-    source.complete = m_bLoaded != 0;
-    return source;
-}
+void CAnalyzerDlg::OnViewSpectrogram() { ShowView(ViewKind::Spectrogram, this, m_model, m_view); }
 
 void CAnalyzerDlg::OnHelpAbout() {
     CAboutDlg about(nullptr);
@@ -1197,7 +1180,7 @@ void CAnalyzerDlg::ExportCsv() {
     // written in Japanese whatever the interface language.
     CsvInput in;
     in.mediaPath = m_strFilePath;
-    in.infoText = m_strInfoText;
+    in.infoText = m_model->infoText();
     in.startText = m_stTimeStart->text().toStdString();
     in.gain = g_dGain[ClampIndex(m_cbGain->currentIndex(), kGainCount, kDefaultGainIndex)];
     in.fftSize = SelFftSize();
@@ -1219,13 +1202,12 @@ void CAnalyzerDlg::OnClose() {
     m_loadTimer->stop();
     // A load still running is abandoned; its graph goes with its thread.
     m_load->Abandon();
-    emit captureReleasing();
-    StopCapture();
+    m_model->Release();
+    ClearCaptureShading();
     m_stVideo->setSource({});
     // The graph stops and goes on a background thread: the window never
     // waits for a pipeline that will not stop.
     media::Reap(std::move(m_session));
-    m_pCallBack = nullptr;
     FreeSampleArrays();
     m_nSamples = 0;
 }
@@ -1289,7 +1271,7 @@ void CAnalyzerDlg::StopAndRewind() {
 }
 
 void CAnalyzerDlg::OnPlay() {
-    if (m_nPlayState == 0 || !m_pCallBack) return;
+    if (m_nPlayState == 0 || !m_model->hasRecording()) return;
     StartPlayback();
 }
 
@@ -1331,8 +1313,9 @@ void CAnalyzerDlg::OnTimer() {
     if (m_nPlayState != 3 || !m_session) return;
     std::int64_t t = 0;
     if (Failed(m_session->GetCurrentPosition(&t)) || t >= m_endFrame) return;
+    m_view->setPlayingFrame(FrameAtPosition(m_nSampleRate, t));
     // A position the user holds is not snapped back to the playing one.
-    if (!m_bHoldingTime) {
+    if (!m_view->positionHeld()) {
         const int range = m_sliderTime->maximum();
         SetSliderPos(m_sliderTime,
                      static_cast<int>(static_cast<double>(range) * static_cast<double>(t) /
@@ -1341,13 +1324,12 @@ void CAnalyzerDlg::OnTimer() {
     if (m_bLoaded) return;
     // Live frame at the playing position from the bytes captured so far.
     const int n = SelFftSize();
-    media::CGrabberCallback* cb = m_pCallBack;
-    if (!cb || !m_pWindowed || static_cast<std::uint32_t>(n) > m_nCapacity || m_nChannels <= 0)
+    if (!m_model->hasRecording() || !m_pWindowed || static_cast<std::uint32_t>(n) > m_nCapacity ||
+        m_nChannels <= 0)
         return;
     m_nSamples = n;
     m_nStartSample = 0;
-    const PcmView pcm{cb->m_pData, cb->m_nDataLen.load(std::memory_order_acquire), m_nChannels,
-                      m_nBitsPerSample};
+    const PcmView pcm = m_model->Pcm();
     // A frame not captured yet leaves the previous one in place; before the
     // first (or after a size change) the new buffer holds silence, not
     // whatever the memory held.
@@ -1391,11 +1373,7 @@ void CAnalyzerDlg::PollVideo() {
     if (!m_bShutDown) m_stVideo->poll();
 }
 
-void CAnalyzerDlg::HoldTimePosition(bool held) {
-    const bool letGo = m_bHoldingTime && !held;
-    m_bHoldingTime = held;
-    if (letGo) SeekPlaybackToSlider();
-}
+void CAnalyzerDlg::HoldTimePosition(bool held) { m_view->setPositionHeld(held); }
 
 void CAnalyzerDlg::SeekPlaybackToSlider() {
     const int range = m_sliderTime->maximum();

@@ -21,6 +21,12 @@ void ViewState::setPlayingFrame(std::int64_t frame) {
     emit playingFrameChanged(frame);
 }
 
+void ViewState::setPositionHeld(bool held) {
+    if (held == positionHeld_) return;
+    positionHeld_ = held;
+    emit positionHeldChanged(held);
+}
+
 void ViewState::setSelection(FrameSpan span) {
     if (span.empty()) span = {};
     if (span == selection_) return;

@@ -43,6 +43,12 @@ class ViewState : public QObject {
     std::int64_t playingFrame() const { return playingFrame_; }
     void setPlayingFrame(std::int64_t frame);
 
+    // True while a view holds the position under the user's hand (a slider
+    // or a picture being dragged): playback does not move it meanwhile and
+    // continues from where it is let go.
+    bool positionHeld() const { return positionHeld_; }
+    void setPositionHeld(bool held);
+
     // The selected time span; empty when nothing is selected.
     FrameSpan selection() const { return selection_; }
     void setSelection(FrameSpan span);  // an empty span clears the selection
@@ -56,6 +62,7 @@ class ViewState : public QObject {
     void frameStartChanged(std::int64_t frame);
     void frameSettingsChanged(int fftIndex, int windowIndex);
     void playingFrameChanged(std::int64_t frame);
+    void positionHeldChanged(bool held);
     void selectionChanged(vurma::app::FrameSpan span);
 
   private:
@@ -63,6 +70,7 @@ class ViewState : public QObject {
     int fftIndex_ = kDefaultFftIndex;
     int windowIndex_ = kDefaultWindowIndex;
     std::int64_t playingFrame_ = 0;
+    bool positionHeld_ = false;
     FrameSpan selection_;
 };
 

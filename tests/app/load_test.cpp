@@ -28,7 +28,7 @@ class LoadTest : public DialogTest {
 };
 
 TEST_F(LoadTest, AHangingLoadLeavesTheWindowUsableAndYieldsToANewerOpen) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     const std::string hung = AddFile("hung.wav", {.renderHangs = true});
     d.OpenMediaFile(QString::fromStdString(hung));
@@ -52,7 +52,7 @@ TEST_F(LoadTest, AHangingLoadLeavesTheWindowUsableAndYieldsToANewerOpen) {
 }
 
 TEST_F(LoadTest, TheCloseAbandonsAHangingLoadAtOnce) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     d.OpenMediaFile(QString::fromStdString(AddFile("hung.wav", {.renderHangs = true})));
     WaitUntilHeld();
@@ -69,7 +69,7 @@ TEST_F(LoadTest, TheCloseAbandonsAHangingLoadAtOnce) {
 
 // The refusals name the file; the details add the decoder's own reason.
 TEST_F(LoadTest, ARefusalCarriesTheFileAndTheReason) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     const std::string hung = AddFile("hung.wav", {.renderHangs = true});
     const std::string broken =
         AddFile("broken.wav",

@@ -29,7 +29,7 @@ class GrowthTest : public DialogTest {};
 
 TEST_F(GrowthTest, PlotsTakeTheExtraRoomAndTheTemplateSizeDrawsAsBefore) {
     const std::string path = AddFile("grow.wav");
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     QCoreApplication::processEvents();
     OpenAndFeed(path, 44100 * 3);
@@ -112,7 +112,7 @@ TEST_F(GrowthTest, TheSizeIsKeptForTheNextStart) {
                        QString::fromStdString(dir_ / "settings"));
     QSize grown;
     {
-        CAnalyzerDlg first(engine);
+        TestDialog first(engine);
         first.RestoreWindowSize();  // nothing kept yet: the template size
         first.show();
         QCoreApplication::processEvents();
@@ -120,11 +120,11 @@ TEST_F(GrowthTest, TheSizeIsKeptForTheNextStart) {
         first.resize(grown);
         first.close();
     }
-    CAnalyzerDlg next(engine);
+    TestDialog next(engine);
     next.RestoreWindowSize();
     EXPECT_EQ(next.size(), grown);
     // A test window that does not ask keeps the template size.
-    CAnalyzerDlg plain(engine);
+    TestDialog plain(engine);
     plain.show();
     QCoreApplication::processEvents();
     EXPECT_LT(plain.width(), grown.width());
