@@ -571,15 +571,10 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     RedrawAll();
 
     m_strLoadingPath = m_model->path().toStdString();
-    const QRect host = m_stVideo->rect();
-    const auto mainWindow = static_cast<media::WindowHandle>(winId());
-    const auto videoHost = static_cast<media::WindowHandle>(m_stVideo->winId());
     std::shared_ptr<Poster> poster = m_poster;
     m_load->Start(
         m_engine, m_strLoadingPath,
-        [=](media::MediaSession& session) {
-            session.SetVideoHost(mainWindow, videoHost, host.left(), host.top(), host.width(),
-                                 host.height());
+        [poster](media::MediaSession& session) {
             session.SetEventNotify([poster] { poster->Post(&CAnalyzerDlg::OnGraphNotify); });
             // The graph only plays; the capture decodes the file beside it.
             session.SetCaptureInGraph(false);
@@ -601,19 +596,14 @@ void CAnalyzerDlg::OnLoadDone() {
     if (m_bShutDown || !m_load->Take(&outcome)) return;
     m_loadTimer->stop();
     // The load's reports, shown now that the window can show them. A box's
-    // own event loop may start another load meanwhile: this one then yields.
-    const media::AsyncLoad* const current = m_load.get();
-    bool replaced = false;
+    // own event loop may start another load or close the window meanwhile:
+    // this one then yields.
     for (const Report& report : outcome.reports) {
         ReportError(ReportDetails{report.details}, "%s", report.text.c_str());
-        if (m_bShutDown || m_load.get() != current || m_load->pending()) {
-            replaced = true;
-            break;
+        if (m_bShutDown || m_load->pending()) {
+            media::Reap(std::move(outcome.session));
+            return;
         }
-    }
-    if (replaced) {
-        media::Reap(std::move(outcome.session));
-        return;
     }
     const std::string path = m_strLoadingPath;
     if (Succeeded(ApplyLoad(outcome))) {

@@ -93,5 +93,17 @@ TEST_F(LoadTest, ARefusalCarriesTheFileAndTheReason) {
     EXPECT_EQ(d.m_nPlayState, 0);
 }
 
+// The window's CaptureBlock lives as long as the window points at it, also
+// when its graph is gone (under AddressSanitizer a freed block would show).
+TEST_F(LoadTest, TheWindowsCaptureBlockOutlivesItsGraph) {
+    TestDialog& d = MakeDialog();
+    OpenAndFeed(AddFile("a.wav"), 4096);
+    media::CGrabberCallback* block = d.m_model->block();
+    ASSERT_NE(block, nullptr);
+    d.m_session->DestroyGraph();
+    EXPECT_EQ(block->m_nDataLen.load(), 4096u * 4);
+    EXPECT_EQ(d.m_model->block(), block);
+}
+
 }  // namespace
 }  // namespace vurma::app::test
