@@ -21,6 +21,7 @@
 #include "display/plots.h"
 #include "growing_layout.h"
 #include "translation.h"
+#include "view_registry.h"
 #include "widgets.h"
 
 namespace vurma::app {
@@ -117,6 +118,8 @@ void CAnalyzerDlg::BuildMenu() {
     m_actExit = file->addAction(Tr("ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"));
     QMenu* view = m_menuBar->addMenu(Tr("表示(&V)"));
     m_actSpectrogram = view->addAction(Tr("スペクトログラム(&S)"));
+    connect(view->addAction(Tr("スペクトル(&P)")), &QAction::triggered, this,
+            [this] { ShowView(ViewKind::SpanSpectrum, this, m_model, m_view); });
     BuildLanguageMenu(view->addMenu(Tr("言語(&L)")));
     QMenu* help = m_menuBar->addMenu(Tr("ﾍﾙﾌﾟ(&H)"));
     m_actAbout = help->addAction(Tr("ﾊﾞｰｼﾞｮﾝ情報(&A)..."));

@@ -387,6 +387,23 @@ bool SpectrogramWindow::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseMove: {
             const auto* mouse = static_cast<QMouseEvent*>(event);
             const QPoint at = mouse->position().toPoint();
+            // A right drag, or a left one with Shift, selects a span; a right
+            // click clears it.
+            const bool shifted = mouse->modifiers() & Qt::ShiftModifier;
+            if (event->type() == QEvent::MouseButtonPress &&
+                (mouse->button() == Qt::RightButton ||
+                 (mouse->button() == Qt::LeftButton && shifted))) {
+                m_selectFrom = FrameAtX(at.x());
+                if (mouse->button() == Qt::RightButton) m_state->clearSelection();
+                break;
+            }
+            if (m_selectFrom >= 0 && (mouse->buttons() & (Qt::RightButton | Qt::LeftButton))) {
+                const double to = FrameAtX(at.x());
+                m_state->setSelection(
+                    {static_cast<std::int64_t>(std::max(0.0, std::min(m_selectFrom, to))),
+                     static_cast<std::int64_t>(std::max(m_selectFrom, to))});
+                break;
+            }
             if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton)
                 m_state->setPositionHeld(true);  // playback follows on release
             if (mouse->buttons() & Qt::LeftButton) MoveSlider(at.x());
@@ -395,6 +412,10 @@ bool SpectrogramWindow::eventFilter(QObject* watched, QEvent* event) {
             break;
         }
         case QEvent::MouseButtonRelease:
+            if (m_selectFrom >= 0) {
+                m_selectFrom = -1;
+                break;
+            }
             if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
                 m_state->setPositionHeld(false);
             break;

@@ -105,6 +105,7 @@ class SpectrogramWindow : public QWidget {
     std::unique_ptr<SpectrogramRun> m_run;
     bool m_stale = false;            // the layout changed while hidden
     std::uint32_t m_framesSeen = 0;  // captured frames when the last run started
+    double m_selectFrom = -1;        // frame where a span selection started; -1: none
     QPoint m_hover{-1, -1};          // the pointer over the plot, for the readout
 };
 

@@ -382,6 +382,58 @@ scale</translation>
         <translation>The span is shorter than one FFT frame (%d samples): no spectrum can be computed.</translation>
     </message>
     <message>
+        <source>平均</source>
+        <translation>Average</translation>
+    </message>
+    <message>
+        <source>最大</source>
+        <translation>Maximum</translation>
+    </message>
+    <message>
+        <source>現在のﾌﾚｰﾑ</source>
+        <translation>Current frame</translation>
+    </message>
+    <message>
+        <source>参照として保持</source>
+        <translation>Keep as reference</translation>
+    </message>
+    <message>
+        <source>CSV保存...</source>
+        <translation>Save CSV...</translation>
+    </message>
+    <message>
+        <source>スペクトル - [%1]</source>
+        <translation>Spectrum - [%1]</translation>
+    </message>
+    <message>
+        <source>スペクトル</source>
+        <translation>Spectrum</translation>
+    </message>
+    <message>
+        <source>読み込みが終わると計算します</source>
+        <translation>Computed once the file has loaded</translation>
+    </message>
+    <message>
+        <source>区間がFFTの1ﾌﾚｰﾑ(%1ｻﾝﾌﾟﾙ)より短いので、ｽﾍﾟｸﾄﾙを表示できません。</source>
+        <translation>The span is shorter than one FFT frame (%1 samples): no spectrum to show.</translation>
+    </message>
+    <message>
+        <source>計算中...</source>
+        <translation>Computing...</translation>
+    </message>
+    <message>
+        <source>計算中... %1%</source>
+        <translation>Computing... %1%</translation>
+    </message>
+    <message>
+        <source>参照 (破線)</source>
+        <translation>Reference (dashed)</translation>
+    </message>
+    <message>
+        <source>スペクトル(&amp;P)</source>
+        <translation>Spectr&amp;um</translation>
+    </message>
+    <message>
         <source>ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  </source>
         <translation>There are too few samples for this size.</translation>
     </message>
