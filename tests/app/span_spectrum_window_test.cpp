@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QTest>
 #include <cmath>
 #include <numbers>
@@ -20,6 +21,7 @@
 #include "media/media_session.h"
 #include "recording_model.h"
 #include "span_spectrum_window.h"
+#include "spectrogram_window.h"
 #include "test_gui.h"
 #include "test_media.h"
 #include "test_support.h"
@@ -135,6 +137,38 @@ TEST_F(SpanSpectrumWindowTest, TooShortASpanSaysSoAndAReleaseStopsTheWork) {
     model.Release();                // while it computes
     EXPECT_FALSE(w.Computing());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("スペクトル"));
+}
+
+// The span both windows show is chosen in the spectrogram: a right drag (or
+// a left one with Shift) selects it, a right click clears it.
+TEST_F(SpanSpectrumWindowTest, SpectrogramDragSelectsTheSpan) {
+    SpectrogramWindow spectrogram(&model, &state, nullptr);
+    spectrogram.show();
+    QWidget* plot = spectrogram.plot();
+    const QRect r = spectrogram.PlotRect();
+    const QPoint from(r.left() + r.width() / 4, r.center().y());
+    const QPoint to(r.left() + r.width() / 2, r.center().y());
+    const auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButton button,
+                          Qt::MouseButtons buttons, Qt::KeyboardModifiers keys) {
+        QMouseEvent event(type, at, plot->mapToGlobal(at), button, buttons, keys);
+        QCoreApplication::sendEvent(plot, &event);
+    };
+    for (const auto& [button, keys] :
+         {std::pair{Qt::RightButton, Qt::KeyboardModifiers()},
+          std::pair{Qt::LeftButton, Qt::KeyboardModifiers(Qt::ShiftModifier)}}) {
+        state.clearSelection();
+        const std::int64_t slider = state.frameStart();
+        send(QEvent::MouseButtonPress, from, button, button, keys);
+        send(QEvent::MouseMove, to, Qt::NoButton, button, keys);
+        send(QEvent::MouseButtonRelease, to, button, Qt::NoButton, keys);
+        const FrameSpan span = state.selection();
+        EXPECT_NEAR(static_cast<double>(span.first), spectrogram.FrameAtX(from.x()), 1);
+        EXPECT_NEAR(static_cast<double>(span.last), spectrogram.FrameAtX(to.x()), 1);
+        EXPECT_EQ(state.frameStart(), slider);  // the analysis frame stays
+    }
+    send(QEvent::MouseButtonPress, to, Qt::RightButton, Qt::RightButton, {});
+    send(QEvent::MouseButtonRelease, to, Qt::RightButton, Qt::NoButton, {});
+    EXPECT_TRUE(state.selection().empty());
 }
 
 }  // namespace
