@@ -64,6 +64,8 @@ struct SpanSpectrumWindow::Job {
     std::int64_t expectedFrames = 0;
     std::mutex mutex;
     std::condition_variable finished;
+    bool started = false;    // the feeder reads the captured bytes
+    bool abandoned = false;  // stopped before it started: it reads nothing
     bool done = false;
     SpanSpectrum result;
 };
@@ -189,6 +191,7 @@ SpanSpectrumWindow::SpanSpectrumWindow(RecordingModel* model, ViewState* state, 
     });
     connect(m_state, &ViewState::selectionChanged, this, restart);
     connect(m_state, &ViewState::frameStartChanged, this, [this] {
+        if (!isVisible()) return;  // Restart computes it when shown
         UpdateFrame();
         m_plot->update();
     });
@@ -218,14 +221,18 @@ SpanSpectrumSettings SpanSpectrumWindow::Settings() const {
     return settings;
 }
 
-// Cancels the running computation and waits for its feeder to let go of the
-// captured bytes (one chunk at most).
+// Cancels the computation. A feeder that has not started will read nothing;
+// one that has is waited for, which takes at most a chunk and a batch.
 void SpanSpectrumWindow::Stop() {
     m_timer->stop();
     if (!m_job) return;
     const std::shared_ptr<Job> job = std::move(m_job);
     job->acc->Cancel();
     std::unique_lock lock(job->mutex);
+    if (!job->started) {
+        job->abandoned = true;
+        return;
+    }
     job->finished.wait(lock, [&] { return job->done; });
 }
 
@@ -264,6 +271,11 @@ void SpanSpectrumWindow::Restart() {
     job->expectedFrames = SpanFrameCount(count, settings.fftSize);
     m_job = job;
     WorkerPool::Shared().Post([job, pcm, first, count] {
+        {
+            std::lock_guard lock(job->mutex);
+            if (job->abandoned) return;
+            job->started = true;
+        }
         const std::size_t frameBytes =
             static_cast<std::size_t>(pcm.channels) * (pcm.bitsPerSample / 8);
         constexpr std::size_t kChunk = 1 << 16;  // frames
