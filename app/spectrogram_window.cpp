@@ -108,6 +108,7 @@ SpectrogramWindow::SpectrogramWindow(RecordingModel* model, ViewState* state, QW
             [this](int first) { SetSpan(first, first + (m_last - m_first)); });
     // The shared analysis frame, FFT size and window function; the recording.
     connect(m_state, &ViewState::frameStartChanged, m_plot, [this] { m_plot->update(); });
+    connect(m_state, &ViewState::selectionChanged, m_plot, [this] { m_plot->update(); });
     connect(m_state, &ViewState::frameSettingsChanged, this, [this] { Restart(); });
     connect(m_model, &RecordingModel::releasing, this, [this] { ReleaseCapture(); });
     for (auto signal : {&RecordingModel::opened, &RecordingModel::released}) {
@@ -337,14 +338,24 @@ void SpectrogramWindow::Paint() {
     QPainter p(m_plot);
     p.drawImage(0, 0, image);
     if (!m_plan || m_source.sampleRate <= 0) return;
-    // The main window's analysis frame: its N samples from the slider position.
     const QRect plot = PlotRect();
+    p.setClipRect(plot);
+    // The selected span, which the spectrum window measures: a white veil with edges.
+    if (const FrameSpan span = m_state->selection(); !span.empty()) {
+        const double s0 = plot.left() + m_plan->XOfFrame(static_cast<double>(span.first));
+        const double s1 = plot.left() + m_plan->XOfFrame(static_cast<double>(span.last));
+        p.fillRect(QRectF(s0, plot.top(), std::max(s1 - s0, 1.0), plot.height()),
+                   QColor(255, 255, 255, 45));
+        p.setPen(QColor(255, 255, 255, 180));
+        p.drawLine(QPointF(s0, plot.top()), QPointF(s0, plot.bottom()));
+        p.drawLine(QPointF(s1, plot.top()), QPointF(s1, plot.bottom()));
+    }
+    // The main window's analysis frame: its N samples from the slider position.
     const double start = static_cast<double>(m_state->frameStart());
     const int x0 = plot.left() + static_cast<int>(std::floor(m_plan->XOfFrame(start)));
     const int x1 =
         plot.left() + static_cast<int>(std::ceil(m_plan->XOfFrame(start + m_plan->fftSize())));
     if (x1 < plot.left() || x0 > plot.right()) return;
-    p.setClipRect(plot);
     p.fillRect(QRect(x0, plot.top(), std::max(x1 - x0, 1), plot.height()), QColor(0, 255, 255, 70));
     p.setPen(QColor(0, 255, 255));
     p.drawLine(x0, plot.top(), x0, plot.bottom());
