@@ -3,13 +3,51 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
+#include <cstring>
 #include <limits>
-#include <thread>
+#include <mutex>
 
-#include "fft.h"
-#include "window_functions.h"
+#include "worker_pool.h"
 
 namespace vurma {
+
+int DefaultSpectrogramFft(int sampleRate) {
+    int n = 512;
+    while (n < kSpectrogramMaxFft && 2.0 * n <= sampleRate / 20.0) n *= 2;
+    return n;
+}
+
+bool IsSpectrogramFftSize(int size) {
+    return size >= kSpectrogramMinFft && size <= kSpectrogramMaxFft && (size & (size - 1)) == 0;
+}
+
+int EffectiveSpectrogramFft(int chosen, int sampleRate, std::uint64_t frames) {
+    int n = IsSpectrogramFftSize(chosen) ? chosen : DefaultSpectrogramFft(sampleRate);
+    while (n > kSpectrogramMinFft && static_cast<std::uint64_t>(n) > frames) n /= 2;
+    return static_cast<std::uint64_t>(n) <= frames ? n : 0;
+}
+
+int StripCount(const SpectrogramSettings& settings, int channels) {
+    return settings.channels == ChannelView::kAll ? std::max(channels, 1) : 1;
+}
+
+std::string ChannelName(int channels, int channel) {
+    if (channels == 2) return channel == 0 ? "L" : "R";
+    return channels < 2 ? "" : std::to_string(channel + 1);
+}
+
+std::string StripName(const SpectrogramSettings& settings, int channels, int strip) {
+    switch (settings.channels) {
+        case ChannelView::kMix:
+            return "";
+        case ChannelView::kOne:
+            return ChannelName(channels, settings.channel);
+        case ChannelView::kAll:
+            return ChannelName(channels, strip);
+    }
+    return "";
+}
 
 double FrequencyAxis::HzAt(double y) const {
     const double t = 1.0 - y / rows;
@@ -22,83 +60,216 @@ double FrequencyAxis::YOf(double hz) const {
     return rows * (1.0 - std::log(hz / minHz()) / std::log(maxHz / minHz()));
 }
 
-SpectrogramPlan::SpectrogramPlan(const SpectrogramSettings& settings, int sampleRate,
-                                 double firstFrame, double lastFrame, int columns, int rows)
-    : exponent_(
-          static_cast<unsigned>(g_nFftExp[std::clamp(settings.fftIndex, 0, kFftSizeCount - 1)])),
+SpectrogramPlan::SpectrogramPlan(const SpectrogramSettings& settings, int sampleRate, int channels,
+                                 std::uint64_t recordingFrames, double firstFrame, double lastFrame,
+                                 int columns, int stripRows)
+    : settings_(settings),
+      rate_(std::max(sampleRate, 1)),
+      channels_(std::max(channels, 1)),
+      strips_(StripCount(settings, channels_)),
+      fft_(std::max(EffectiveSpectrogramFft(settings.fftSize, rate_, recordingFrames),
+                    kSpectrogramMinFft)),
+      tooShort_(EffectiveSpectrogramFft(settings.fftSize, rate_, recordingFrames) == 0),
       columns_(std::max(columns, 0)),
-      rows_(std::max(rows, 1)),
+      rows_(std::max(stripRows, 1)),
       first_(firstFrame),
       span_(columns > 0 ? std::max(lastFrame - firstFrame, 1e-9) / columns : 1.0) {
+    settings_.channel = std::clamp(settings_.channel, 0, channels_ - 1);
     const int N = fftSize();
-    const WindowFunction w =
-        g_pfnWindow[std::clamp(settings.windowIndex, 0, kOfferedWindowCount - 1)];
-    window_.resize(N);
-    for (int i = 0; i < N; ++i) window_[i] = w(i, N);
+    framesPerColumn_ = std::max(1, static_cast<int>(std::ceil(span_ / (N / 2) - 1e-9)));
+    window_ = MakeWindow(settings.window, N);
+    dbfsScale_ = DbfsPowerScale(window_);
 
     axis_.log = settings.logFrequency;
-    axis_.maxHz = sampleRate > 0 ? sampleRate / 2.0 : 1.0;
+    axis_.maxHz = rate_ / 2.0;
     axis_.rows = rows_;
-    // Each row takes the bins in its band; a row narrower than a bin (low
-    // rows of the log axis) takes the bin nearest its centre.
-    const double binHz = 2 * axis_.maxHz / N;
+    // Each row takes the bins whose centres lie in its band; a row narrower
+    // than a bin is interpolated between the two bin centres around its own.
+    const double binHz = static_cast<double>(rate_) / N;
     binLo_.resize(rows_);
     binHi_.resize(rows_);
+    frac_.assign(rows_, 0.0);
     for (int r = 0; r < rows_; ++r) {
-        int lo = static_cast<int>(std::ceil(axis_.HzAt(r + 1) / binHz));
-        int hi = r == 0 ? N / 2 : static_cast<int>(std::ceil(axis_.HzAt(r) / binHz)) - 1;
-        if (hi < lo) lo = hi = static_cast<int>(std::lround(axis_.HzAt(r + 0.5) / binHz));
-        binLo_[r] = std::clamp(lo, 0, N / 2);
-        binHi_[r] = std::clamp(hi, 0, N / 2);
+        const int lo = static_cast<int>(std::ceil(axis_.HzAt(r + 1) / binHz - 1e-9));
+        const int hi =
+            r == 0 ? N / 2 : static_cast<int>(std::ceil(axis_.HzAt(r) / binHz - 1e-9)) - 1;
+        if (hi >= lo) {
+            binLo_[r] = std::clamp(lo, 0, N / 2);
+            binHi_[r] = std::clamp(hi, 0, N / 2);
+        } else {
+            const double at = std::clamp(axis_.HzAt(r + 0.5) / binHz, 0.0, N / 2.0);
+            const int k = std::min(static_cast<int>(at), N / 2 - 1);
+            binLo_[r] = k;
+            binHi_[r] = k - 1;
+            frac_[r] = at - k;
+        }
     }
 }
 
-bool SpectrogramPlan::ComputeColumn(const SpectrogramSource& source, int c, Scratch& w,
+bool SpectrogramPlan::PastEnd(int c, std::uint64_t length) const {
+    return first_ + c * span_ >= static_cast<double>(length);
+}
+
+std::int64_t SpectrogramPlan::OpenStart(int c, int k) const {
+    const double centre = first_ + c * span_ + (k + 0.5) * (span_ / framesPerColumn_);
+    return std::max<std::int64_t>(0, std::llround(centre - fftSize() / 2.0));
+}
+
+std::int64_t SpectrogramPlan::FrameStart(int c, int k, std::uint64_t length) const {
+    const int N = fftSize();
+    if (PastEnd(c, length) || length < static_cast<std::uint64_t>(N)) return -1;
+    const double centre = first_ + c * span_ + (k + 0.5) * (span_ / framesPerColumn_);
+    if (k > 0 && centre >= static_cast<double>(length)) return -1;
+    return std::min<std::int64_t>(OpenStart(c, k), static_cast<std::int64_t>(length) - N);
+}
+
+void SpectrogramPlan::ResetColumn(Column& column) const {
+    column.power.assign(static_cast<std::size_t>(strips_) * (fftSize() / 2 + 1), 0.0);
+    column.frames = 0;
+}
+
+void SpectrogramPlan::AddFrame(const double* samples, std::size_t stride, Scratch& scratch,
+                               Column& column) const {
+    const int N = fftSize(), bins = N / 2 + 1;
+    scratch.windowed.resize(N);
+    scratch.power.resize(bins);
+    for (int s = 0; s < strips_; ++s) {
+        const double* x = samples + s * stride;
+        for (int i = 0; i < N; ++i) scratch.windowed[i] = x[i] * window_[i];
+        fft_.Power(scratch.windowed.data(), nullptr, scratch.power.data());
+        double* most = column.power.data() + static_cast<std::size_t>(s) * bins;
+        for (int k = 0; k < bins; ++k) most[k] = std::max(most[k], scratch.power[k]);
+    }
+    ++column.frames;
+}
+
+void SpectrogramPlan::FinishColumn(const Column& column, float* out) const {
+    if (column.frames == 0) {
+        std::fill(out, out + levelsPerColumn(), std::numeric_limits<float>::quiet_NaN());
+        return;
+    }
+    const int bins = fftSize() / 2 + 1;
+    for (int s = 0; s < strips_; ++s) {
+        const double* power = column.power.data() + static_cast<std::size_t>(s) * bins;
+        float* rows = out + static_cast<std::size_t>(s) * rows_;
+        for (int r = 0; r < rows_; ++r) {
+            if (binHi_[r] >= binLo_[r]) {
+                const double most = *std::max_element(power + binLo_[r], power + binHi_[r] + 1);
+                rows[r] = static_cast<float>(PowerToDbfs(most, dbfsScale_, kSilenceDb));
+            } else {
+                const int k = binLo_[r];
+                const double a = PowerToDbfs(power[k], dbfsScale_, kSilenceDb);
+                const double b = PowerToDbfs(power[k + 1], dbfsScale_, kSilenceDb);
+                rows[r] = static_cast<float>(a + frac_[r] * (b - a));
+            }
+        }
+    }
+}
+
+namespace {
+
+template <typename Read>
+void ConvertWith(const SpectrogramPlan& plan, const std::uint8_t* data, int bytes, double scale,
+                 std::size_t frames, double* out, std::size_t stride, Read read) {
+    const int channels = plan.channels();
+    const std::size_t frameBytes = static_cast<std::size_t>(bytes) * channels;
+    switch (plan.settings().channels) {
+        case ChannelView::kMix: {
+            const double k = scale / channels;
+            for (std::size_t i = 0; i < frames; ++i) {
+                const std::uint8_t* f = data + i * frameBytes;
+                std::int64_t sum = 0;
+                for (int c = 0; c < channels; ++c) sum += read(f + c * bytes);
+                out[i] = static_cast<double>(sum) * k;
+            }
+            break;
+        }
+        case ChannelView::kOne: {
+            const std::uint8_t* f = data + plan.settings().channel * bytes;
+            for (std::size_t i = 0; i < frames; ++i) out[i] = read(f + i * frameBytes) * scale;
+            break;
+        }
+        case ChannelView::kAll:
+            for (std::size_t i = 0; i < frames; ++i) {
+                const std::uint8_t* f = data + i * frameBytes;
+                for (int c = 0; c < channels; ++c)
+                    out[c * stride + i] = read(f + c * bytes) * scale;
+            }
+            break;
+    }
+}
+
+}  // namespace
+
+void ConvertStrips(const SpectrogramPlan& plan, const std::uint8_t* data, int bitsPerSample,
+                   std::size_t frames, double* out, std::size_t stride) {
+    switch (bitsPerSample) {
+        case 8:
+            ConvertWith(plan, data, 1, 1.0 / 128, frames, out, stride,
+                        [](const std::uint8_t* p) { return static_cast<std::int32_t>(*p) - 128; });
+            break;
+        case 16:
+            ConvertWith(plan, data, 2, 1.0 / 32768, frames, out, stride, [](const std::uint8_t* p) {
+                std::int16_t v;
+                std::memcpy(&v, p, 2);
+                return static_cast<std::int32_t>(v);
+            });
+            break;
+        case 24:
+            ConvertWith(plan, data, 3, 1.0 / 8388608, frames, out, stride,
+                        [](const std::uint8_t* p) {
+                            const std::uint32_t u = p[0] | (p[1] << 8) | (p[2] << 16);
+                            return static_cast<std::int32_t>(u << 8) >> 8;
+                        });
+            break;
+        case 32:
+            ConvertWith(plan, data, 4, 1.0 / 2147483648.0, frames, out, stride,
+                        [](const std::uint8_t* p) {
+                            std::int32_t v;
+                            std::memcpy(&v, p, 4);
+                            return v;
+                        });
+            break;
+        default:
+            for (int s = 0; s < plan.strips(); ++s) std::fill_n(out + s * stride, frames, 0.0);
+            break;
+    }
+}
+
+bool SpectrogramPlan::ComputeColumn(const SpectrogramSource& source, int c, Scratch& scratch,
                                     float* out) const {
     const int N = fftSize();
     const std::uint32_t available = CompleteFrames(source.pcm);
-    const double length =
-        source.complete ? available : std::max<double>(source.totalFrames, available);
-    const double a = first_ + c * span_;
-    const double b = std::min(a + span_, length);
-    if (a < 0 || a >= length || (length < N && source.complete)) {
-        std::fill(out, out + rows_, std::numeric_limits<float>::quiet_NaN());
+    const std::uint64_t length =
+        source.complete ? available : std::max<std::uint64_t>(source.totalFrames, available);
+    Column column;
+    ResetColumn(column);
+    if (tooShort_ || (source.complete && available < static_cast<std::uint32_t>(N)) ||
+        PastEnd(c, length) || c < 0) {
+        FinishColumn(column, out);  // no frames: NaN
         return true;
     }
-    if (length < N) return false;
-
-    // Frames at most half an FFT apart, spread evenly over the column, so
-    // that nothing between two frames escapes the max rule.
-    const int hop = N / 2;
-    const int frames = std::max(1, static_cast<int>(std::ceil((b - a) / hop)));
-    const double spacing = (b - a) / frames;
-    const double lastStart = length - N;
-    auto startOf = [&](int k) {
-        const double s = std::round(a + (k + 0.5) * spacing - N / 2.0);
-        return static_cast<std::uint32_t>(std::clamp(s, 0.0, lastStart));
-    };
-    if (static_cast<std::uint64_t>(startOf(frames - 1)) + N > available) return false;
-
-    w.frame.resize(N);
-    w.maxDb.assign(N / 2 + 1, -std::numeric_limits<double>::infinity());
-    w.db.resize(kSpectrumSlots);
-    w.re.resize(kSpectrumSlots);
-    w.im.resize(kSpectrumSlots);
-    std::uint32_t previous = std::numeric_limits<std::uint32_t>::max();
-    for (int k = 0; k < frames; ++k) {
-        const std::uint32_t start = startOf(k);
-        if (start == previous) continue;  // clamped at an end: same frame again
+    if (available < static_cast<std::uint32_t>(N)) return false;
+    // The last frame taken decides whether the column can be computed yet.
+    for (int k = framesPerColumn_ - 1; k >= 0; --k) {
+        const std::int64_t start = FrameStart(c, k, length);
+        if (start < 0) continue;
+        if (static_cast<std::uint64_t>(start) + N > available) return false;
+        break;
+    }
+    const std::size_t frameBytes =
+        static_cast<std::size_t>(source.pcm.channels) * (source.pcm.bitsPerSample / 8);
+    scratch.samples.resize(static_cast<std::size_t>(strips_) * N);
+    std::int64_t previous = -1;
+    for (int k = 0; k < framesPerColumn_; ++k) {
+        const std::int64_t start = FrameStart(c, k, length);
+        if (start < 0 || start == previous) continue;  // the same frame again adds nothing
         previous = start;
-        ConvertSamples(source.pcm, start, N, w.frame.data(), w.frame.data(), 0);
-        for (int i = 0; i < N; ++i) w.frame[i] *= window_[i];
-        ComputeSpectrum(exponent_, w.frame.data(), w.db.data(), w.re.data(), w.im.data());
-        for (int i = 0; i <= N / 2; ++i) w.maxDb[i] = std::max(w.maxDb[i], w.db[i]);
+        ConvertStrips(*this, source.pcm.data + static_cast<std::size_t>(start) * frameBytes,
+                      source.pcm.bitsPerSample, N, scratch.samples.data(), N);
+        AddFrame(scratch.samples.data(), N, scratch, column);
     }
-    for (int r = 0; r < rows_; ++r) {
-        double level = w.maxDb[binLo_[r]];
-        for (int k = binLo_[r] + 1; k <= binHi_[r]; ++k) level = std::max(level, w.maxDb[k]);
-        out[r] = static_cast<float>(level);
-    }
+    FinishColumn(column, out);
     return true;
 }
 
@@ -115,6 +286,12 @@ const float* SpectrogramLevels::Column(int c) const {
     return levels_.data() + static_cast<std::size_t>(c) * rows_;
 }
 
+float* SpectrogramLevels::ColumnStorage(int c) {
+    return levels_.data() + static_cast<std::size_t>(c) * rows_;
+}
+
+void SpectrogramLevels::MarkDone(int c) { done_[c].store(1, std::memory_order_release); }
+
 bool SpectrogramLevels::AllDone() const {
     for (int c = 0; c < columns_; ++c)
         if (done_[c].load(std::memory_order_acquire) == 0) return false;
@@ -124,33 +301,246 @@ bool SpectrogramLevels::AllDone() const {
 int SpectrogramLevels::Compute(const SpectrogramPlan& plan, const SpectrogramSource& source,
                                int threads, const std::atomic<bool>* cancel) {
     constexpr int kChunk = 4;  // columns taken at a time
-    std::atomic<int> next{0};
     std::atomic<int> missing{0};
-    auto work = [&] {
+    const auto chunk = [&](int index) {
         SpectrogramPlan::Scratch scratch;
         int stillMissing = 0;
-        for (int begin = next.fetch_add(kChunk); begin < columns_; begin = next.fetch_add(kChunk)) {
-            for (int c = begin; c < std::min(begin + kChunk, columns_); ++c) {
-                if (done_[c].load(std::memory_order_relaxed) != 0) continue;
-                if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
-                    ++stillMissing;
-                    continue;
-                }
-                float* out = levels_.data() + static_cast<std::size_t>(c) * rows_;
-                if (plan.ComputeColumn(source, c, scratch, out)) {
-                    done_[c].store(1, std::memory_order_release);
-                } else {
-                    ++stillMissing;
-                }
+        for (int c = index * kChunk; c < std::min((index + 1) * kChunk, columns_); ++c) {
+            if (done_[c].load(std::memory_order_relaxed) != 0) continue;
+            if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
+                ++stillMissing;
+                continue;
+            }
+            if (plan.ComputeColumn(source, c, scratch, ColumnStorage(c))) {
+                MarkDone(c);
+            } else {
+                ++stillMissing;
             }
         }
         missing.fetch_add(stillMissing);
     };
-    std::vector<std::thread> pool;
-    for (int t = 1; t < std::min(threads, columns_); ++t) pool.emplace_back(work);
-    work();
-    for (std::thread& t : pool) t.join();
+    const int chunks = (columns_ + kChunk - 1) / kChunk;
+    if (threads > 1) {
+        WorkerPool::Shared().ParallelFor(chunks, chunk);
+    } else {
+        for (int i = 0; i < chunks; ++i) chunk(i);
+    }
     return missing.load();
+}
+
+// ---- Streaming
+
+namespace {
+
+// Frames per job: about 128k transform points, so that a job is worth its
+// hand-over; at most this many columns, so that its partial maxima stay small.
+int JobFrames(int fftSize) { return std::max(4, 131072 / fftSize); }
+constexpr int kJobColumns = 8;
+
+}  // namespace
+
+struct SpectrogramStream::Job {
+    struct Frame {
+        int column;
+        std::int64_t start;
+    };
+    std::uint64_t from = 0;  // frame index of the first held sample
+    std::size_t length = 0;  // samples per strip
+    std::vector<double> samples;
+    std::vector<Frame> frames;
+    int firstColumn = 0;
+    std::vector<std::unique_ptr<SpectrogramPlan::Column>> partial;
+    int completeBefore = 0;  // columns below this are whole once merged
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+};
+
+SpectrogramStream::SpectrogramStream(const SpectrogramPlan& plan, int bitsPerSample,
+                                     WorkerPool& pool)
+    : plan_(plan),
+      bits_(bitsPerSample),
+      pool_(pool),
+      levels_(plan.columns(), plan.levelsPerColumn()) {}
+
+SpectrogramStream::~SpectrogramStream() {
+    for (const std::unique_ptr<Job>& job : inFlight_) {
+        std::unique_lock lock(job->mutex);
+        job->cv.wait(lock, [&] { return job->done; });
+    }
+}
+
+void SpectrogramStream::Push(const std::uint8_t* data, std::size_t frames) {
+    if (frames == 0) return;
+    const int strips = plan_.strips();
+    // Room for the new samples behind those still held.
+    if (heldFrames_ + frames > capacity_) {
+        const std::size_t capacity = std::max(2 * capacity_, heldFrames_ + frames);
+        std::vector<double> grown(static_cast<std::size_t>(strips) * capacity);
+        for (int s = 0; s < strips; ++s)
+            std::copy_n(held_.data() + s * capacity_, heldFrames_, grown.data() + s * capacity);
+        held_.swap(grown);
+        capacity_ = capacity;
+    }
+    ConvertStrips(plan_, data, bits_, frames, held_.data() + heldFrames_, capacity_);
+    heldFrames_ += frames;
+    pushed_ += frames;
+    peakHeld_ = std::max(peakHeld_, heldFrames_);
+    Dispatch(pushed_, false);
+}
+
+void SpectrogramStream::Finish() {
+    Dispatch(pushed_, true);
+    Retire(true);
+}
+
+// Hands the frames that can be computed to jobs: while streaming, those whose
+// samples have all arrived (their starts no longer depend on where the
+// recording ends); at the end, all that are left.
+void SpectrogramStream::Dispatch(std::uint64_t length, bool final) {
+    const int N = plan_.fftSize();
+    const int columns = plan_.columns();
+    const int perColumn = plan_.framesPerColumn();
+    const int jobFrames = JobFrames(N);
+    if (plan_.tooShort() || (final && length < static_cast<std::uint64_t>(N))) {
+        nextColumn_ = columns;  // nothing to compute: every column stays empty
+        nextFrame_ = 0;
+    }
+    for (;;) {
+        auto job = std::make_unique<Job>();
+        std::int64_t previous = -1;
+        int previousColumn = -1;
+        bool full = false;
+        while (nextColumn_ < columns) {
+            const int c = nextColumn_;
+            if (static_cast<int>(job->frames.size()) >= jobFrames ||
+                (!job->frames.empty() && c - job->frames.front().column >= kJobColumns)) {
+                full = true;
+                break;
+            }
+            std::int64_t start = -1;
+            if (final) {
+                start = plan_.FrameStart(c, nextFrame_, length);
+            } else {
+                start = plan_.OpenStart(c, nextFrame_);
+                if (static_cast<std::uint64_t>(start) + N > pushed_) break;
+            }
+            if (start >= 0 && !(start == previous && c == previousColumn))
+                job->frames.push_back({c, start});
+            previous = start;
+            previousColumn = c;
+            if (++nextFrame_ == perColumn) {
+                nextFrame_ = 0;
+                ++nextColumn_;
+            }
+        }
+        job->completeBefore = nextColumn_;
+        if (job->frames.empty() && job->completeBefore <= launchedUpTo_) break;
+        launchedUpTo_ = job->completeBefore;
+        if (!job->frames.empty()) {
+            const std::int64_t lo = job->frames.front().start, hi = job->frames.back().start;
+            job->from = static_cast<std::uint64_t>(lo);
+            job->length = static_cast<std::size_t>(hi - lo) + N;
+            job->samples.resize(static_cast<std::size_t>(plan_.strips()) * job->length);
+            const std::size_t offset = job->from - heldFrom_;
+            for (int s = 0; s < plan_.strips(); ++s)
+                std::copy_n(held_.data() + s * capacity_ + offset, job->length,
+                            job->samples.data() + s * job->length);
+        }
+        Launch(std::move(job));
+        if (!full) break;
+    }
+    // Samples no later frame needs are let go; the last N stay for the
+    // frames the end of the recording will place.
+    if (!final && nextColumn_ < columns) {
+        const std::uint64_t keepFrom = std::min<std::uint64_t>(
+            static_cast<std::uint64_t>(plan_.OpenStart(nextColumn_, nextFrame_)),
+            pushed_ > static_cast<std::uint64_t>(N) ? pushed_ - N : 0);
+        if (keepFrom > heldFrom_) {
+            const std::size_t drop = std::min<std::size_t>(keepFrom - heldFrom_, heldFrames_);
+            for (int s = 0; s < plan_.strips(); ++s) {
+                double* strip = held_.data() + s * capacity_;
+                std::memmove(strip, strip + drop, (heldFrames_ - drop) * sizeof(double));
+            }
+            heldFrames_ -= drop;
+            heldFrom_ += drop;
+        }
+    }
+}
+
+void SpectrogramStream::Launch(std::unique_ptr<Job> job) {
+    Job* raw = job.get();
+    inFlight_.push_back(std::move(job));
+    if (!raw->frames.empty()) {
+        pool_.Post([this, raw] {
+            thread_local SpectrogramPlan::Scratch scratch;
+            raw->firstColumn = raw->frames.front().column;
+            for (const Job::Frame& f : raw->frames) {
+                const std::size_t index = static_cast<std::size_t>(f.column - raw->firstColumn);
+                if (index >= raw->partial.size()) raw->partial.resize(index + 1);
+                if (!raw->partial[index]) {
+                    raw->partial[index] = std::make_unique<SpectrogramPlan::Column>();
+                    plan_.ResetColumn(*raw->partial[index]);
+                }
+                plan_.AddFrame(raw->samples.data() + (f.start - raw->from), raw->length, scratch,
+                               *raw->partial[index]);
+            }
+            raw->samples = {};
+            std::lock_guard lock(raw->mutex);
+            raw->done = true;
+            raw->cv.notify_all();
+        });
+    } else {
+        raw->done = true;
+    }
+    const std::size_t limit = 2 * static_cast<std::size_t>(pool_.threads()) + 1;
+    while (inFlight_.size() > limit) Retire(false);
+}
+
+// Waits for the oldest job (or all) and merges it, in dispatch order.
+void SpectrogramStream::Retire(bool all) {
+    while (!inFlight_.empty()) {
+        Job& job = *inFlight_.front();
+        {
+            std::unique_lock lock(job.mutex);
+            job.cv.wait(lock, [&] { return job.done; });
+        }
+        MergeJob(job);
+        inFlight_.erase(inFlight_.begin());
+        if (!all) return;
+    }
+}
+
+void SpectrogramStream::MergeJob(Job& job) {
+    const std::size_t size = static_cast<std::size_t>(plan_.strips()) * (plan_.fftSize() / 2 + 1);
+    for (std::size_t i = 0; i < job.partial.size(); ++i) {
+        if (!job.partial[i]) continue;
+        const std::size_t index = job.firstColumn + i - finishedUpTo_;
+        if (index >= open_.size()) open_.resize(index + 1);
+        std::unique_ptr<SpectrogramPlan::Column>& column = open_[index];
+        if (!column) {
+            column = std::move(job.partial[i]);
+            continue;
+        }
+        double* most = column->power.data();
+        const double* add = job.partial[i]->power.data();
+        for (std::size_t k = 0; k < size; ++k) most[k] = std::max(most[k], add[k]);
+        column->frames += job.partial[i]->frames;
+    }
+    SpectrogramPlan::Column empty;
+    while (finishedUpTo_ < job.completeBefore) {
+        const int c = finishedUpTo_;
+        const SpectrogramPlan::Column* column = nullptr;
+        if (!open_.empty() && open_.front()) column = open_.front().get();
+        if (column == nullptr) {
+            if (empty.power.empty()) plan_.ResetColumn(empty);
+            column = &empty;
+        }
+        plan_.FinishColumn(*column, levels_.ColumnStorage(c));
+        levels_.MarkDone(c);
+        if (!open_.empty()) open_.erase(open_.begin());
+        ++finishedUpTo_;
+    }
 }
 
 std::uint32_t SpectrogramColour(double db, double floorDb, double topDb) {

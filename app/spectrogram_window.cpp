@@ -23,6 +23,7 @@
 
 #include "analysis/analysis_pass.h"
 #include "analysis/report_error.h"
+#include "analysis/settings.h"
 #include "analysis/window_functions.h"
 #include "analyzer_dlg.h"
 #include "display/spectrogram_image.h"
@@ -172,13 +173,15 @@ void SpectrogramWindow::Restart() {
         m_last = WholeLength();
     }
     SpectrogramSettings settings;
-    settings.fftIndex = m_dlg->SelFftIndex();
-    settings.windowIndex =
-        std::clamp(m_dlg->m_cbWindow->currentIndex(), 0, kOfferedWindowCount - 1);
+    settings.fftSize = g_nFftSize[m_dlg->SelFftIndex()];
+    settings.window = ParseWindowShape(g_strWindowName[std::clamp(m_dlg->m_cbWindow->currentIndex(),
+                                                                  0, kOfferedWindowCount - 1)])
+                          .value_or(WindowShape::kHann);
     settings.logFrequency = m_chkLog->isChecked();
-    m_plan = std::make_unique<SpectrogramPlan>(settings, std::max(m_source.sampleRate, 1), m_first,
-                                               m_last, plot.width(), plot.height());
-    m_levels = std::make_unique<SpectrogramLevels>(plot.width(), plot.height());
+    m_plan = std::make_unique<SpectrogramPlan>(
+        settings, std::max(m_source.sampleRate, 1), m_source.pcm.channels,
+        static_cast<std::uint64_t>(WholeLength()), m_first, m_last, plot.width(), plot.height());
+    m_levels = std::make_unique<SpectrogramLevels>(plot.width(), m_plan->levelsPerColumn());
     UpdateScrollBar();
     if (m_source.pcm.data != nullptr && m_source.sampleRate > 0) StartWorker();
     m_plot->update();

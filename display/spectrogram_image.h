@@ -1,11 +1,15 @@
-// The spectrogram picture: the computed columns in the plot area, the time
-// ruler below, the frequency ruler on the left and the dB legend on the right.
-// Used alike by the window and by the headless export.
+// The spectrogram picture: the computed columns in the plot area (one strip
+// per channel shown, each named), the time ruler below, a frequency ruler
+// per strip on the left, the dBFS legend on the right and an optional
+// caption above. Used alike by the window and by the headless export.
 #pragma once
 
 #include <QImage>
 #include <QRect>
 #include <QSize>
+#include <string>
+
+#include "analysis/window_shape.h"
 
 namespace vurma {
 class SpectrogramLevels;
@@ -14,16 +18,26 @@ class SpectrogramPlan;
 
 namespace vurma::display {
 
-// Plot area of a picture of the given size; one column per pixel.
-QRect SpectrogramPlotRect(QSize size);
+// Plot area of a picture of the given size (all strips); one column per
+// pixel. A caption takes a line above it.
+QRect SpectrogramPlotRect(QSize size, bool caption = false);
+// Rows of each of `strips` strips stacked in the plot area, and strip s.
+int SpectrogramStripRows(const QRect& plot, int strips);
+QRect SpectrogramStripRect(const QRect& plot, int strips, int strip);
 
 struct SpectrogramPicture {
-    const SpectrogramPlan* plan = nullptr;  // laid out for the plot rectangle
+    // Laid out for SpectrogramStripRect (columns x rows of one strip).
+    const SpectrogramPlan* plan = nullptr;
     const SpectrogramLevels* levels = nullptr;
     int sampleRate = 44100;
     double topDb = 0;
     double floorDb = -120;
+    std::string caption;  // empty: none
 };
+
+// "name   1:02.5   44100 Hz   FFT 2048   hann": what a caption says.
+std::string SpectrogramCaption(const std::string& fileName, double seconds, int sampleRate,
+                               int fftSize, WindowShape window);
 
 // Colour of plot pixels without a computed level (not yet captured, or past
 // the end of the recording).

@@ -122,6 +122,10 @@ e
 l</translation>
     </message>
     <message>
+        <source>録音が短すぎて解析できません。</source>
+        <translation>The recording is too short to analyse.</translation>
+    </message>
+    <message>
         <source>時間 [sec]</source>
         <translation>Time [sec]</translation>
     </message>
