@@ -74,20 +74,30 @@ std::shared_ptr<const RealFft::Plan> PlanFor(int n) {
 
 // The AVX2 loops do the same arithmetic as the plain ones in the same
 // order (no fused multiply-add), so both give the same numbers.
-// z[j] = x[2j] + i x[2j+1], gathered in bit-reversed order, and the first
-// two stages, whose twiddles are 1 and -i.
-void FirstStages(const RealFft::Plan& plan, const double* in, double* re, double* im) {
-    const int m = plan.half;
+// z[j] = x[2j] + i x[2j+1] (times the window when there is one), gathered
+// in bit-reversed order, and the first two stages, whose twiddles are 1 and
+// -i. Block b of four takes z[r], z[r + M/2], z[r + M/4], z[r + 3M/4] with
+// r = rev[b] (and b = rev[r]).
+void FirstStages(const RealFft::Plan& plan, const double* in, const double* window, double* re,
+                 double* im) {
+    const int m = plan.half, q = m / 4;
     const int* rev = plan.reverse.data();
-    for (int j = 0; j < m; ++j) {
-        re[j] = in[2 * rev[j]];
-        im[j] = in[2 * rev[j] + 1];
-    }
-    for (int b = 0; b < m; b += 4) {
-        const double r0 = re[b] + re[b + 1], i0 = im[b] + im[b + 1];
-        const double r1 = re[b] - re[b + 1], i1 = im[b] - im[b + 1];
-        const double r2 = re[b + 2] + re[b + 3], i2 = im[b + 2] + im[b + 3];
-        const double r3 = re[b + 2] - re[b + 3], i3 = im[b + 2] - im[b + 3];
+    for (int r = 0; r < q; ++r) {
+        double zr[4], zi[4];
+        const int at[4] = {r, r + 2 * q, r + q, r + 3 * q};
+        for (int i = 0; i < 4; ++i) {
+            zr[i] = in[2 * at[i]];
+            zi[i] = in[2 * at[i] + 1];
+            if (window != nullptr) {
+                zr[i] = zr[i] * window[2 * at[i]];
+                zi[i] = zi[i] * window[2 * at[i] + 1];
+            }
+        }
+        const double r0 = zr[0] + zr[1], i0 = zi[0] + zi[1];
+        const double r1 = zr[0] - zr[1], i1 = zi[0] - zi[1];
+        const double r2 = zr[2] + zr[3], i2 = zi[2] + zi[3];
+        const double r3 = zr[2] - zr[3], i3 = zi[2] - zi[3];
+        const int b = rev[r];
         re[b] = r0 + r2;
         im[b] = i0 + i2;
         re[b + 2] = r0 - r2;
@@ -175,6 +185,53 @@ __attribute__((target("avx2"))) void LastStageAvx2(const RealFft::Plan& plan, do
         _mm256_storeu_pd(im + j, _mm256_add_pd(xi, ti));
         _mm256_storeu_pd(re + h + j, _mm256_sub_pd(xr, tr));
         _mm256_storeu_pd(im + h + j, _mm256_sub_pd(xi, ti));
+    }
+}
+
+// z[r .. r+3] as real and imaginary lanes, windowed when there is a window.
+__attribute__((target("avx2"))) inline void LoadZ(const double* in, const double* window, int r,
+                                                  __m256d* zr, __m256d* zi) {
+    __m256d a = _mm256_loadu_pd(in + 2 * r), b = _mm256_loadu_pd(in + 2 * r + 4);
+    if (window != nullptr) {
+        a = _mm256_mul_pd(a, _mm256_loadu_pd(window + 2 * r));
+        b = _mm256_mul_pd(b, _mm256_loadu_pd(window + 2 * r + 4));
+    }
+    // (a0 a1 a2 a3), (b0 b1 b2 b3) -> (a0 a2 b0 b2), (a1 a3 b1 b3)
+    *zr = _mm256_permute4x64_pd(_mm256_unpacklo_pd(a, b), 0xD8);
+    *zi = _mm256_permute4x64_pd(_mm256_unpackhi_pd(a, b), 0xD8);
+}
+
+// Rows of the 4x4 block (lanes of a..d) stored at out + at[j], j = 0..3.
+__attribute__((target("avx2"))) inline void StoreTransposed(__m256d a, __m256d b, __m256d c,
+                                                            __m256d d, double* out, const int* at) {
+    const __m256d ab0 = _mm256_unpacklo_pd(a, b), ab1 = _mm256_unpackhi_pd(a, b);
+    const __m256d cd0 = _mm256_unpacklo_pd(c, d), cd1 = _mm256_unpackhi_pd(c, d);
+    _mm256_storeu_pd(out + at[0], _mm256_permute2f128_pd(ab0, cd0, 0x20));
+    _mm256_storeu_pd(out + at[1], _mm256_permute2f128_pd(ab1, cd1, 0x20));
+    _mm256_storeu_pd(out + at[2], _mm256_permute2f128_pd(ab0, cd0, 0x31));
+    _mm256_storeu_pd(out + at[3], _mm256_permute2f128_pd(ab1, cd1, 0x31));
+}
+
+// FirstStages for four values of r at a time (M >= 16); the same arithmetic.
+__attribute__((target("avx2"))) void FirstStagesAvx2(const RealFft::Plan& plan, const double* in,
+                                                     const double* window, double* re, double* im) {
+    const int m = plan.half, q = m / 4;
+    const int* rev = plan.reverse.data();
+    for (int r = 0; r < q; r += 4) {
+        __m256d ar, ai, br, bi, cr, ci, dr, di;
+        LoadZ(in, window, r, &ar, &ai);
+        LoadZ(in, window, r + 2 * q, &br, &bi);
+        LoadZ(in, window, r + q, &cr, &ci);
+        LoadZ(in, window, r + 3 * q, &dr, &di);
+        const __m256d r0 = _mm256_add_pd(ar, br), i0 = _mm256_add_pd(ai, bi);
+        const __m256d r1 = _mm256_sub_pd(ar, br), i1 = _mm256_sub_pd(ai, bi);
+        const __m256d r2 = _mm256_add_pd(cr, dr), i2 = _mm256_add_pd(ci, di);
+        const __m256d r3 = _mm256_sub_pd(cr, dr), i3 = _mm256_sub_pd(ci, di);
+        const int at[4] = {rev[r], rev[r + 1], rev[r + 2], rev[r + 3]};
+        StoreTransposed(_mm256_add_pd(r0, r2), _mm256_add_pd(r1, i3), _mm256_sub_pd(r0, r2),
+                        _mm256_sub_pd(r1, i3), re, at);
+        StoreTransposed(_mm256_add_pd(i0, i2), _mm256_sub_pd(i1, r3), _mm256_sub_pd(i0, i2),
+                        _mm256_add_pd(i1, r3), im, at);
     }
 }
 
@@ -322,12 +379,18 @@ RealFft::RealFft(int size) : size_(IsRealFftSize(size) ? size : kRealFftMinSize)
     plan_ = PlanFor(size_);
 }
 
-void RealFft::Transform(const double* in, double* re, double* im) const {
+void RealFft::Transform(const double* in, const double* window, double* re, double* im) const {
     const Plan& plan = *plan_;
 #ifdef VURMA_HAVE_AVX2_PATH
     const bool avx2 = UseAvx2();
+    if (avx2 && plan.half >= 16) {
+        FirstStagesAvx2(plan, in, window, re, im);
+    } else {
+        FirstStages(plan, in, window, re, im);
+    }
+#else
+    FirstStages(plan, in, window, re, im);
 #endif
-    FirstStages(plan, in, re, im);
     int h = 4;
     for (; 4 * h <= plan.half; h *= 4) {
 #ifdef VURMA_HAVE_AVX2_PATH
@@ -351,15 +414,16 @@ void RealFft::Transform(const double* in, double* re, double* im) const {
 void RealFft::Forward(const double* in, std::complex<double>* out) const {
     double* re = Scratch(plan_->half);
     double* im = re + plan_->half;
-    Transform(in, re, im);
+    Transform(in, nullptr, re, im);
     // std::complex is layout-compatible with double[2].
     Unpack(*plan_, re, im, reinterpret_cast<double*>(out));
 }
 
-void RealFft::Power(const double* in, std::complex<double>*, double* power) const {
+void RealFft::Power(const double* in, std::complex<double>*, double* power,
+                    const double* window) const {
     double* re = Scratch(plan_->half);
     double* im = re + plan_->half;
-    Transform(in, re, im);
+    Transform(in, window, re, im);
 #ifdef VURMA_HAVE_AVX2_PATH
     if (UseAvx2()) {
         UnpackPowerAvx2(*plan_, re, im, power);

@@ -27,13 +27,15 @@ class RealFft {
     void Forward(const double* in, std::complex<double>* out) const;
 
     // |X[k]|^2 for k = 0..N/2 into power[0..N/2], without forming X; work
-    // (bins() entries) is not needed any more and may be null.
-    void Power(const double* in, std::complex<double>* work, double* power) const;
+    // (bins() entries) is not needed any more and may be null. With a
+    // window (N weights), of in[n] * window[n].
+    void Power(const double* in, std::complex<double>* work, double* power,
+               const double* window = nullptr) const;
 
     struct Plan;
 
   private:
-    void Transform(const double* in, double* re, double* im) const;
+    void Transform(const double* in, const double* window, double* re, double* im) const;
 
     int size_;
     std::shared_ptr<const Plan> plan_;

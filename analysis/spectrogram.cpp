@@ -8,7 +8,12 @@
 #include <limits>
 #include <mutex>
 
+#include "cpu_dispatch.h"
 #include "worker_pool.h"
+
+#ifdef VURMA_HAVE_AVX2_PATH
+#include <immintrin.h>
+#endif
 
 namespace vurma {
 
@@ -128,17 +133,43 @@ void SpectrogramPlan::ResetColumn(Column& column) const {
     column.frames = 0;
 }
 
+namespace {
+
+void MaxInto(double* most, const double* add, std::size_t n) {
+    for (std::size_t k = 0; k < n; ++k) most[k] = std::max(most[k], add[k]);
+}
+
+#ifdef VURMA_HAVE_AVX2_PATH
+__attribute__((target("avx2"))) void MaxIntoAvx2(double* most, const double* add, std::size_t n) {
+    std::size_t k = 0;
+    for (; k + 4 <= n; k += 4)
+        _mm256_storeu_pd(most + k,
+                         _mm256_max_pd(_mm256_loadu_pd(most + k), _mm256_loadu_pd(add + k)));
+    MaxInto(most + k, add + k, n - k);
+}
+#endif
+
+// most[k] = max(most[k], add[k]) for k < n.
+void KeepHighest(double* most, const double* add, std::size_t n) {
+#ifdef VURMA_HAVE_AVX2_PATH
+    if (UseAvx2()) {
+        MaxIntoAvx2(most, add, n);
+        return;
+    }
+#endif
+    MaxInto(most, add, n);
+}
+
+}  // namespace
+
 void SpectrogramPlan::AddFrame(const double* samples, std::size_t stride, Scratch& scratch,
                                Column& column) const {
-    const int N = fftSize(), bins = N / 2 + 1;
-    scratch.windowed.resize(N);
+    const int bins = fftSize() / 2 + 1;
     scratch.power.resize(bins);
     for (int s = 0; s < strips_; ++s) {
-        const double* x = samples + s * stride;
-        for (int i = 0; i < N; ++i) scratch.windowed[i] = x[i] * window_[i];
-        fft_.Power(scratch.windowed.data(), nullptr, scratch.power.data());
-        double* most = column.power.data() + static_cast<std::size_t>(s) * bins;
-        for (int k = 0; k < bins; ++k) most[k] = std::max(most[k], scratch.power[k]);
+        fft_.Power(samples + s * stride, nullptr, scratch.power.data(), window_.data());
+        KeepHighest(column.power.data() + static_cast<std::size_t>(s) * bins, scratch.power.data(),
+                    bins);
     }
     ++column.frames;
 }
@@ -522,9 +553,7 @@ void SpectrogramStream::MergeJob(Job& job) {
             column = std::move(job.partial[i]);
             continue;
         }
-        double* most = column->power.data();
-        const double* add = job.partial[i]->power.data();
-        for (std::size_t k = 0; k < size; ++k) most[k] = std::max(most[k], add[k]);
+        KeepHighest(column->power.data(), job.partial[i]->power.data(), size);
         column->frames += job.partial[i]->frames;
     }
     SpectrogramPlan::Column empty;

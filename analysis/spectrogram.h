@@ -176,7 +176,7 @@ class SpectrogramPlan {
 };
 
 struct SpectrogramPlan::Scratch {
-    std::vector<double> samples, windowed, power;
+    std::vector<double> samples, power;
 };
 
 // Converts `frames` interleaved frames (format of `pcm`, from its first byte)
