@@ -395,6 +395,7 @@ SpectrogramStream::SpectrogramStream(const SpectrogramPlan& plan, int bitsPerSam
       levels_(plan.columns(), plan.levelsPerColumn()) {}
 
 SpectrogramStream::~SpectrogramStream() {
+    // Jobs hold pointers to this stream: wait for those handed out.
     for (const std::unique_ptr<Job>& job : inFlight_) {
         std::unique_lock lock(job->mutex);
         job->cv.wait(lock, [&] { return job->done; });
@@ -427,7 +428,7 @@ void SpectrogramStream::Finish() {
 
 // Hands the frames that can be computed to jobs: while streaming, those whose
 // samples have all arrived (their starts no longer depend on where the
-// recording ends); at the end, all that are left.
+// recording ends), a job once it is full; at the end, all that are left.
 void SpectrogramStream::Dispatch(std::uint64_t length, bool final) {
     const int N = plan_.fftSize();
     const int columns = plan_.columns();
@@ -438,14 +439,13 @@ void SpectrogramStream::Dispatch(std::uint64_t length, bool final) {
         nextFrame_ = 0;
     }
     for (;;) {
-        auto job = std::make_unique<Job>();
-        std::int64_t previous = -1;
-        int previousColumn = -1;
+        if (!pending_) pending_ = std::make_unique<Job>();
+        Job& job = *pending_;
         bool full = false;
         while (nextColumn_ < columns) {
             const int c = nextColumn_;
-            if (static_cast<int>(job->frames.size()) >= jobFrames ||
-                (!job->frames.empty() && c - job->frames.front().column >= kJobColumns)) {
+            if (static_cast<int>(job.frames.size()) >= jobFrames ||
+                (!job.frames.empty() && c - job.frames.front().column >= kJobColumns)) {
                 full = true;
                 break;
             }
@@ -456,37 +456,41 @@ void SpectrogramStream::Dispatch(std::uint64_t length, bool final) {
                 start = plan_.OpenStart(c, nextFrame_);
                 if (static_cast<std::uint64_t>(start) + N > pushed_) break;
             }
-            if (start >= 0 && !(start == previous && c == previousColumn))
-                job->frames.push_back({c, start});
-            previous = start;
-            previousColumn = c;
+            // The same frame twice in a column adds nothing.
+            if (start >= 0 && (job.frames.empty() || job.frames.back().column != c ||
+                               job.frames.back().start != start))
+                job.frames.push_back({c, start});
             if (++nextFrame_ == perColumn) {
                 nextFrame_ = 0;
                 ++nextColumn_;
             }
         }
-        job->completeBefore = nextColumn_;
-        if (job->frames.empty() && job->completeBefore <= launchedUpTo_) break;
-        launchedUpTo_ = job->completeBefore;
-        if (!job->frames.empty()) {
-            const std::int64_t lo = job->frames.front().start, hi = job->frames.back().start;
-            job->from = static_cast<std::uint64_t>(lo);
-            job->length = static_cast<std::size_t>(hi - lo) + N;
-            job->samples.resize(static_cast<std::size_t>(plan_.strips()) * job->length);
-            const std::size_t offset = job->from - heldFrom_;
+        if (!full && !final) break;  // the job waits for more samples
+        job.completeBefore = nextColumn_;
+        if (job.frames.empty() && job.completeBefore <= launchedUpTo_) break;
+        launchedUpTo_ = job.completeBefore;
+        if (!job.frames.empty()) {
+            const std::int64_t lo = job.frames.front().start, hi = job.frames.back().start;
+            job.from = static_cast<std::uint64_t>(lo);
+            job.length = static_cast<std::size_t>(hi - lo) + N;
+            job.samples.resize(static_cast<std::size_t>(plan_.strips()) * job.length);
+            const std::size_t offset = job.from - heldFrom_;
             for (int s = 0; s < plan_.strips(); ++s)
-                std::copy_n(held_.data() + s * capacity_ + offset, job->length,
-                            job->samples.data() + s * job->length);
+                std::copy_n(held_.data() + s * capacity_ + offset, job.length,
+                            job.samples.data() + s * job.length);
         }
-        Launch(std::move(job));
+        Launch(std::move(pending_));
         if (!full) break;
     }
     // Samples no later frame needs are let go; the last N stay for the
     // frames the end of the recording will place.
     if (!final && nextColumn_ < columns) {
-        const std::uint64_t keepFrom = std::min<std::uint64_t>(
+        std::uint64_t keepFrom = std::min<std::uint64_t>(
             static_cast<std::uint64_t>(plan_.OpenStart(nextColumn_, nextFrame_)),
             pushed_ > static_cast<std::uint64_t>(N) ? pushed_ - N : 0);
+        if (pending_ && !pending_->frames.empty())
+            keepFrom =
+                std::min(keepFrom, static_cast<std::uint64_t>(pending_->frames.front().start));
         if (keepFrom > heldFrom_) {
             const std::size_t drop = std::min<std::size_t>(keepFrom - heldFrom_, heldFrames_);
             for (int s = 0; s < plan_.strips(); ++s) {

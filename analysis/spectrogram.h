@@ -263,6 +263,7 @@ class SpectrogramStream {
     int finishedUpTo_ = 0;
     int launchedUpTo_ = 0;  // columns below this are wholly in launched jobs
     std::vector<std::unique_ptr<SpectrogramPlan::Column>> open_;
+    std::unique_ptr<Job> pending_;  // filling, not handed out yet
     std::vector<std::unique_ptr<Job>> inFlight_;
 };
 
