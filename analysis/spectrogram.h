@@ -155,8 +155,10 @@ class SpectrogramPlan {
     void FinishColumn(const Column& column, float* out) const;
 
     // Levels of column c from a capture in memory. False (nothing written)
-    // while the frames it needs are not captured yet.
-    bool ComputeColumn(const SpectrogramSource& source, int c, Scratch& scratch, float* out) const;
+    // while the frames it needs are not captured yet, or when *cancel (if
+    // given) becomes true; it is checked before each FFT frame.
+    bool ComputeColumn(const SpectrogramSource& source, int c, Scratch& scratch, float* out,
+                       const std::atomic<bool>* cancel = nullptr) const;
 
   private:
     SpectrogramSettings settings_;
@@ -204,6 +206,10 @@ class SpectrogramLevels {
     int Compute(const SpectrogramPlan& plan, const SpectrogramSource& source, int threads,
                 const std::atomic<bool>* cancel);
 
+    // Computes column c unless it is done; true once it is done.
+    bool ComputeColumn(const SpectrogramPlan& plan, const SpectrogramSource& source, int c,
+                       SpectrogramPlan::Scratch& scratch, const std::atomic<bool>* cancel);
+
     // Stores a finished column (any thread).
     float* ColumnStorage(int c);
     void MarkDone(int c);
@@ -212,6 +218,35 @@ class SpectrogramLevels {
     int columns_, rows_;
     std::vector<float> levels_;
     std::unique_ptr<std::atomic<std::uint8_t>[]> done_;
+};
+
+// One pass over a picture's missing columns on a worker pool, in short tasks
+// of a few columns each, so that a shared pool stays fair to its other users
+// and a stop takes effect within one FFT frame. The constructor, Stop and the
+// queries are called from one thread (the GUI's); the tasks run on the pool.
+class SpectrogramRun {
+  public:
+    // Starts `chains` chains of tasks (at least one); each task computes the
+    // next few columns not taken yet and queues its successor.
+    SpectrogramRun(WorkerPool& pool, std::shared_ptr<const SpectrogramPlan> plan,
+                   std::shared_ptr<SpectrogramLevels> levels, const SpectrogramSource& source,
+                   int chains);
+    // Stops the run.
+    ~SpectrogramRun();
+    SpectrogramRun(const SpectrogramRun&) = delete;
+    SpectrogramRun& operator=(const SpectrogramRun&) = delete;
+
+    // No task starts another FFT frame; returns once the frames being
+    // computed are done. Afterwards no task reads the source any more; tasks
+    // still queued on the pool end at once when they run.
+    void Stop();
+    // Tasks of this run queued or running.
+    bool Busy() const;
+
+  private:
+    struct State;
+    static void Step(const std::shared_ptr<State>& state, int chain);
+    std::shared_ptr<State> state_;
 };
 
 // The picture of PCM streamed in file order, computed as it arrives: the

@@ -44,7 +44,6 @@ const char kSpectrogramHelp[] =
 namespace {
 
 constexpr char kMsgDecodeError[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
-constexpr char kMsgTooShort[] = UI_TEXT("録音が短すぎて解析できません。");
 
 bool ParseSize(const std::string& text, int* width, int* height) {
     const std::size_t x = text.find('x');
@@ -282,7 +281,7 @@ int DrawOne(const std::shared_ptr<media::IEngine>& engine, const SpectrogramComm
     }
     if (picture.plan->tooShort()) {
         // The picture says so too; nothing was drawn.
-        ReportError("vurma: %s: %s", path.c_str(), UiText(kMsgTooShort).c_str());
+        ReportError("vurma: %s: %s", path.c_str(), UiText(display::kMsgTooShortToDraw).c_str());
         return kExitFailed;
     }
     return kExitOk;

@@ -180,12 +180,13 @@ void DrawSpectrogram(QImage& image, const SpectrogramPicture& in) {
     DrawTimeRuler(p, plot, in);
     DrawLegend(p, plot, in);
     if (!in.caption.empty()) p.drawText(kLeft, kCaption - 4, Text(in.caption));
-    if (plan.tooShort()) {
+    QString notice = in.notice;
+    if (notice.isEmpty() && plan.tooShort()) notice = Text(UiText(kMsgTooShortToDraw));
+    if (!notice.isEmpty()) {
         QFont big = font;
         big.setPixelSize(14);
         p.setFont(big);
-        p.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap,
-                   Text(UiText(UI_TEXT("録音が短すぎて解析できません。"))));
+        p.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, notice);
     }
 }
 

@@ -7,8 +7,10 @@
 #include <QImage>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <string>
 
+#include "analysis/ui_text.h"
 #include "analysis/window_shape.h"
 
 namespace vurma {
@@ -33,11 +35,17 @@ struct SpectrogramPicture {
     double topDb = 0;
     double floorDb = -120;
     std::string caption;  // empty: none
+    // Shown across the plot when not empty (why nothing is computed); a
+    // recording too short for any frame says so by itself.
+    QString notice;
 };
 
 // "name   1:02.5   44100 Hz   FFT 2048   hann": what a caption says.
 std::string SpectrogramCaption(const std::string& fileName, double seconds, int sampleRate,
                                int fftSize, WindowShape window);
+
+// The words on a picture of a recording too short for any frame.
+inline constexpr char kMsgTooShortToDraw[] = UI_TEXT("録音が短すぎて分析できません");
 
 // Colour of plot pixels without a computed level (not yet captured, or past
 // the end of the recording).

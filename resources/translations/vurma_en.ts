@@ -36,6 +36,14 @@
         <translation>&amp;System language</translation>
     </message>
     <message>
+        <source>日本語(&amp;J)</source>
+        <translation>&amp;Japanese (日本語)</translation>
+    </message>
+    <message>
+        <source>English(&amp;E)</source>
+        <translation>&amp;English</translation>
+    </message>
+    <message>
         <source>次回の起動から切り替わります</source>
         <translation>Takes effect at the next start</translation>
     </message>
@@ -120,10 +128,6 @@ e
 v
 e
 l</translation>
-    </message>
-    <message>
-        <source>録音が短すぎて解析できません。</source>
-        <translation>The recording is too short to analyse.</translation>
     </message>
     <message>
         <source>時間 [sec]</source>
@@ -394,6 +398,10 @@ scale</translation>
 %s</source>
         <translation>Not enough disk space.
 %s</translation>
+    </message>
+    <message>
+        <source>録音が短すぎて分析できません</source>
+        <translation>The recording is too short to analyse</translation>
     </message>
 </context>
 </TS>

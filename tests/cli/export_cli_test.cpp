@@ -266,7 +266,7 @@ TEST_F(ExportCli, SpectrogramStripsAndFloorOfAQuietTone) {
     test::WriteWav(Path("tiny.wav"), 1, 16, 44100, std::vector<std::int32_t>(200, 1000));
     r = Vurma("--spectrogram " + Path("tiny.png") + " " + Path("tiny.wav"));
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.err.find("録音が短すぎて解析できません"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("録音が短すぎて分析できません"), std::string::npos) << r.err;
     EXPECT_EQ(QImage(QString::fromStdString(Path("tiny.png"))).size(), QSize(800, 500));
 }
 
