@@ -230,10 +230,66 @@ void ConvertWith(const SpectrogramPlan& plan, const std::uint8_t* data, int byte
     }
 }
 
+#ifdef VURMA_HAVE_AVX2_PATH
+// The common 16-bit mono and stereo cases four frames at a time, with the
+// scalar loop's arithmetic (an exact integer sum, then one product). Returns
+// the frames done.
+__attribute__((target("avx2"))) std::size_t Convert16Avx2(const SpectrogramPlan& plan,
+                                                          const std::uint8_t* data,
+                                                          std::size_t frames, double* out,
+                                                          std::size_t stride) {
+    const int channels = plan.channels();
+    const ChannelView view = plan.settings().channels;
+    const double scale = 1.0 / 32768;
+    std::size_t i = 0;
+    if (channels == 1) {
+        const __m256d k = _mm256_set1_pd(view == ChannelView::kMix ? scale / 1 : scale);
+        for (; i + 4 <= frames; i += 4) {
+            const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(data + 2 * i));
+            _mm256_storeu_pd(out + i, _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_cvtepi16_epi32(v)), k));
+        }
+    } else if (channels == 2) {
+        const __m256d half = _mm256_set1_pd(scale / 2);
+        const __m256d k = _mm256_set1_pd(scale);
+        for (; i + 4 <= frames; i += 4) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 4 * i));
+            const __m128i left = _mm_srai_epi32(_mm_slli_epi32(v, 16), 16);
+            const __m128i right = _mm_srai_epi32(v, 16);
+            switch (view) {
+                case ChannelView::kMix:
+                    _mm256_storeu_pd(
+                        out + i,
+                        _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_add_epi32(left, right)), half));
+                    break;
+                case ChannelView::kOne:
+                    _mm256_storeu_pd(
+                        out + i,
+                        _mm256_mul_pd(
+                            _mm256_cvtepi32_pd(plan.settings().channel == 0 ? left : right), k));
+                    break;
+                case ChannelView::kAll:
+                    _mm256_storeu_pd(out + i, _mm256_mul_pd(_mm256_cvtepi32_pd(left), k));
+                    _mm256_storeu_pd(out + stride + i, _mm256_mul_pd(_mm256_cvtepi32_pd(right), k));
+                    break;
+            }
+        }
+    }
+    return i;
+}
+#endif
+
 }  // namespace
 
 void ConvertStrips(const SpectrogramPlan& plan, const std::uint8_t* data, int bitsPerSample,
                    std::size_t frames, double* out, std::size_t stride) {
+#ifdef VURMA_HAVE_AVX2_PATH
+    if (bitsPerSample == 16 && plan.channels() <= 2 && UseAvx2()) {
+        const std::size_t done = Convert16Avx2(plan, data, frames, out, stride);
+        data += done * 2 * plan.channels();
+        out += done;
+        frames -= done;
+    }
+#endif
     switch (bitsPerSample) {
         case 8:
             ConvertWith(plan, data, 1, 1.0 / 128, frames, out, stride,
@@ -455,9 +511,11 @@ struct SpectrogramStream::Job {
         int column;
         std::int64_t start;
     };
-    std::uint64_t from = 0;  // frame index of the first held sample
-    std::size_t length = 0;  // samples per strip
-    std::vector<double> samples;
+    // The stream's block of samples: frame `from` at index 0, strip s at
+    // s * stride.
+    std::shared_ptr<const double[]> samples;
+    std::uint64_t from = 0;
+    std::size_t stride = 0;
     std::vector<Frame> frames;
     int firstColumn = 0;
     std::vector<std::unique_ptr<SpectrogramPlan::Column>> partial;
@@ -485,16 +543,27 @@ SpectrogramStream::~SpectrogramStream() {
 void SpectrogramStream::Push(const std::uint8_t* data, std::size_t frames) {
     if (frames == 0) return;
     const int strips = plan_.strips();
-    // Room for the new samples behind those still held.
-    if (heldFrames_ + frames > capacity_) {
-        const std::size_t capacity = std::max(2 * capacity_, heldFrames_ + frames);
-        std::vector<double> grown(static_cast<std::size_t>(strips) * capacity);
-        for (int s = 0; s < strips; ++s)
-            std::copy_n(held_.data() + s * capacity_, heldFrames_, grown.data() + s * capacity);
-        held_.swap(grown);
+    // A block that jobs read, or that is full, is replaced by a fresh one
+    // that starts with the samples still needed.
+    const std::size_t kept = heldFrames_ - static_cast<std::size_t>(keepFrom_ - heldFrom_);
+    if (!held_ || held_.use_count() > 1 || heldFrames_ + frames > capacity_) {
+        // Room for a whole job's frames, so that a block is replaced about
+        // once per job.
+        const int N = plan_.fftSize();
+        const std::size_t capacity = std::max<std::size_t>(
+            2 * (kept + frames), static_cast<std::size_t>(JobFrames(N)) * (N / 2) + 2 * N);
+        std::shared_ptr<double[]> block(new double[static_cast<std::size_t>(strips) * capacity]);
+        if (held_) {
+            for (int s = 0; s < strips; ++s)
+                std::copy_n(held_.get() + s * capacity_ + (keepFrom_ - heldFrom_), kept,
+                            block.get() + s * capacity);
+        }
+        held_ = std::move(block);
         capacity_ = capacity;
+        heldFrom_ = keepFrom_;
+        heldFrames_ = kept;
     }
-    ConvertStrips(plan_, data, bits_, frames, held_.data() + heldFrames_, capacity_);
+    ConvertStrips(plan_, data, bits_, frames, held_.get() + heldFrames_, capacity_);
     heldFrames_ += frames;
     pushed_ += frames;
     peakHeld_ = std::max(peakHeld_, heldFrames_);
@@ -550,20 +619,16 @@ void SpectrogramStream::Dispatch(std::uint64_t length, bool final) {
         if (job.frames.empty() && job.completeBefore <= launchedUpTo_) break;
         launchedUpTo_ = job.completeBefore;
         if (!job.frames.empty()) {
-            const std::int64_t lo = job.frames.front().start, hi = job.frames.back().start;
-            job.from = static_cast<std::uint64_t>(lo);
-            job.length = static_cast<std::size_t>(hi - lo) + N;
-            job.samples.resize(static_cast<std::size_t>(plan_.strips()) * job.length);
-            const std::size_t offset = job.from - heldFrom_;
-            for (int s = 0; s < plan_.strips(); ++s)
-                std::copy_n(held_.data() + s * capacity_ + offset, job.length,
-                            job.samples.data() + s * job.length);
+            job.samples = held_;
+            job.from = heldFrom_;
+            job.stride = capacity_;
         }
         Launch(std::move(pending_));
         if (!full) break;
     }
-    // Samples no later frame needs are let go; the last N stay for the
-    // frames the end of the recording will place.
+    // Samples no later frame needs are let go (when the block is next
+    // replaced); the last N stay for the frames the end of the recording
+    // will place.
     if (!final && nextColumn_ < columns) {
         std::uint64_t keepFrom = std::min<std::uint64_t>(
             static_cast<std::uint64_t>(plan_.OpenStart(nextColumn_, nextFrame_)),
@@ -571,15 +636,7 @@ void SpectrogramStream::Dispatch(std::uint64_t length, bool final) {
         if (pending_ && !pending_->frames.empty())
             keepFrom =
                 std::min(keepFrom, static_cast<std::uint64_t>(pending_->frames.front().start));
-        if (keepFrom > heldFrom_) {
-            const std::size_t drop = std::min<std::size_t>(keepFrom - heldFrom_, heldFrames_);
-            for (int s = 0; s < plan_.strips(); ++s) {
-                double* strip = held_.data() + s * capacity_;
-                std::memmove(strip, strip + drop, (heldFrames_ - drop) * sizeof(double));
-            }
-            heldFrames_ -= drop;
-            heldFrom_ += drop;
-        }
+        keepFrom_ = std::clamp<std::uint64_t>(keepFrom, heldFrom_, heldFrom_ + heldFrames_);
     }
 }
 
@@ -597,10 +654,10 @@ void SpectrogramStream::Launch(std::unique_ptr<Job> job) {
                     raw->partial[index] = std::make_unique<SpectrogramPlan::Column>();
                     plan_.ResetColumn(*raw->partial[index]);
                 }
-                plan_.AddFrame(raw->samples.data() + (f.start - raw->from), raw->length, scratch,
+                plan_.AddFrame(raw->samples.get() + (f.start - raw->from), raw->stride, scratch,
                                *raw->partial[index]);
             }
-            raw->samples = {};
+            raw->samples.reset();
             std::lock_guard lock(raw->mutex);
             raw->done = true;
             raw->cv.notify_all();

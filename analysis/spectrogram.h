@@ -288,9 +288,10 @@ class SpectrogramStream {
     SpectrogramLevels levels_;
     std::uint64_t pushed_ = 0;
     // Samples of frames [heldFrom_, heldFrom_ + heldFrames_) per strip,
-    // strip s at s * capacity_.
-    std::vector<double> held_;
-    std::uint64_t heldFrom_ = 0;
+    // strip s at s * capacity_. Jobs share the block they read; new samples
+    // go to a fresh block then, which starts at keepFrom_.
+    std::shared_ptr<double[]> held_;
+    std::uint64_t heldFrom_ = 0, keepFrom_ = 0;
     std::size_t heldFrames_ = 0, capacity_ = 0, peakHeld_ = 0;
     // The next frame to dispatch: column and frame within it.
     int nextColumn_ = 0, nextFrame_ = 0;

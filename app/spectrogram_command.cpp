@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "analysis/report_error.h"
@@ -172,10 +173,11 @@ struct FilePicture {
     std::unique_ptr<SpectrogramStream> stream;
 };
 
-// Lays the picture out for `frames` frames and streams the opened file into it.
+// Lays the picture out for `frames` frames and streams the opened file into
+// it; `meanwhile` runs on this thread while the file decodes.
 media::PcmEnd StreamInto(media::PcmStream& decode, const SpectrogramCommand& command,
                          const media::LoadedMedia& loaded, std::uint64_t frames,
-                         FilePicture* picture) {
+                         FilePicture* picture, const std::function<void()>& meanwhile) {
     const QRect plot =
         display::SpectrogramPlotRect(QSize(command.width, command.height), command.caption);
     const int strips = StripCount(command.settings, loaded.channels);
@@ -192,6 +194,7 @@ media::PcmEnd StreamInto(media::PcmStream& decode, const SpectrogramCommand& com
             return true;
         })))
         return media::PcmEnd::Failed;
+    if (meanwhile) meanwhile();
     return decode.Wait();
 }
 
@@ -210,7 +213,8 @@ bool NeedsNewLayout(const SpectrogramPlan& plan, std::uint64_t expected, std::ui
 // Draws one file. Returns its exit code; every problem is reported, named
 // with the file.
 int DrawOne(const std::shared_ptr<media::IEngine>& engine, const SpectrogramCommand& command,
-            const std::string& path, const std::string& outputPath) {
+            const std::string& path, const std::string& outputPath,
+            const std::function<void()>& meanwhile) {
     std::string messages;
     const ReportSink previous = SetReportSink(
         [&](const std::string& text) { messages += (messages.empty() ? "" : " ") + text; });
@@ -235,7 +239,7 @@ int DrawOne(const std::shared_ptr<media::IEngine>& engine, const SpectrogramComm
     const std::uint64_t expected = static_cast<std::uint64_t>(
         std::llround(static_cast<double>(loaded.duration) * loaded.sampleRate / 1e7));
     FilePicture picture;
-    media::PcmEnd end = StreamInto(decode, command, loaded, expected, &picture);
+    media::PcmEnd end = StreamInto(decode, command, loaded, expected, &picture, meanwhile);
     std::uint64_t frames = picture.stream->framesPushed();
     if (end == media::PcmEnd::Complete && NeedsNewLayout(*picture.plan, expected, frames)) {
         if (EffectiveSpectrogramFft(command.settings.fftSize, loaded.sampleRate, frames) == 0) {
@@ -250,7 +254,7 @@ int DrawOne(const std::shared_ptr<media::IEngine>& engine, const SpectrogramComm
             picture.stream = std::make_unique<SpectrogramStream>(
                 *picture.plan, loaded.bitsPerSample, WorkerPool::Shared());
         } else {
-            end = StreamInto(decode, command, loaded, frames, &picture);
+            end = StreamInto(decode, command, loaded, frames, &picture, meanwhile);
             frames = picture.stream->framesPushed();
         }
     }
@@ -290,7 +294,7 @@ int DrawOne(const std::shared_ptr<media::IEngine>& engine, const SpectrogramComm
 }  // namespace
 
 int DrawSpectrograms(const std::shared_ptr<media::IEngine>& engine,
-                     const SpectrogramCommand& command) {
+                     const SpectrogramCommand& command, const std::function<void()>& meanwhile) {
     int exitCode = kExitOk;
     std::set<std::string> outputs;
     for (const std::string& path : command.files) {
@@ -306,7 +310,7 @@ int DrawSpectrograms(const std::shared_ptr<media::IEngine>& engine,
             ReportError("vurma: %s: another file of this batch is already written as %s",
                         path.c_str(), outputPath.c_str());
         } else {
-            code = DrawOne(engine, command, path, outputPath);
+            code = DrawOne(engine, command, path, outputPath, meanwhile);
         }
         exitCode = std::max(exitCode, code);
     }
@@ -318,18 +322,27 @@ int RunSpectrogramCommand(int argc, char** argv) {
     SpectrogramCommand command;
     if (!ParseSpectrogramArgs(args, &command)) return kExitUsage;
 
-    // Text needs a font database, which needs an application, not a display.
-    // Its start-up remarks about the desktop session mean nothing here.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    const QtMessageHandler previousHandler =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    QGuiApplication app(argc, argv);
-    qInstallMessageHandler(previousHandler);
-    std::setlocale(LC_NUMERIC, "C");  // the application took the desktop's number format
-
     // Every core computes columns while the decoder runs.
     WorkerPool::SetSharedThreads(WorkerPool::CoreCount(), false);
-    return DrawSpectrograms(media::CreateGstEngine(), command);
+    const std::shared_ptr<media::IEngine> engine = media::CreateGstEngine();
+
+    // Text needs a font database, which needs an application, not a display.
+    // They are made while the first file decodes (the main thread only waits
+    // then). Their start-up remarks about the desktop session mean nothing here.
+    std::unique_ptr<QGuiApplication> app;
+    const auto prepare = [&] {
+        if (app) return;
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        const QtMessageHandler previousHandler =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        app = std::make_unique<QGuiApplication>(argc, argv);
+        qInstallMessageHandler(previousHandler);
+        std::setlocale(LC_NUMERIC, "C");  // the application took the desktop's number format
+        display::PrepareSpectrogramText();
+    };
+    const int exitCode = DrawSpectrograms(engine, command, prepare);
+    prepare();  // when no file got as far as decoding
+    return exitCode;
 }
 
 }  // namespace vurma

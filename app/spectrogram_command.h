@@ -4,6 +4,7 @@
 // worker pool, and its PCM is never held whole.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,11 +36,13 @@ bool IsSpectrogramCommand(const std::vector<std::string>& args);
 // after reporting the first problem.
 bool ParseSpectrogramArgs(const std::vector<std::string>& args, SpectrogramCommand* command);
 
-// Draws every file of the command on `engine` (the main thread waits; the
-// shared pool computes). 0 all written, 1 some file failed or was too short,
-// 2 a file lacks the channel asked for.
+// Draws every file of the command on `engine` (the shared pool computes;
+// `meanwhile`, when given, runs on this thread while a file decodes, before
+// anything is drawn). 0 all written, 1 some file failed or was too short, 2 a
+// file lacks the channel asked for.
 int DrawSpectrograms(const std::shared_ptr<media::IEngine>& engine,
-                     const SpectrogramCommand& command);
+                     const SpectrogramCommand& command,
+                     const std::function<void()>& meanwhile = {});
 
 // The whole command: parse, draw on the GStreamer engine, exit code.
 int RunSpectrogramCommand(int argc, char** argv);

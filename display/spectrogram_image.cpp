@@ -34,6 +34,15 @@ QString Number(double value, double step) {
 }
 
 void DrawColumns(QImage& image, const QRect& plot, const SpectrogramPicture& in) {
+    // The colour scale sampled finely once: a lookup per pixel instead of
+    // an interpolation (the steps are far below what the eye tells apart).
+    constexpr int kSteps = 2048;
+    QRgb colours[kSteps + 1];
+    for (int i = 0; i <= kSteps; ++i)
+        colours[i] = 0xFF000000u | SpectrogramColour(static_cast<double>(i) / kSteps, 0.0, 1.0);
+    const double range = in.topDb - in.floorDb;
+    const double perDb = range > 0 ? kSteps / range : 0.0;
+
     const SpectrogramPlan& plan = *in.plan;
     for (int strip = 0; strip < plan.strips(); ++strip) {
         const QRect rect = SpectrogramStripRect(plot, plan.strips(), strip);
@@ -43,8 +52,10 @@ void DrawColumns(QImage& image, const QRect& plot, const SpectrogramPicture& in)
                 QRgb rgb = kNoLevelColour;
                 const int index = strip * plan.rows() + r;
                 if (column != nullptr && r < plan.rows() && index < in.levels->rows() &&
-                    !std::isnan(column[index]))
-                    rgb = 0xFF000000u | SpectrogramColour(column[index], in.floorDb, in.topDb);
+                    !std::isnan(column[index])) {
+                    const double step = (column[index] - in.floorDb) * perDb;
+                    rgb = colours[step > 0 ? std::min(static_cast<int>(step + 0.5), kSteps) : 0];
+                }
                 reinterpret_cast<QRgb*>(image.scanLine(rect.top() + r))[rect.left() + c] = rgb;
             }
         }
@@ -158,6 +169,23 @@ std::string SpectrogramCaption(const std::string& fileName, double seconds, int 
            std::to_string(fftSize) + "   " + WindowShapeName(window);
 }
 
+namespace {
+
+QFont PictureFont() {
+    QFont font(QStringLiteral("IPAGothic"));
+    font.setPixelSize(11);
+    return font;
+}
+
+}  // namespace
+
+void PrepareSpectrogramText() {
+    QImage scratch(16, 16, QImage::Format_RGB32);
+    QPainter p(&scratch);
+    p.setFont(PictureFont());
+    p.drawText(0, 12, QStringLiteral("0kHz"));
+}
+
 void DrawSpectrogram(QImage& image, const SpectrogramPicture& in) {
     if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
     image.fill(Qt::white);
@@ -166,8 +194,7 @@ void DrawSpectrogram(QImage& image, const SpectrogramPicture& in) {
     DrawColumns(image, plot, in);
 
     QPainter p(&image);
-    QFont font(QStringLiteral("IPAGothic"));
-    font.setPixelSize(11);
+    const QFont font = PictureFont();
     p.setFont(font);
     p.setPen(Qt::black);
     const SpectrogramPlan& plan = *in.plan;

@@ -55,6 +55,9 @@ inline constexpr QRgb kNoLevelColour = 0xFFD8D8D8;
 // a few percent larger.
 inline constexpr int kPngQuality = 50;
 
+// Loads the picture's font ahead of the first picture (GUI thread).
+void PrepareSpectrogramText();
+
 // Draws the whole picture into `image` (its size decides the layout).
 void DrawSpectrogram(QImage& image, const SpectrogramPicture& in);
 
