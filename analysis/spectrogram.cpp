@@ -546,7 +546,7 @@ void SpectrogramStream::Push(const std::uint8_t* data, std::size_t frames) {
     // A block that jobs read, or that is full, is replaced by a fresh one
     // that starts with the samples still needed.
     const std::size_t kept = heldFrames_ - static_cast<std::size_t>(keepFrom_ - heldFrom_);
-    if (!held_ || held_.use_count() > 1 || heldFrames_ + frames > capacity_) {
+    if (!held_ || heldLent_ || heldFrames_ + frames > capacity_) {
         // Room for a whole job's frames, so that a block is replaced about
         // once per job.
         const int N = plan_.fftSize();
@@ -559,6 +559,7 @@ void SpectrogramStream::Push(const std::uint8_t* data, std::size_t frames) {
                             block.get() + s * capacity);
         }
         held_ = std::move(block);
+        heldLent_ = false;
         capacity_ = capacity;
         heldFrom_ = keepFrom_;
         heldFrames_ = kept;
@@ -620,6 +621,7 @@ void SpectrogramStream::Dispatch(std::uint64_t length, bool final) {
         launchedUpTo_ = job.completeBefore;
         if (!job.frames.empty()) {
             job.samples = held_;
+            heldLent_ = true;  // never written again
             job.from = heldFrom_;
             job.stride = capacity_;
         }

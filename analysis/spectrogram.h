@@ -291,6 +291,7 @@ class SpectrogramStream {
     // strip s at s * capacity_. Jobs share the block they read; new samples
     // go to a fresh block then, which starts at keepFrom_.
     std::shared_ptr<double[]> held_;
+    bool heldLent_ = false;  // a job reads the block
     std::uint64_t heldFrom_ = 0, keepFrom_ = 0;
     std::size_t heldFrames_ = 0, capacity_ = 0, peakHeld_ = 0;
     // The next frame to dispatch: column and frame within it.
