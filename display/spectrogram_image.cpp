@@ -92,7 +92,7 @@ void DrawFrequencyRuler(QPainter& p, const QRect& strip, const FrequencyAxis& pl
         for (double hz = 0; hz <= axis.maxHz * (1 + 1e-9); hz += step)
             marks.push_back({hz, FrequencyLabel(hz)});
     }
-    int lastY = INT_MIN;
+    int lastY = -(1 << 20);  // far above any mark
     for (const AxisMark& mark : marks) {
         const int y =
             strip.top() + std::min(static_cast<int>(axis.YOf(mark.value)), strip.height() - 1);
