@@ -166,7 +166,7 @@ std::string SpectrogramCaption(const std::string& fileName, double seconds, int 
         std::snprintf(length, sizeof length, "%ld:%02ld.%ld", s / 60, s % 60, tenths % 10);
     }
     return fileName + "   " + length + "   " + std::to_string(sampleRate) + " Hz   FFT " +
-           std::to_string(fftSize) + "   " + WindowShapeName(window);
+           std::to_string(fftSize) + "   " + WindowShapeTitle(window);
 }
 
 namespace {

@@ -40,7 +40,7 @@ struct SpectrogramPicture {
     QString notice;
 };
 
-// "name   1:02.5   44100 Hz   FFT 2048   hann": what a caption says.
+// "name   1:02.5   44100 Hz   FFT 2048   Hann": what a caption says.
 std::string SpectrogramCaption(const std::string& fileName, double seconds, int sampleRate,
                                int fftSize, WindowShape window);
 
