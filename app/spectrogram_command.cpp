@@ -215,15 +215,27 @@ bool NeedsNewLayout(const SpectrogramPlan& plan, std::uint64_t expected, std::ui
 int DrawOne(const std::shared_ptr<media::IEngine>& engine, const SpectrogramCommand& command,
             const std::string& path, const std::string& outputPath,
             const std::function<void()>& meanwhile) {
+    // Among several files, a failure is told once, on one line that names
+    // the file: the reports of its load are gathered, not printed.
     std::string messages;
-    const ReportSink previous = SetReportSink(
-        [&](const std::string& text) { messages += (messages.empty() ? "" : " ") + text; });
+    const auto gather = [&](const Report& report) {
+        std::string text = report.text;
+        // The details' first line is the file's name, already in front.
+        const std::size_t reason = report.details.find('\n');
+        if (reason != std::string::npos) text += " (" + report.details.substr(reason + 1) + ")";
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        messages += (messages.empty() ? "" : " ") + text;
+    };
+    const ReportSink previous =
+        command.toFolder ? SetThreadReportSink(gather) : SetThreadReportSink({});
     media::PcmStream decode(engine);
     media::LoadedMedia loaded;
     const bool opened = engine != nullptr && media::Succeeded(decode.Open(path, &loaded));
-    SetReportSink(previous);
+    SetThreadReportSink(previous);
     if (!opened) {
-        ReportError("vurma: %s: %s", path.c_str(), messages.c_str());
+        // A single file's refusal is on stderr already, with its details.
+        if (command.toFolder) ReportError("vurma: %s: %s", path.c_str(), messages.c_str());
         return kExitFailed;
     }
     if (command.settings.channels == ChannelView::kOne &&
