@@ -323,9 +323,17 @@ TEST(SpectrogramTest, ARunOnAPoolMatchesSharesThePoolAndStops) {
     {
         WorkerPool pool(2, false);
         auto levels = std::make_shared<SpectrogramLevels>(columns, rows);
+        // Both workers are held until the run is stopped: its queued tasks
+        // then end without starting a column.
+        std::atomic<bool> release{false};
+        for (int i = 0; i < 2; ++i)
+            pool.Post([&] {
+                while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            });
         SpectrogramRun run(pool, plan, levels, source, 2);
         run.Stop();
         const int atStop = done(*levels);
+        release.store(true);
         idle(pool);
         EXPECT_FALSE(run.Busy());
         EXPECT_EQ(done(*levels), atStop);
