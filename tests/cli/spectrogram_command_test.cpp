@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "display/spectrogram_image.h"
-#include "media/fake_engine.h"
+#include "fake_engine.h"
 #include "test_gui.h"
 #include "test_media.h"
 #include "test_support.h"
