@@ -405,7 +405,8 @@ TEST_F(WindowTest, SpectrogramSavesOnlyAPictureOfAFileAndNamesATooShortOne) {
     EXPECT_EQ(asked, 0);
     OpenAndFeed(AddFile("short.wav"), 200);  // shorter than the smallest frame, 256
     EndCapture();
-    QTest::qWait(300);
+    // Laid out anew for its true length once the window sees the capture's end.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.FftSize() == kSpectrogramMinFft; }, 5000));
     EXPECT_TRUE(s.m_actSave->isEnabled() && s.m_btnSave->isEnabled());
     s.OnSavePng();
     EXPECT_EQ(asked, 1);
