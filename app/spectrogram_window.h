@@ -2,9 +2,9 @@
 // beside the main window, with analysis settings of its own (window, FFT
 // size, channels shown) independent of the main window's lists. It marks the
 // shared analysis frame, sets the frame start on a click, zooms and pans in
-// time and saves its picture, optionally with a caption. The columns are computed on the shared worker pool, and
-// only while the window is shown; the GUI thread waits for them only when it
-// stops them, and then for at most one FFT frame.
+// time and saves its picture, optionally with a caption. The columns are computed on the shared
+// worker pool, and only while the window is shown; the GUI thread waits for them only when it stops
+// them, and then for at most one FFT frame.
 #pragma once
 
 #include <QImage>
