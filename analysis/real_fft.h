@@ -22,16 +22,21 @@ class RealFft {
     int bins() const { return size_ / 2 + 1; }
 
     // X[k] = sum_n in[n] exp(-2 pi i k n / N) for k = 0..N/2 into out[0..N/2].
-    // out is also the work area. Const: any number of threads may call it at
-    // once with their own buffers.
+    // Const, with working storage per thread: any number of threads may call
+    // it at once with their own buffers.
     void Forward(const double* in, std::complex<double>* out) const;
 
-    // |X[k]|^2 for k = 0..N/2 into power[0..N/2]; work holds bins() entries.
-    void Power(const double* in, std::complex<double>* work, double* power) const;
+    // |X[k]|^2 for k = 0..N/2 into power[0..N/2], without forming X; work
+    // (bins() entries) is not needed any more and may be null. With a
+    // window (N weights), of in[n] * window[n].
+    void Power(const double* in, std::complex<double>* work, double* power,
+               const double* window = nullptr) const;
 
     struct Plan;
 
   private:
+    void Transform(const double* in, const double* window, double* re, double* im) const;
+
     int size_;
     std::shared_ptr<const Plan> plan_;
 };

@@ -68,6 +68,24 @@ const char* WindowShapeName(WindowShape shape) {
     return "";
 }
 
+const char* WindowShapeTitle(WindowShape shape) {
+    switch (shape) {
+        case WindowShape::kRectangular:
+            return "Rectangular";
+        case WindowShape::kHann:
+            return "Hann";
+        case WindowShape::kHamming:
+            return "Hamming";
+        case WindowShape::kBlackman:
+            return "Blackman";
+        case WindowShape::kBlackmanHarris:
+            return "Blackman-Harris";
+        case WindowShape::kFlatTop:
+            return "Flat top";
+    }
+    return "";
+}
+
 std::optional<WindowShape> ParseWindowShape(std::string_view name) {
     std::string lower(name);
     std::transform(lower.begin(), lower.end(), lower.begin(),

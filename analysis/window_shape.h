@@ -19,6 +19,10 @@ std::vector<double> MakeWindow(WindowShape shape, int n);
 // "blackman-harris", "flat-top".
 const char* WindowShapeName(WindowShape shape);
 
+// The name shown in lists and captions: "Rectangular", "Hann", "Hamming",
+// "Blackman", "Blackman-Harris", "Flat top".
+const char* WindowShapeTitle(WindowShape shape);
+
 // Case-insensitive; also "Hanning" (Hann) and "Humming" (Hamming), the
 // main window's list texts, and "flattop".
 std::optional<WindowShape> ParseWindowShape(std::string_view name);

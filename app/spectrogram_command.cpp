@@ -4,46 +4,47 @@
 #include <QImage>
 #include <QSaveFile>
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <deque>
 #include <filesystem>
-#include <memory>
+#include <functional>
 #include <set>
-#include <thread>
 
 #include "analysis/report_error.h"
-#include "analysis/window_functions.h"
+#include "analysis/ui_text.h"
+#include "analysis/worker_pool.h"
 #include "app/cli_args.h"
 #include "app/export_command.h"
 #include "display/spectrogram_image.h"
 #include "export/csv_writer.h"
-#include "media/decode_whole.h"
-#include "media/grabber_callback.h"
 #include "media/media_session.h"
+#include "media/pcm_stream.h"
 
 namespace vurma {
 
 const char kSpectrogramHelp[] =
-    "  --spectrogram OUT.png [--size WxH] [--fft 512|1024|2048|4096]\n"
-    "           [--window Rectangular|Hanning|Humming|Hamming] [--log] [--floor DB] FILE\n"
+    "  --spectrogram OUT.png [--size WxH] [--fft 256..16384]\n"
+    "           [--window hann|hamming|blackman|blackman-harris|rectangular]\n"
+    "           [--channels mix|all|N] [--log] [--floor DB] [--caption] FILE\n"
     "                         decode FILE without window or sound and write its\n"
-    "                         spectrogram (the window's picture) as PNG, then exit;\n"
-    "                         --log: logarithmic frequency axis; DB: level shown\n"
-    "                         darkest (default -120); default size 800x500, from\n"
-    "                         200x100 to 8000x4000\n"
+    "                         spectrogram (the window's picture, levels in dBFS) as\n"
+    "                         PNG, then exit; the FFT size follows the sampling rate\n"
+    "                         (about 46 ms) unless given; window hann by default;\n"
+    "                         --channels: the mix (default), every channel in a\n"
+    "                         strip of its own, or channel N (1 = left); --log:\n"
+    "                         logarithmic frequency axis; DB: level shown darkest\n"
+    "                         (default -120); --caption: file name, length, rate,\n"
+    "                         FFT and window above the picture; default size\n"
+    "                         800x500, from 200x100 to 8000x4000\n"
     "  --spectrogram DIR FILE...\n"
     "                         the same for each FILE, written as DIR/<file name>.png;\n"
-    "                         exit code 0 all written, 1 some file failed, 2 bad usage\n";
+    "                         exit code 0 all written, 1 some file failed or too\n"
+    "                         short to draw, 2 bad usage\n";
 
 namespace {
 
-constexpr auto kStallLimit = std::chrono::milliseconds(5000);
+constexpr char kMsgDecodeError[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
 
 bool ParseSize(const std::string& text, int* width, int* height) {
     const std::size_t x = text.find('x');
@@ -54,6 +55,24 @@ bool ParseSize(const std::string& text, int* width, int* height) {
         return false;
     *width = static_cast<int>(w);
     *height = static_cast<int>(h);
+    return true;
+}
+
+bool ParseChannels(const std::string& text, SpectrogramSettings* settings) {
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    double n = 0;
+    if (lower == "mix") {
+        settings->channels = ChannelView::kMix;
+    } else if (lower == "all") {
+        settings->channels = ChannelView::kAll;
+    } else if (ParseNumber(text, &n) && n == std::floor(n) && n >= 1 && n <= 64) {
+        settings->channels = ChannelView::kOne;
+        settings->channel = static_cast<int>(n) - 1;
+    } else {
+        return false;
+    }
     return true;
 }
 
@@ -79,6 +98,8 @@ bool ParseSpectrogramArgs(const std::vector<std::string>& args, SpectrogramComma
         double number = 0;
         if (name == "--log") {
             o.settings.logFrequency = true;
+        } else if (name == "--caption") {
+            o.caption = true;
         } else if (name == "--spectrogram") {
             if (value.empty()) {
                 UsageError("missing value for ", name);
@@ -92,11 +113,28 @@ bool ParseSpectrogramArgs(const std::vector<std::string>& args, SpectrogramComma
                 return false;
             }
         } else if (name == "--fft") {
-            o.settings.fftIndex = FftIndexArg(value);
-            return o.settings.fftIndex >= 0;
+            if (!ParseNumber(value, &number) || number != std::floor(number) ||
+                number > kSpectrogramMaxFft || !IsSpectrogramFftSize(static_cast<int>(number))) {
+                UsageError("--fft takes 256, 512, 1024, 2048, 4096, 8192 or 16384, not ", value);
+                return false;
+            }
+            o.settings.fftSize = static_cast<int>(number);
         } else if (name == "--window") {
-            o.settings.windowIndex = WindowIndexArg(value);
-            return o.settings.windowIndex >= 0;
+            const auto shape = ParseWindowShape(value);
+            if (!shape || std::find(std::begin(kSpectrogramWindows), std::end(kSpectrogramWindows),
+                                    *shape) == std::end(kSpectrogramWindows)) {
+                UsageError(
+                    "--window takes hann, hamming, blackman, blackman-harris or rectangular, not ",
+                    value);
+                return false;
+            }
+            o.settings.window = *shape;
+        } else if (name == "--channels") {
+            if (!ParseChannels(value, &o.settings)) {
+                UsageError("--channels takes mix, all or a channel number from 1, not ", value);
+                return false;
+            }
+            o.channelsArg = value;
         } else {
             if (!ParseNumber(value, &number) || number >= o.settings.topDb || number < -1000) {
                 UsageError("--floor takes dB below 0 (down to -1000), not ", value);
@@ -106,8 +144,9 @@ bool ParseSpectrogramArgs(const std::vector<std::string>& args, SpectrogramComma
         }
         return true;
     };
-    if (!ScanArgs(args, {"--log"}, {"--spectrogram", "--size", "--fft", "--window", "--floor"},
-                  file, option))
+    if (!ScanArgs(args, {"--log", "--caption"},
+                  {"--spectrogram", "--size", "--fft", "--window", "--channels", "--floor"}, file,
+                  option))
         return false;
     if (!haveOutput) {
         UsageError("--spectrogram OUT.png is missing", "");
@@ -128,188 +167,194 @@ bool ParseSpectrogramArgs(const std::vector<std::string>& args, SpectrogramComma
 
 namespace {
 
-// Columns computed while the file still decodes, on one thread beside the
-// decoder, laid out for the length the file announces. They are kept when
-// the decode ends at that length (the usual case).
-class EarlyColumns {
-  public:
-    EarlyColumns(const SpectrogramCommand& command, media::CGrabberCallback* callback,
-                 const media::LoadedMedia& loaded)
-        : frames(std::max<std::uint32_t>(loaded.frameCount, 1)),
-          plot(display::SpectrogramPlotRect(QSize(command.width, command.height))),
-          plan(command.settings, loaded.sampleRate, 0, frames, plot.width(), plot.height()),
-          levels(plot.width(), plot.height()) {
-        SpectrogramSource source;
-        source.pcm = {callback->m_pData, 0, loaded.channels, loaded.bitsPerSample};
-        source.sampleRate = loaded.sampleRate;
-        source.totalFrames = frames;
-        thread_ = std::thread([this, source, callback]() mutable {
-            while (!stop_.load()) {
-                source.pcm.dataLen = callback->m_nDataLen.load(std::memory_order_acquire);
-                if (levels.Compute(plan, source, 1, &stop_) == 0) return;
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        });
-    }
-    ~EarlyColumns() { Stop(); }
-    void Stop() {
-        stop_.store(true);
-        if (thread_.joinable()) thread_.join();
-    }
-
-    const std::uint32_t frames;
-    const QRect plot;
-    const SpectrogramPlan plan;
-    SpectrogramLevels levels;
-
-  private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-// One decoded file on its way to a PNG: the session keeps the capture alive
-// until the picture is written, on a worker thread of its own.
-struct FileJob {
-    std::string mediaPath;
-    std::string outputPath;
-    std::unique_ptr<media::MediaSession> session;
-    std::unique_ptr<EarlyColumns> early;
-    std::thread worker;
-    bool written = false;
-};
-
-// Completes the picture of a finished capture and writes it. Runs on a
-// worker thread: reports nothing itself (ReportError belongs to the main
-// thread), the caller reports a failure to write.
-bool WritePicture(const SpectrogramCommand& command, const SpectrogramSource& source,
-                  EarlyColumns* early, const std::string& path, int threads) {
-    QImage image(command.width, command.height, QImage::Format_RGB32);
-    const QRect plot = display::SpectrogramPlotRect(image.size());
-    const std::uint32_t frames = std::max<std::uint32_t>(CompleteFrames(source.pcm), 1);
+// The picture of one file, its columns computed while it decodes.
+struct FilePicture {
     std::unique_ptr<SpectrogramPlan> plan;
-    std::unique_ptr<SpectrogramLevels> levels;
-    // The announced length is seldom exact (a few frames of rounding); the
-    // early columns stay when it is off by under 1% of a column.
-    if (early == nullptr || std::fabs(static_cast<double>(early->frames) - frames) >
-                                early->frames / plot.width() / 100.0) {
-        plan = std::make_unique<SpectrogramPlan>(command.settings, source.sampleRate, 0, frames,
-                                                 plot.width(), plot.height());
-        levels = std::make_unique<SpectrogramLevels>(plot.width(), plot.height());
-    }
-    const SpectrogramPlan& usedPlan = plan ? *plan : early->plan;
-    SpectrogramLevels& usedLevels = levels ? *levels : early->levels;
-    usedLevels.Compute(usedPlan, source, threads, nullptr);
-    display::SpectrogramPicture picture;
-    picture.plan = &usedPlan;
-    picture.levels = &usedLevels;
-    picture.sampleRate = source.sampleRate;
-    picture.topDb = command.settings.topDb;
-    picture.floorDb = command.settings.floorDb;
-    display::DrawSpectrogram(image, picture);
-    QSaveFile file(QString::fromStdString(path));
-    return file.open(QIODevice::WriteOnly) && image.save(&file, "PNG", display::kPngQuality) &&
-           file.commit();
+    std::unique_ptr<SpectrogramStream> stream;
+};
+
+// Lays the picture out for `frames` frames and streams the opened file into
+// it; `meanwhile` runs on this thread while the file decodes.
+media::PcmEnd StreamInto(media::PcmStream& decode, const SpectrogramCommand& command,
+                         const media::LoadedMedia& loaded, std::uint64_t frames,
+                         FilePicture* picture, const std::function<void()>& meanwhile) {
+    const QRect plot =
+        display::SpectrogramPlotRect(QSize(command.width, command.height), command.caption);
+    const int strips = StripCount(command.settings, loaded.channels);
+    picture->stream.reset();
+    picture->plan = std::make_unique<SpectrogramPlan>(
+        command.settings, loaded.sampleRate, loaded.channels, frames, 0,
+        static_cast<double>(std::max<std::uint64_t>(frames, 1)), plot.width(),
+        display::SpectrogramStripRows(plot, strips));
+    picture->stream = std::make_unique<SpectrogramStream>(*picture->plan, loaded.bitsPerSample,
+                                                          WorkerPool::Shared());
+    SpectrogramStream* stream = picture->stream.get();
+    if (media::Failed(decode.Start([stream](const media::PcmChunk& chunk) {
+            stream->Push(chunk.data, chunk.frames);
+            return true;
+        })))
+        return media::PcmEnd::Failed;
+    if (meanwhile) meanwhile();
+    return decode.Wait();
 }
 
-// Waits for the oldest file's picture and reports it when it was not written.
-bool FinishOldest(std::deque<FileJob>& jobs) {
-    FileJob& job = jobs.front();
-    job.worker.join();
-    const bool ok = job.written;
-    if (!ok) ReportError(kMsgCsvCannotCreate, job.outputPath.c_str());
-    jobs.pop_front();  // the session, and with it the capture, goes here
-    return ok;
+// True when the layout for `expected` frames does not hold the recording
+// that proved `frames` long: another FFT size, or ends more than an eighth
+// of a column apart (a visible shift).
+bool NeedsNewLayout(const SpectrogramPlan& plan, std::uint64_t expected, std::uint64_t frames) {
+    const SpectrogramSettings& s = plan.settings();
+    if (EffectiveSpectrogramFft(s.fftSize, plan.sampleRate(), frames) !=
+        EffectiveSpectrogramFft(s.fftSize, plan.sampleRate(), expected))
+        return true;
+    const double column = static_cast<double>(expected) / std::max(plan.columns(), 1);
+    return std::fabs(static_cast<double>(frames) - static_cast<double>(expected)) > column / 8;
+}
+
+// Draws one file. Returns its exit code; every problem is reported, named
+// with the file.
+int DrawOne(const std::shared_ptr<media::IEngine>& engine, const SpectrogramCommand& command,
+            const std::string& path, const std::string& outputPath,
+            const std::function<void()>& meanwhile) {
+    // Among several files, a failure is told once, on one line that names
+    // the file: the reports of its load are gathered, not printed.
+    std::string messages;
+    const auto gather = [&](const Report& report) {
+        std::string text = report.text;
+        // The details' first line is the file's name, already in front.
+        const std::size_t reason = report.details.find('\n');
+        if (reason != std::string::npos) text += " (" + report.details.substr(reason + 1) + ")";
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        messages += (messages.empty() ? "" : " ") + text;
+    };
+    const ReportSink previous =
+        command.toFolder ? SetThreadReportSink(gather) : SetThreadReportSink({});
+    media::PcmStream decode(engine);
+    media::LoadedMedia loaded;
+    const bool opened = engine != nullptr && media::Succeeded(decode.Open(path, &loaded));
+    SetThreadReportSink(previous);
+    if (!opened) {
+        // A single file's refusal is on stderr already, with its details.
+        if (command.toFolder) ReportError("vurma: %s: %s", path.c_str(), messages.c_str());
+        return kExitFailed;
+    }
+    if (command.settings.channels == ChannelView::kOne &&
+        command.settings.channel >= loaded.channels) {
+        const std::string what =
+            "--channels: " + path + " has " + std::to_string(loaded.channels) + " channel(s), not ";
+        UsageError(what.c_str(), command.channelsArg);
+        return kExitUsage;
+    }
+
+    // Laid out for the announced length; a file that proves otherwise is
+    // decoded once more for its true length (the columns are not kept).
+    const std::uint64_t expected = static_cast<std::uint64_t>(
+        std::llround(static_cast<double>(loaded.duration) * loaded.sampleRate / 1e7));
+    FilePicture picture;
+    media::PcmEnd end = StreamInto(decode, command, loaded, expected, &picture, meanwhile);
+    std::uint64_t frames = picture.stream->framesPushed();
+    if (end == media::PcmEnd::Complete && NeedsNewLayout(*picture.plan, expected, frames)) {
+        if (EffectiveSpectrogramFft(command.settings.fftSize, loaded.sampleRate, frames) == 0) {
+            // Too short for any frame: nothing to decode again.
+            const QRect plot =
+                display::SpectrogramPlotRect(QSize(command.width, command.height), command.caption);
+            picture.stream.reset();
+            picture.plan = std::make_unique<SpectrogramPlan>(
+                command.settings, loaded.sampleRate, loaded.channels, frames, 0,
+                static_cast<double>(std::max<std::uint64_t>(frames, 1)), plot.width(),
+                display::SpectrogramStripRows(plot, StripCount(command.settings, loaded.channels)));
+            picture.stream = std::make_unique<SpectrogramStream>(
+                *picture.plan, loaded.bitsPerSample, WorkerPool::Shared());
+        } else {
+            end = StreamInto(decode, command, loaded, frames, &picture, meanwhile);
+            frames = picture.stream->framesPushed();
+        }
+    }
+    if (end != media::PcmEnd::Complete) {
+        ReportError("vurma: %s: %s", path.c_str(), UiText(kMsgDecodeError).c_str());
+        return kExitFailed;
+    }
+    picture.stream->Finish();
+
+    QImage image(command.width, command.height, QImage::Format_RGB32);
+    display::SpectrogramPicture drawn;
+    drawn.plan = picture.plan.get();
+    drawn.levels = &picture.stream->levels();
+    drawn.sampleRate = loaded.sampleRate;
+    drawn.topDb = command.settings.topDb;
+    drawn.floorDb = command.settings.floorDb;
+    if (command.caption)
+        drawn.caption = display::SpectrogramCaption(std::filesystem::path(path).filename().string(),
+                                                    static_cast<double>(frames) / loaded.sampleRate,
+                                                    loaded.sampleRate, picture.plan->fftSize(),
+                                                    command.settings.window);
+    display::DrawSpectrogram(image, drawn);
+    QSaveFile file(QString::fromStdString(outputPath));
+    if (!file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG", display::kPngQuality) ||
+        !file.commit()) {
+        ReportError(kMsgCsvCannotCreate, outputPath.c_str());
+        return kExitFailed;
+    }
+    if (picture.plan->tooShort()) {
+        // The picture says so too; nothing was drawn.
+        ReportError("vurma: %s: %s", path.c_str(), UiText(display::kMsgTooShortToDraw).c_str());
+        return kExitFailed;
+    }
+    return kExitOk;
 }
 
 }  // namespace
+
+int DrawSpectrograms(const std::shared_ptr<media::IEngine>& engine,
+                     const SpectrogramCommand& command, const std::function<void()>& meanwhile) {
+    int exitCode = kExitOk;
+    std::set<std::string> outputs;
+    for (const std::string& path : command.files) {
+        std::string outputPath = command.output;
+        if (command.toFolder)
+            outputPath = (std::filesystem::path(command.output) /
+                          (std::filesystem::path(path).filename().string() + ".png"))
+                             .string();
+        // Two files of the same name from different folders would share one
+        // picture: the later one is refused rather than overwrite the first.
+        int code = kExitFailed;
+        if (command.toFolder && !outputs.insert(outputPath).second) {
+            ReportError("vurma: %s: another file of this batch is already written as %s",
+                        path.c_str(), outputPath.c_str());
+        } else {
+            code = DrawOne(engine, command, path, outputPath, meanwhile);
+        }
+        exitCode = std::max(exitCode, code);
+    }
+    return exitCode;
+}
 
 int RunSpectrogramCommand(int argc, char** argv) {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     SpectrogramCommand command;
     if (!ParseSpectrogramArgs(args, &command)) return kExitUsage;
 
-    // Text needs a font database, which needs an application, not a display.
-    // Its start-up remarks about the desktop session mean nothing here.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    const QtMessageHandler previousHandler =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    QGuiApplication app(argc, argv);
-    qInstallMessageHandler(previousHandler);
-    std::setlocale(LC_NUMERIC, "C");  // the application took the desktop's number format
-
-    // Files decode one after another on this thread while their first
-    // columns are computed beside the decoder; the rest of each picture is
-    // finished on all cores while the next file decodes.
-    const int cores = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    // Every core computes columns while the decoder runs.
+    WorkerPool::SetSharedThreads(WorkerPool::CoreCount(), false);
     const std::shared_ptr<media::IEngine> engine = media::CreateGstEngine();
-    std::deque<FileJob> jobs;
-    std::set<std::string> outputs;
-    bool allOk = true;
-    for (const std::string& path : command.files) {
-        FileJob job;
-        job.mediaPath = path;
-        job.outputPath = command.output;
-        if (command.toFolder)
-            job.outputPath = (std::filesystem::path(command.output) /
-                              (std::filesystem::path(path).filename().string() + ".png"))
-                                 .string();
-        // Two files of the same name from different folders would share one
-        // picture: the later one is refused rather than overwrite the first.
-        if (command.toFolder && !outputs.insert(job.outputPath).second) {
-            ReportError("vurma: %s: another file of this batch is already written as %s",
-                        path.c_str(), job.outputPath.c_str());
-            allOk = false;
-            continue;
-        }
-        job.session = std::make_unique<media::MediaSession>(engine);
-        media::LoadedMedia loaded;
-        media::CGrabberCallback* callback = nullptr;
-        // Among several files, a failure is told once, on one line that names
-        // the file: the reports of its load are gathered, not printed.
-        std::string messages;
-        const auto gather = [&](const Report& report) {
-            std::string text = report.text;
-            // The details' first line is the file's name, already in front.
-            const std::size_t reason = report.details.find('\n');
-            if (reason != std::string::npos) text += " (" + report.details.substr(reason + 1) + ")";
-            while (!text.empty() &&
-                   (text.back() == ' ' || text.back() == '\n' || text.back() == '\r'))
-                text.pop_back();
-            messages += (messages.empty() ? "" : " ") + text;
-        };
-        const ReportSink previous =
-            command.toFolder ? SetThreadReportSink(gather) : SetThreadReportSink({});
-        const auto watch = [&](media::CGrabberCallback* cb, const media::LoadedMedia& l) {
-            job.early.reset();
-            if (cb != nullptr) job.early = std::make_unique<EarlyColumns>(command, cb, l);
-        };
-        const bool decoded =
-            engine != nullptr &&
-            DecodeWhole(engine, *job.session, path, kStallLimit, &loaded, &callback, watch);
-        SetThreadReportSink(previous);
-        if (job.early) job.early->Stop();
-        if (!decoded) {
-            job.early.reset();
-            if (command.toFolder) ReportError("vurma: %s: %s", path.c_str(), messages.c_str());
-            allOk = false;
-            continue;
-        }
-        SpectrogramSource source;
-        source.pcm = {callback->m_pData, callback->m_nDataLen.load(std::memory_order_acquire),
-                      loaded.channels, loaded.bitsPerSample};
-        source.sampleRate = loaded.sampleRate;
-        source.totalFrames = CompleteFrames(source.pcm);
-        source.complete = true;
-        while (static_cast<int>(jobs.size()) >= cores) allOk = FinishOldest(jobs) && allOk;
-        jobs.push_back(std::move(job));
-        FileJob& queued = jobs.back();
-        queued.worker = std::thread([&command, source, &queued, cores] {
-            queued.written =
-                WritePicture(command, source, queued.early.get(), queued.outputPath, cores);
-        });
-    }
-    while (!jobs.empty()) allOk = FinishOldest(jobs) && allOk;
-    return allOk ? kExitOk : kExitFailed;
+
+    // Text needs a font database, which needs an application, not a display.
+    // They are made while the first file decodes (the main thread only waits
+    // then). Their start-up remarks about the desktop session mean nothing here.
+    std::unique_ptr<QGuiApplication> app;
+    const auto prepare = [&] {
+        if (app) return;
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        const QtMessageHandler previousHandler =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        app = std::make_unique<QGuiApplication>(argc, argv);
+        qInstallMessageHandler(previousHandler);
+        std::setlocale(LC_NUMERIC, "C");  // the application took the desktop's number format
+        display::PrepareSpectrogramText();
+    };
+    const int exitCode = DrawSpectrograms(engine, command, prepare);
+    prepare();  // when no file got as far as decoding
+    return exitCode;
 }
 
 }  // namespace vurma

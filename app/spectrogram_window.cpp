@@ -23,7 +23,6 @@
 
 #include "analysis/analysis_pass.h"
 #include "analysis/report_error.h"
-#include "analysis/window_functions.h"
 #include "analysis/worker_pool.h"
 #include "display/spectrogram_image.h"
 #include "export/csv_writer.h"
@@ -94,6 +93,31 @@ SpectrogramWindow::SpectrogramWindow(RecordingModel* model, ViewState* state, QW
     m_readout->setMinimumWidth(320);
     controls->addWidget(m_readout, 1);
 
+    auto* analysis = new QHBoxLayout;
+    layout->addLayout(analysis);
+    analysis->addWidget(new QLabel(Tr("窓関数"), this));
+    m_cbWindow = new QComboBox(this);
+    for (const WindowShape shape : kSpectrogramWindows)
+        m_cbWindow->addItem(QString::fromLatin1(WindowShapeTitle(shape)));
+    analysis->addWidget(m_cbWindow);
+    analysis->addWidget(new QLabel(QStringLiteral("FFT"), this));
+    m_cbFft = new QComboBox(this);
+    m_cbFft->addItem(Tr("自動"), 0);
+    for (int n = kSpectrogramMinFft; n <= kSpectrogramMaxFft; n *= 2)
+        m_cbFft->addItem(QString::number(n), n);
+    analysis->addWidget(m_cbFft);
+    analysis->addWidget(new QLabel(Tr("ﾁｬﾝﾈﾙ"), this));
+    m_cbChannels = new QComboBox(this);
+    analysis->addWidget(m_cbChannels);
+    UpdateChannelList();
+    m_chkCaption = new QCheckBox(Tr("ｷｬﾌﾟｼｮﾝ(&A)"), this);
+    m_chkCaption->setToolTip(Tr("ﾌｧｲﾙ名、長さ、ｻﾝﾌﾟﾘﾝｸﾞ周波数、FFT と窓関数を図の上に入れます"));
+    analysis->addWidget(m_chkCaption);
+    analysis->addStretch(1);
+    for (QComboBox* box : {m_cbWindow, m_cbFft, m_cbChannels})
+        connect(box, &QComboBox::currentIndexChanged, this, [this] { Restart(); });
+    connect(m_chkCaption, &QCheckBox::toggled, this, [this] { Restart(); });
+
     m_timer = new QTimer(this);
     m_timer->setInterval(kTickMs);  // runs while the window is shown
     connect(m_timer, &QTimer::timeout, this, [this] { OnTick(); });
@@ -106,10 +130,9 @@ SpectrogramWindow::SpectrogramWindow(RecordingModel* model, ViewState* state, QW
     connect(m_btnSave, &QPushButton::clicked, this, [this] { OnSavePng(); });
     connect(m_scroll, &QScrollBar::valueChanged, this,
             [this](int first) { SetSpan(first, first + (m_last - m_first)); });
-    // The shared analysis frame, FFT size and window function; the recording.
+    // The shared analysis frame; the recording.
     connect(m_state, &ViewState::frameStartChanged, m_plot, [this] { m_plot->update(); });
     connect(m_state, &ViewState::selectionChanged, m_plot, [this] { m_plot->update(); });
-    connect(m_state, &ViewState::frameSettingsChanged, this, [this] { Restart(); });
     connect(m_model, &RecordingModel::releasing, this, [this] { ReleaseCapture(); });
     for (auto signal : {&RecordingModel::opened, &RecordingModel::released}) {
         connect(m_model, signal, this, [this] {
@@ -165,7 +188,37 @@ void SpectrogramWindow::LimitDbRange() {
     m_spinFloor->setMaximum(m_spinTop->value() - kMinDbRange);
 }
 
-QRect SpectrogramWindow::PlotRect() const { return display::SpectrogramPlotRect(m_plot->size()); }
+QRect SpectrogramWindow::PlotRect() const {
+    return display::SpectrogramPlotRect(m_plot->size(), m_chkCaption->isChecked());
+}
+
+SpectrogramSettings SpectrogramWindow::Settings() const {
+    SpectrogramSettings settings;
+    settings.window = kSpectrogramWindows[std::clamp(
+        m_cbWindow->currentIndex(), 0, static_cast<int>(std::size(kSpectrogramWindows)) - 1)];
+    settings.fftSize = m_cbFft->currentData().toInt();
+    const int channel = m_cbChannels->currentIndex();
+    settings.channels = channel <= 0   ? ChannelView::kMix
+                        : channel == 1 ? ChannelView::kAll
+                                       : ChannelView::kOne;
+    settings.channel = std::max(channel - 2, 0);
+    settings.logFrequency = m_chkLog->isChecked();
+    return settings;
+}
+
+void SpectrogramWindow::UpdateChannelList() {
+    const int channels = std::max(m_source.pcm.channels, 1);
+    if (m_cbChannels->count() == channels + 2) return;
+    const QSignalBlocker blocker(m_cbChannels);
+    m_cbChannels->clear();
+    m_cbChannels->addItem(Tr("ﾐｯｸｽ"));
+    m_cbChannels->addItem(Tr("全ﾁｬﾝﾈﾙ"));
+    for (int c = 0; c < channels; ++c) {
+        const std::string name = ChannelName(channels, c);
+        m_cbChannels->addItem(QString::fromStdString(name.empty() ? "1" : name));
+    }
+    m_cbChannels->setCurrentIndex(0);
+}
 
 double SpectrogramWindow::FrameAtX(int x) const {
     return m_plan ? m_plan->FrameAtX(x - PlotRect().left() + 0.5) : 0.0;
@@ -190,6 +243,7 @@ void SpectrogramWindow::OnTick() {
         StopWorker();
         m_source = now;
         m_whole = true;
+        UpdateChannelList();
         Restart();
         return;
     }
@@ -228,13 +282,12 @@ void SpectrogramWindow::Restart() {
         m_first = 0;
         m_last = WholeLength();
     }
-    SpectrogramSettings settings;
-    settings.fftIndex = std::clamp(m_state->fftIndex(), 0, kFftSizeCount - 1);
-    settings.windowIndex = std::clamp(m_state->windowIndex(), 0, kOfferedWindowCount - 1);
-    settings.logFrequency = m_chkLog->isChecked();
-    m_plan = std::make_shared<SpectrogramPlan>(settings, std::max(m_source.sampleRate, 1), m_first,
-                                               m_last, plot.width(), plot.height());
-    m_levels = std::make_shared<SpectrogramLevels>(plot.width(), plot.height());
+    const SpectrogramSettings settings = Settings();
+    m_plan = std::make_shared<SpectrogramPlan>(
+        settings, std::max(m_source.sampleRate, 1), m_source.pcm.channels,
+        static_cast<std::uint64_t>(WholeLength()), m_first, m_last, plot.width(),
+        display::SpectrogramStripRows(plot, StripCount(settings, m_source.pcm.channels)));
+    m_levels = std::make_shared<SpectrogramLevels>(plot.width(), m_plan->levelsPerColumn());
     UpdateScrollBar();
     EnableSave();
     if (m_source.pcm.data != nullptr && m_source.sampleRate > 0) StartWorker();
@@ -296,10 +349,21 @@ void SpectrogramWindow::MoveSlider(int x) {
 
 void SpectrogramWindow::ShowReadout(QPoint at) {
     const QRect plot = PlotRect();
-    const int x = at.x() - plot.left(), y = at.y() - plot.top();
+    const int x = at.x() - plot.left();
     // A plot grown since the picture was laid out has no levels or axis yet.
-    if (!m_plan || m_source.sampleRate <= 0 || !plot.contains(at) || x >= m_plan->columns() ||
-        y >= m_plan->rows()) {
+    if (!m_plan || m_source.sampleRate <= 0 || !plot.contains(at) || x >= m_plan->columns()) {
+        m_readout->clear();
+        return;
+    }
+    int strip = 0, y = -1;
+    for (int s = 0; s < m_plan->strips(); ++s) {
+        const QRect rect = display::SpectrogramStripRect(plot, m_plan->strips(), s);
+        if (at.y() >= rect.top() && at.y() <= rect.bottom()) {
+            strip = s;
+            y = at.y() - rect.top();
+        }
+    }
+    if (y < 0 || y >= m_plan->rows()) {  // between strips
         m_readout->clear();
         return;
     }
@@ -307,10 +371,12 @@ void SpectrogramWindow::ShowReadout(QPoint at) {
     const int N = m_plan->fftSize();
     const double hz = m_plan->axis().HzAt(y + 0.5);
     const float* column = m_levels ? m_levels->Column(x) : nullptr;
-    const float level = column != nullptr ? column[y] : NAN;
+    const float level = column != nullptr ? column[strip * m_plan->rows() + y] : NAN;
     const int bin = static_cast<int>(std::lround(hz * N / rate));
-    QString text = QString::asprintf("%.3f s   %.0f Hz   ", FrameAtX(at.x()) / rate, hz);
-    text += std::isfinite(level) ? QString::asprintf("%.1f dB", level) : QStringLiteral("- dB");
+    const std::string name = StripName(m_plan->settings(), m_plan->channels(), strip);
+    QString text = name.empty() ? QString() : QString::fromStdString(name) + QStringLiteral("   ");
+    text += QString::asprintf("%.3f s   %.0f Hz   ", FrameAtX(at.x()) / rate, hz);
+    text += std::isfinite(level) ? QString::asprintf("%.1f dBFS", level) : QStringLiteral("- dBFS");
     text +=
         QStringLiteral("   ") + QString::fromStdString(FormatNote(bin, N, rate, UiText)).trimmed();
     m_readout->setText(text);
@@ -328,6 +394,10 @@ QImage SpectrogramWindow::Picture() const {
     if (m_plan && m_source.complete && m_source.pcm.data != nullptr &&
         CompleteFrames(m_source.pcm) < static_cast<std::uint32_t>(m_plan->fftSize()))
         picture.notice = Tr("録音が短すぎて分析できません");
+    if (m_chkCaption->isChecked() && m_plan && m_source.sampleRate > 0)
+        picture.caption = display::SpectrogramCaption(
+            m_model->fileName().toStdString(), WholeLength() / m_source.sampleRate,
+            m_source.sampleRate, m_plan->fftSize(), m_plan->settings().window);
     display::DrawSpectrogram(image, picture);
     return image;
 }

@@ -1,9 +1,10 @@
 // The spectrogram window: the whole recording of the model as a picture
-// beside the main window. It follows the shared analysis frame and FFT
-// settings, sets the frame start on a click, zooms and pans in time and
-// saves its picture. The columns are computed on the shared worker pool, and
-// only while the window is shown; the GUI thread waits for them only when it
-// stops them, and then for at most one FFT frame.
+// beside the main window, with analysis settings of its own (window, FFT
+// size, channels shown) independent of the main window's lists. It marks the
+// shared analysis frame, sets the frame start on a click, zooms and pans in
+// time and saves its picture, optionally with a caption. The columns are computed on the shared
+// worker pool, and only while the window is shown; the GUI thread waits for them only when it stops
+// them, and then for at most one FFT frame.
 #pragma once
 
 #include <QImage>
@@ -15,6 +16,7 @@
 
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QPushButton;
 class QScrollBar;
@@ -53,12 +55,19 @@ class SpectrogramWindow : public QWidget {
 
     // Columns are being computed (for the tests).
     bool Computing() const;
+    // The FFT size of the picture laid out (0 before any), for the tests.
+    int FftSize() const { return m_plan ? m_plan->fftSize() : 0; }
 
     QSpinBox* m_spinTop = nullptr;
     QSpinBox* m_spinFloor = nullptr;
     QAction* m_actSave = nullptr;
     QPushButton* m_btnSave = nullptr;
     QLabel* m_readout = nullptr;
+    // The spectrogram's own analysis settings and the caption of its picture.
+    QComboBox* m_cbWindow = nullptr;
+    QComboBox* m_cbFft = nullptr;
+    QComboBox* m_cbChannels = nullptr;
+    QCheckBox* m_chkCaption = nullptr;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -84,6 +93,10 @@ class SpectrogramWindow : public QWidget {
     void SetSpan(double first, double last);
     void UpdateScrollBar();
     void ShowReadout(QPoint at);
+    // The settings chosen in the window's controls.
+    SpectrogramSettings Settings() const;
+    // Offers the channels of the recording shown (mix, all, each by name).
+    void UpdateChannelList();
     double WholeLength() const;
 
     RecordingModel* m_model;

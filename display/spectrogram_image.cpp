@@ -4,7 +4,9 @@
 #include <QFontMetrics>
 #include <QPainter>
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "analysis/spectrogram.h"
@@ -21,6 +23,8 @@ constexpr int kRight = 70;   // legend bar and its labels
 constexpr int kTop = 22;     // legend title
 constexpr int kBottom = 38;  // time labels and title
 constexpr int kTick = 4;
+constexpr int kCaption = 18;  // caption line above the legend title
+constexpr int kStripGap = 6;  // between channel strips
 
 QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
@@ -32,13 +36,30 @@ QString Number(double value, double step) {
 }
 
 void DrawColumns(QImage& image, const QRect& plot, const SpectrogramPicture& in) {
-    for (int c = 0; c < plot.width(); ++c) {
-        const float* column = c < in.levels->columns() ? in.levels->Column(c) : nullptr;
-        for (int r = 0; r < plot.height(); ++r) {
-            QRgb rgb = kNoLevelColour;
-            if (column != nullptr && r < in.levels->rows() && !std::isnan(column[r]))
-                rgb = 0xFF000000u | SpectrogramColour(column[r], in.floorDb, in.topDb);
-            reinterpret_cast<QRgb*>(image.scanLine(plot.top() + r))[plot.left() + c] = rgb;
+    // The colour scale sampled finely once: a lookup per pixel instead of
+    // an interpolation (the steps are far below what the eye tells apart).
+    constexpr int kSteps = 2048;
+    QRgb colours[kSteps + 1];
+    for (int i = 0; i <= kSteps; ++i)
+        colours[i] = 0xFF000000u | SpectrogramColour(static_cast<double>(i) / kSteps, 0.0, 1.0);
+    const double range = in.topDb - in.floorDb;
+    const double perDb = range > 0 ? kSteps / range : 0.0;
+
+    const SpectrogramPlan& plan = *in.plan;
+    for (int strip = 0; strip < plan.strips(); ++strip) {
+        const QRect rect = SpectrogramStripRect(plot, plan.strips(), strip);
+        for (int c = 0; c < rect.width(); ++c) {
+            const float* column = c < in.levels->columns() ? in.levels->Column(c) : nullptr;
+            for (int r = 0; r < rect.height(); ++r) {
+                QRgb rgb = kNoLevelColour;
+                const int index = strip * plan.rows() + r;
+                if (column != nullptr && r < plan.rows() && index < in.levels->rows() &&
+                    !std::isnan(column[index])) {
+                    const double step = (column[index] - in.floorDb) * perDb;
+                    rgb = colours[step > 0 ? std::min(static_cast<int>(step + 0.5), kSteps) : 0];
+                }
+                reinterpret_cast<QRgb*>(image.scanLine(rect.top() + r))[rect.left() + c] = rgb;
+            }
         }
     }
 }
@@ -61,25 +82,39 @@ void DrawTimeRuler(QPainter& p, const QRect& plot, const SpectrogramPicture& in)
                plot.bottom() + kTick + 2 * fm.height() + 1, title);
 }
 
-void DrawFrequencyRuler(QPainter& p, const QRect& plot, const SpectrogramPicture& in) {
+void DrawFrequencyRuler(QPainter& p, const QRect& strip, const FrequencyAxis& plan) {
     const QFontMetrics fm(p.font());
-    const FrequencyAxis& axis = in.plan->axis();
+    FrequencyAxis axis = plan;
+    axis.rows = strip.height();
     std::vector<AxisMark> marks;
     if (axis.log) {
         marks = OctaveMarks(axis.minHz(), axis.maxHz);
     } else {
-        const double step = RulerStep(axis.maxHz * 28 / std::max(plot.height(), 1));
+        const double step = RulerStep(axis.maxHz * 28 / std::max(strip.height(), 1));
         for (double hz = 0; hz <= axis.maxHz * (1 + 1e-9); hz += step)
             marks.push_back({hz, FrequencyLabel(hz)});
     }
+    int lastY = -(1 << 20);  // far above any mark
     for (const AxisMark& mark : marks) {
         const int y =
-            plot.top() + std::min(static_cast<int>(axis.YOf(mark.value)), plot.height() - 1);
-        p.drawLine(plot.left() - kTick, y, plot.left() - 1, y);
+            strip.top() + std::min(static_cast<int>(axis.YOf(mark.value)), strip.height() - 1);
+        if (std::abs(y - lastY) < fm.ascent()) continue;  // no overlapping labels
+        lastY = y;
+        p.drawLine(strip.left() - kTick, y, strip.left() - 1, y);
         const QString label = Text(mark.label);
-        p.drawText(plot.left() - kTick - 2 - fm.horizontalAdvance(label), y + fm.ascent() / 2 - 1,
+        p.drawText(strip.left() - kTick - 2 - fm.horizontalAdvance(label), y + fm.ascent() / 2 - 1,
                    label);
     }
+}
+
+// The strip's channel name in its top left corner, readable on any level.
+void DrawStripName(QPainter& p, const QRect& strip, const std::string& name) {
+    if (name.empty()) return;
+    const QFontMetrics fm(p.font());
+    const QString text = Text(name);
+    const QRect box(strip.left() + 2, strip.top() + 2, fm.horizontalAdvance(text) + 6, fm.height());
+    p.fillRect(box, QColor(255, 255, 255, 200));
+    p.drawText(box, Qt::AlignCenter, text);
 }
 
 void DrawLegend(QPainter& p, const QRect& plot, const SpectrogramPicture& in) {
@@ -100,33 +135,88 @@ void DrawLegend(QPainter& p, const QRect& plot, const SpectrogramPicture& in) {
         p.drawLine(bar.right() + 1, y, bar.right() + kTick, y);
         p.drawText(bar.right() + kTick + 3, y + fm.ascent() / 2 - 1, Number(db, step));
     }
-    p.drawText(bar.left(), plot.top() - 6, QStringLiteral("[dB]"));
+    p.drawText(bar.left(), plot.top() - 6, QStringLiteral("dBFS"));
 }
 
 }  // namespace
 
-QRect SpectrogramPlotRect(QSize size) {
-    return QRect(kLeft, kTop, std::max(size.width() - kLeft - kRight, 1),
-                 std::max(size.height() - kTop - kBottom, 1));
+QRect SpectrogramPlotRect(QSize size, bool caption) {
+    const int top = kTop + (caption ? kCaption : 0);
+    return QRect(kLeft, top, std::max(size.width() - kLeft - kRight, 1),
+                 std::max(size.height() - top - kBottom, 1));
+}
+
+int SpectrogramStripRows(const QRect& plot, int strips) {
+    strips = std::max(strips, 1);
+    return std::max((plot.height() - kStripGap * (strips - 1)) / strips, 1);
+}
+
+QRect SpectrogramStripRect(const QRect& plot, int strips, int strip) {
+    const int rows = SpectrogramStripRows(plot, strips);
+    return QRect(plot.left(), plot.top() + strip * (rows + kStripGap), plot.width(), rows);
+}
+
+std::string SpectrogramCaption(const std::string& fileName, double seconds, int sampleRate,
+                               int fftSize, WindowShape window) {
+    char length[32];
+    const long tenths = std::lround(std::max(seconds, 0.0) * 10);
+    const long s = tenths / 10;
+    if (s >= 3600) {
+        std::snprintf(length, sizeof length, "%ld:%02ld:%02ld.%ld", s / 3600, s / 60 % 60, s % 60,
+                      tenths % 10);
+    } else {
+        std::snprintf(length, sizeof length, "%ld:%02ld.%ld", s / 60, s % 60, tenths % 10);
+    }
+    return fileName + "   " + length + "   " + std::to_string(sampleRate) + " Hz   FFT " +
+           std::to_string(fftSize) + "   " + WindowShapeTitle(window);
+}
+
+namespace {
+
+QFont PictureFont() {
+    QFont font(QStringLiteral("IPAGothic"));
+    font.setPixelSize(11);
+    return font;
+}
+
+}  // namespace
+
+void PrepareSpectrogramText() {
+    QImage scratch(16, 16, QImage::Format_RGB32);
+    QPainter p(&scratch);
+    p.setFont(PictureFont());
+    p.drawText(0, 12, QStringLiteral("0kHz"));
 }
 
 void DrawSpectrogram(QImage& image, const SpectrogramPicture& in) {
     if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
     image.fill(Qt::white);
-    const QRect plot = SpectrogramPlotRect(image.size());
+    const QRect plot = SpectrogramPlotRect(image.size(), !in.caption.empty());
     if (in.plan == nullptr || in.levels == nullptr || in.sampleRate <= 0) return;
     DrawColumns(image, plot, in);
 
     QPainter p(&image);
-    QFont font(QStringLiteral("IPAGothic"));
-    font.setPixelSize(11);
+    const QFont font = PictureFont();
     p.setFont(font);
     p.setPen(Qt::black);
-    p.drawRect(plot.adjusted(-1, -1, 0, 0));
+    const SpectrogramPlan& plan = *in.plan;
+    for (int strip = 0; strip < plan.strips(); ++strip) {
+        const QRect rect = SpectrogramStripRect(plot, plan.strips(), strip);
+        p.drawRect(rect.adjusted(-1, -1, 0, 0));
+        DrawFrequencyRuler(p, rect, plan.axis());
+        DrawStripName(p, rect, StripName(plan.settings(), plan.channels(), strip));
+    }
     DrawTimeRuler(p, plot, in);
-    DrawFrequencyRuler(p, plot, in);
     DrawLegend(p, plot, in);
-    if (!in.notice.isEmpty()) p.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, in.notice);
+    if (!in.caption.empty()) p.drawText(kLeft, kCaption - 4, Text(in.caption));
+    QString notice = in.notice;
+    if (notice.isEmpty() && plan.tooShort()) notice = Text(UiText(kMsgTooShortToDraw));
+    if (!notice.isEmpty()) {
+        QFont big = font;
+        big.setPixelSize(14);
+        p.setFont(big);
+        p.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, notice);
+    }
 }
 
 }  // namespace vurma::display

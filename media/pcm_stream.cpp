@@ -116,16 +116,15 @@ HRESULT PcmStream::Open(const std::string& utf8Path, LoadedMedia* loaded) {
     format_ = {};
     path_ = utf8Path;
     if (engine_ == nullptr || loaded == nullptr) return E_POINTER;
-    session_ = std::make_unique<MediaSession>(engine_);
-    HRESULT hr = session_->CreateGraph();  // a failure is reported by the session
+    // The load's graph is needed only for what it reads; it goes (with its
+    // decoder and capture block) before the decode starts.
+    MediaSession session(engine_);
+    HRESULT hr = session.CreateGraph();  // a failure is reported by the session
     if (Failed(hr)) return hr;
-    session_->SetUnsynchronised(true);
-    session_->SetCaptureInGraph(false);
-    hr = session_->LoadMediaFile(utf8Path, loaded);
+    session.SetUnsynchronised(true);
+    session.SetCaptureInGraph(false);
+    hr = session.LoadMediaFile(utf8Path, loaded);
     if (Failed(hr)) return hr;
-    // The played graph feeds a callback of its own; the load's block is
-    // never filled here, so it is given back whatever its size.
-    if (CGrabberCallback* block = session_->callback()) block->SetCaptureBuffer(0);
     if (loaded->channels <= 0 || loaded->sampleRate <= 0 || loaded->bitsPerSample < 8) {
         ReportError(kMsgCannotProcess);
         return E_FAIL;

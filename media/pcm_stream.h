@@ -73,8 +73,9 @@ class PcmStream {
     PcmStream& operator=(const PcmStream&) = delete;
 
     // Loads the file (blocking): its format, announced length and
-    // information go to *loaded. The load's capture block is given back at
-    // once; nothing of the file is kept. Negative when refused (reported).
+    // information go to *loaded. The load's graph and capture block are
+    // given back at once; nothing of the file is kept. Negative when refused
+    // (reported).
     HRESULT Open(const std::string& utf8Path, LoadedMedia* loaded);
 
     // The format of the opened file (channels 0 before a successful Open).
@@ -103,7 +104,6 @@ class PcmStream {
     void End(PcmEnd end);
 
     std::shared_ptr<IEngine> engine_;
-    std::unique_ptr<MediaSession> session_;
     std::string path_;
     WaveFormat format_;
     PcmConsumer consumer_;

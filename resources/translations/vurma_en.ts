@@ -463,5 +463,29 @@ scale</translation>
         <source>録音が短すぎて分析できません</source>
         <translation>The recording is too short to analyse</translation>
     </message>
+    <message>
+        <source>自動</source>
+        <translation>Auto</translation>
+    </message>
+    <message>
+        <source>ﾁｬﾝﾈﾙ</source>
+        <translation>Channels</translation>
+    </message>
+    <message>
+        <source>ﾐｯｸｽ</source>
+        <translation>Mix</translation>
+    </message>
+    <message>
+        <source>全ﾁｬﾝﾈﾙ</source>
+        <translation>All channels</translation>
+    </message>
+    <message>
+        <source>ｷｬﾌﾟｼｮﾝ(&amp;A)</source>
+        <translation>C&amp;aption</translation>
+    </message>
+    <message>
+        <source>ﾌｧｲﾙ名、長さ、ｻﾝﾌﾟﾘﾝｸﾞ周波数、FFT と窓関数を図の上に入れます</source>
+        <translation>Puts the file name, length, sampling rate, FFT and window above the picture</translation>
+    </message>
 </context>
 </TS>

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "analysis/cpu_dispatch.h"
 #include "analysis/window_shape.h"
 
 namespace vurma {
@@ -43,6 +44,29 @@ TEST(RealFft, LargestSizeFindsItsTone) {
     EXPECT_LT(std::sqrt(power[1235]), 1e-8 * n);
     EXPECT_FALSE(IsRealFftSize(3000));
     EXPECT_FALSE(IsRealFftSize(2 * kRealFftMaxSize));
+}
+
+// Power agrees with the transform, and the plain loops give the same numbers
+// as the AVX2 ones at sizes with an odd and an even number of stages.
+TEST(RealFft, PowerIsTheSameOnBothPaths) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    for (const int n : {16, 32, 256, 2048, 4096, 65536}) {
+        std::vector<double> x(n);
+        for (double& v : x) v = uniform(rng);
+        const RealFft fft(n);
+        std::vector<std::complex<double>> out(fft.bins());
+        std::vector<double> fast(fft.bins()), plain(fft.bins());
+        fft.Forward(x.data(), out.data());
+        fft.Power(x.data(), nullptr, fast.data());
+        const bool allowed = AllowAvx2(false);
+        fft.Power(x.data(), nullptr, plain.data());
+        AllowAvx2(allowed);
+        for (int k = 0; k < fft.bins(); ++k) {
+            ASSERT_NEAR(fast[k], std::norm(out[k]), 1e-9 * n) << "n=" << n << " k=" << k;
+            ASSERT_EQ(fast[k], plain[k]) << "n=" << n << " k=" << k;
+        }
+    }
 }
 
 TEST(WindowShape, FullScaleSineOnABinReadsZeroDbfsWithEveryWindow) {

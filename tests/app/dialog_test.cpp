@@ -24,6 +24,7 @@
 #include "display/spectrogram_image.h"
 #include "media/background.h"
 #include "spectrogram_window.h"
+#include "test_media.h"
 #include "widgets.h"
 
 namespace vurma::app::test {
@@ -402,9 +403,10 @@ TEST_F(WindowTest, SpectrogramSavesOnlyAPictureOfAFileAndNamesATooShortOne) {
     EXPECT_FALSE(s.m_actSave->isEnabled() || s.m_btnSave->isEnabled());
     s.OnSavePng();
     EXPECT_EQ(asked, 0);
-    OpenAndFeed(AddFile("short.wav"), 300);  // shorter than 512
+    OpenAndFeed(AddFile("short.wav"), 200);  // shorter than the smallest frame, 256
     EndCapture();
-    QTest::qWait(300);
+    // Laid out anew for its true length once the window sees the capture's end.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s.FftSize() == kSpectrogramMinFft; }, 5000));
     EXPECT_TRUE(s.m_actSave->isEnabled() && s.m_btnSave->isEnabled());
     s.OnSavePng();
     EXPECT_EQ(asked, 1);
@@ -419,6 +421,64 @@ TEST_F(WindowTest, SpectrogramSavesOnlyAPictureOfAFileAndNamesATooShortOne) {
     d.OpenMediaFile(QStringLiteral("/nowhere/missing.wav"));
     QTest::qWait(300);
     EXPECT_FALSE(s.m_actSave->isEnabled() || s.m_btnSave->isEnabled());
+}
+
+// The spectrogram's own settings: its FFT size does not follow the main
+// window's list; every channel gets a named strip; the readout is in dBFS;
+// a caption goes above the picture.
+TEST_F(WindowTest, SpectrogramHasItsOwnSettingsStripsAndCaption) {
+    TestDialog& d = MakeDialog();
+    d.show();
+    ASSERT_TRUE(vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("left.wav"))));
+    std::vector<std::int32_t> samples;  // a 1 kHz tone at -6 dBFS on the left only
+    for (const std::int32_t v : vurma::test::Sine(1, 44100, 132300, 1000, 16384)) {
+        samples.push_back(v);
+        samples.push_back(0);
+    }
+    ASSERT_TRUE(engine->FeedSample(0.0, vurma::test::Pcm(16, samples)));
+    EndCapture();
+    d.OnViewSpectrogram();
+    SpectrogramWindow& s = *d.spectrogram();
+    QTest::qWait(300);
+    ASSERT_EQ(s.m_cbChannels->count(), 4);
+    EXPECT_EQ(s.m_cbChannels->itemText(2), QStringLiteral("L"));
+    d.m_cbSampleCount->setCurrentIndex(0);  // 512 in the main window
+    s.m_cbChannels->setCurrentIndex(1);     // every channel
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !s.Computing(); }, 5000));
+    EXPECT_EQ(s.FftSize(), 2048);
+
+    const QRect plot = s.PlotRect();
+    for (const int strip : {0, 1}) {
+        const QRect rect = display::SpectrogramStripRect(plot, 2, strip);
+        const QPoint at(rect.center().x(),
+                        rect.top() + static_cast<int>(rect.height() * (1 - 1000.0 / 22050)));
+        QMouseEvent move(QEvent::MouseMove, at, s.plot()->mapToGlobal(at), Qt::NoButton,
+                         Qt::NoButton, {});
+        QApplication::sendEvent(s.plot(), &move);
+        const QString text = s.m_readout->text();
+        EXPECT_TRUE(text.startsWith(strip == 0 ? QStringLiteral("L ") : QStringLiteral("R ")))
+            << text.toStdString();
+        const QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        const int unit = static_cast<int>(words.indexOf(QStringLiteral("dBFS")));
+        ASSERT_GT(unit, 0) << text.toStdString();
+        const double level = words.at(unit - 1).toDouble();
+        if (strip == 0) {
+            EXPECT_NEAR(level, -6.0, 1.5);
+        } else {
+            EXPECT_EQ(level, kSilenceDb);
+        }
+    }
+
+    const int top = plot.top();
+    s.m_chkCaption->setChecked(true);
+    EXPECT_GT(s.PlotRect().top(), top);  // a line above the plot
+    s.m_chooseSaveFile = [&](const QString&) { return QString::fromStdString(dir_ / "left.png"); };
+    s.OnSavePng();
+    const QImage saved(QString::fromStdString(dir_ / "left.png"));
+    int ink = 0;  // the caption's letters
+    for (int y = 0; y < top; ++y)
+        for (int x = 0; x < saved.width() / 2; ++x) ink += qGray(saved.pixel(x, y)) < 128;
+    EXPECT_GT(ink, 50);
 }
 
 // The columns are computed on the shared pool, only while the window is shown.

@@ -207,5 +207,72 @@ TEST_F(ExportCli, SpectrogramBatchWritesTheGoodFilesAndNamesTheBadOne) {
     EXPECT_FALSE(Exists(dir + "/bad.mp3.png"));
 }
 
+// Each bad value is named on the usage line, with exit code 2.
+TEST_F(ExportCli, SpectrogramNamesTheBadValue) {
+    const struct {
+        const char* options;
+        const char* named;
+    } cases[] = {{"--window kaiser", "kaiser"}, {"--channels both", "both"}, {"--fft 128", "128"},
+                 {"--fft 32768", "32768"},      {"--size 10x10", "10x10"},   {"--channels 2", "2"}};
+    for (const auto& c : cases) {
+        const RunResult r =
+            Vurma("--spectrogram " + Path("bad.png") + " " + c.options + " " + Path("tone.wav"));
+        EXPECT_EQ(r.exitCode, 2) << c.options;
+        EXPECT_NE(r.err.find(std::string(", not ") + c.named), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(Exists(Path("bad.png")));
+}
+
+// A left-only -20 dBFS 1 kHz tone in a 24-bit stereo file, every channel in
+// a strip with Hann: the tone in L only, and nothing from -100 dBFS up
+// farther than 1 kHz from it. A file too short for any frame still gets its
+// picture (axes and words) and exit code 1; an 18 ms click gets a picture.
+TEST_F(ExportCli, SpectrogramStripsAndFloorOfAQuietTone) {
+    std::vector<std::int32_t> samples;
+    for (const std::int32_t left : test::Sine(1, 48000, 48000, 1000, 0.1 * 8388607)) {
+        samples.push_back(left);
+        samples.push_back(0);
+    }
+    test::WriteWav(Path("quiet24.wav"), 2, 24, 48000, samples);
+    const std::string png = Path("quiet24.png");
+    RunResult r = Vurma("--spectrogram " + png + " --channels all --floor -100 --caption " +
+                        Path("quiet24.wav"));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const QImage image(QString::fromStdString(png));
+    const QRect plot = display::SpectrogramPlotRect(image.size(), true);
+    const QRgb floor = 0xFF000000u | display::SpectrogramColour(-100, -100, 0);
+    for (int strip = 0; strip < 2; ++strip) {
+        const QRect rect = display::SpectrogramStripRect(plot, 2, strip);
+        int bright = 0;
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            const double hz = 24000.0 * (1 - (y - rect.top() + 0.5) / rect.height());
+            for (int x = rect.left() + 40; x <= rect.right(); x += 7) {  // past the name
+                const QRgb pixel = image.pixel(x, y);
+                if (strip == 1 || std::abs(hz - 1000) > 1000) {
+                    ASSERT_EQ(pixel, floor) << "strip " << strip << " at " << hz << " Hz";
+                } else if (pixel != floor) {
+                    ++bright;
+                }
+            }
+        }
+        EXPECT_EQ(bright > 0, strip == 0);
+    }
+
+    std::vector<std::int32_t> click(794, 0);  // 18 ms at 44.1 kHz
+    click[400] = 30000;
+    test::WriteWav(Path("click.wav"), 1, 16, 44100, click);
+    r = Vurma("--spectrogram " + Path("click.png") + " " + Path("click.wav"));
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const QImage clickImage(QString::fromStdString(Path("click.png")));
+    EXPECT_NE(clickImage.pixel(display::SpectrogramPlotRect(clickImage.size()).center()),
+              display::kNoLevelColour);
+
+    test::WriteWav(Path("tiny.wav"), 1, 16, 44100, std::vector<std::int32_t>(200, 1000));
+    r = Vurma("--spectrogram " + Path("tiny.png") + " " + Path("tiny.wav"));
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("録音が短すぎて分析できません"), std::string::npos) << r.err;
+    EXPECT_EQ(QImage(QString::fromStdString(Path("tiny.png"))).size(), QSize(800, 500));
+}
+
 }  // namespace
 }  // namespace vurma
