@@ -8,6 +8,8 @@
 
 namespace vurma {
 namespace {
+thread_local ReportCapture* t_capture = nullptr;
+
 ReportSink& Sink() {
     static ReportSink sink;
     return sink;
@@ -32,11 +34,23 @@ void ReportError(const char* format, ...) {
     std::vsnprintf(buffer, sizeof buffer, shown.c_str(), args);
     va_end(args);
     const std::string text = TruncateUtf8(buffer, kReportMaxBytes);
+    if (t_capture != nullptr) {
+        std::string trimmed = text.substr(0, text.find_last_not_of(" \n") + 1);
+        if (!t_capture->text_.empty() && !trimmed.empty()) t_capture->text_ += ' ';
+        t_capture->text_ += trimmed;
+        return;
+    }
     std::fputs(text.c_str(), stderr);
     if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
     std::fflush(stderr);
     if (Sink()) Sink()(text);
 }
+
+ReportCapture::ReportCapture() : outer_(t_capture) { t_capture = this; }
+
+ReportCapture::~ReportCapture() { t_capture = outer_; }
+
+std::string ReportCapture::Text() const { return text_; }
 
 ReportSink SetReportSink(ReportSink sink) { return std::exchange(Sink(), std::move(sink)); }
 

@@ -18,8 +18,26 @@ using ReportSink = std::function<void(const std::string& text)>;
 
 // Formats printf-style (integer conversions and %s) with the format in the
 // interface language (UiText), writes the text to stderr, then hands it to the sink, if any. Called
-// on the GUI thread only.
+// on the GUI thread only, or on any thread inside a ReportCapture.
 void ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// While one lives, ReportError on its thread collects the texts here instead
+// of writing them to stderr and the sink: a headless batch, whose files are
+// decoded on several threads, names the file with its failure. Captures nest.
+class ReportCapture {
+  public:
+    ReportCapture();
+    ~ReportCapture();
+    ReportCapture(const ReportCapture&) = delete;
+    ReportCapture& operator=(const ReportCapture&) = delete;
+    // The texts reported so far, joined by a space, trailing blanks trimmed.
+    std::string Text() const;
+
+  private:
+    std::string text_;
+    ReportCapture* outer_;
+    friend void ReportError(const char* format, ...);
+};
 
 // Installs a sink and returns the previous one (empty for none).
 ReportSink SetReportSink(ReportSink sink);
