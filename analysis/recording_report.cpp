@@ -344,10 +344,19 @@ void ReportAccumulator::Feed(const std::uint8_t* data, std::size_t bytes) {
     }
 }
 
+RecordingReport MeasurePcm(const std::uint8_t* data, std::size_t bytes, const PcmLayout& layout) {
+    ReportAccumulator accumulator(layout);
+    constexpr std::size_t kChunk = std::size_t{1} << 20;
+    for (std::size_t at = 0; at < bytes; at += kChunk)
+        accumulator.Feed(data + at, std::min(kChunk, bytes - at));
+    return accumulator.Finish();
+}
+
 BandwidthVerdict JudgeBandwidth(const std::vector<double>& bandDb, double nyquistHz) {
-    constexpr double kEmptyDb = -200.0;  // below this a band holds only rounding residue
-    constexpr double kStepDb = 10.0;     // "clearly above" the floor that follows
-    constexpr double kShelfDb = 25.0;    // octave below the cutoff over the most above it
+    constexpr double kEmptyDb = -200.0;     // below this a band holds only rounding residue
+    constexpr double kAboveFloorDb = 20.0;  // "clearly above" the floor that follows
+    constexpr double kEdgeDb = 20.0;        // the edge: this far below the octave under it
+    constexpr double kShelfDb = 25.0;       // a lossy shelf: that octave over all above
     BandwidthVerdict verdict;
     const int bands = static_cast<int>(bandDb.size());
     if (bands < 8 || nyquistHz <= 0) return verdict;
@@ -355,41 +364,56 @@ BandwidthVerdict JudgeBandwidth(const std::vector<double>& bandDb, double nyquis
     auto level = [&](int b) {
         return std::isfinite(bandDb[b]) && bandDb[b] > kEmptyDb ? bandDb[b] : kMinusInf;
     };
-    bool any = false;
-    for (int b = 0; b < bands; ++b) any = any || level(b) > kMinusInf;
-    if (!any) return verdict;
+    std::vector<double> maxFrom(bands + 1, kMinusInf);  // loudest band at or above b
+    for (int b = bands - 1; b >= 0; --b) maxFrom[b] = std::max(maxFrom[b + 1], level(b));
+    if (maxFrom[0] == kMinusInf) return verdict;
 
-    // The highest band that stands clearly above every band after it; the
-    // last two bands (the converter's own edge) are never the cutoff.
-    std::vector<double> maxAfter(bands + 1, kMinusInf);
-    for (int b = bands - 1; b >= 0; --b) maxAfter[b] = std::max(maxAfter[b + 1], level(b));
-    int cut = -1;
-    for (int b = bands - 3; b >= 0; --b) {
-        if (level(b) > kMinusInf && level(b) >= maxAfter[b + 1] + kStepDb) {
-            cut = b;
-            break;
-        }
+    // The floor after a band starts a tenth of its frequency above it (past
+    // a filter's transition; natural spectra fall only a few dB over that
+    // span) and runs to Nyquist. The highest band clearly above it is the
+    // top of the content.
+    auto gap = [](int b) { return std::max(2, static_cast<int>(std::ceil(0.1 * (b + 1)))); };
+    int top = -1;
+    for (int b = bands - 1; b >= 0 && top < 0; --b) {
+        if (b + gap(b) < bands && level(b) > kMinusInf &&
+            level(b) >= maxFrom[b + gap(b)] + kAboveFloorDb)
+            top = b;
     }
-    if (cut < 0) {
+    if (top < 0) {
         verdict.bandwidthHz = nyquistHz;
         verdict.lossySuspect = false;
         return verdict;
     }
-    const double fc = (cut + 1) * width;
-    verdict.bandwidthHz = fc;
 
-    // A lossy encoder's low-pass: well below Nyquist and below 20 kHz, the
-    // octave under it filled (its median level), and 1 kHz above it almost
-    // nothing left.
+    // The octave under the top: its power average sets the edge, its median
+    // says whether it is filled (a lone tone is not).
     std::vector<double> octave;
-    for (int b = static_cast<int>(fc / 2 / width); b <= cut; ++b) octave.push_back(level(b));
+    double power = 0.0;
+    for (int b = (top + 1) / 2; b <= top; ++b) {
+        octave.push_back(level(b));
+        power += std::pow(10.0, level(b) / 10.0);
+    }
     std::nth_element(octave.begin(), octave.begin() + octave.size() / 2, octave.end());
     const double median = octave[octave.size() / 2];
-    const int above =
-        std::min(bands, cut + 1 + std::max(2, static_cast<int>(std::ceil(1000.0 / width))));
-    const double rest = maxAfter[above];
-    verdict.lossySuspect =
-        fc < std::min(0.9 * nyquistHz, 20000.0) && median > kMinusInf && median - rest >= kShelfDb;
+    const double threshold = 10.0 * std::log10(power / octave.size()) - kEdgeDb;
+
+    // The edge: where the spectrum falls through the threshold, between band
+    // centres, at most the floor's gap above the top.
+    int edge = top;
+    while (edge + 1 < std::min(bands, top + gap(top)) && level(edge + 1) >= threshold) ++edge;
+    while (edge > 0 && level(edge) < threshold) --edge;
+    double fc = (edge + 1) * width;
+    if (edge + 1 < bands && level(edge + 1) > kMinusInf && level(edge) > level(edge + 1)) {
+        const double part = (level(edge) - threshold) / (level(edge) - level(edge + 1));
+        fc = (edge + 0.5 + std::min(1.0, part)) * width;
+    }
+    verdict.bandwidthHz = fc;
+
+    // A lossy encoder's low-pass: well below Nyquist and below 20 kHz, over
+    // a filled octave, with almost nothing above it.
+    const double rest = maxFrom[std::min(bands, edge + 1 + gap(edge))];
+    verdict.lossySuspect = fc < std::min(0.9 * nyquistHz, 20000.0) && fc >= 0.2 * nyquistHz &&
+                           median > kMinusInf && median - rest >= kShelfDb;
     return verdict;
 }
 

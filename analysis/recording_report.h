@@ -101,6 +101,9 @@ class ReportAccumulator {
     std::unique_ptr<Impl> d_;
 };
 
+// The report of PCM held whole in memory (a finished capture).
+RecordingReport MeasurePcm(const std::uint8_t* data, std::size_t bytes, const PcmLayout& layout);
+
 // Sets the stored format; effective bits are kept only for integer PCM
 // (a lossy, float or companded stream was converted before it was measured).
 void ApplyStoredFormat(RecordingReport* report, const StoredFormat& stored);
@@ -128,6 +131,10 @@ std::vector<std::pair<std::string, std::string>> ReportRows(const RecordingRepor
 
 // Rows laid out as a table: labels padded to one width, a blank line after.
 std::string ReportTable(const RecordingReport& report, TextMap text = UiText);
+
+// A failure in the table's form: the file and the reason.
+std::string ReportErrorTable(const std::string& file, const std::string& error,
+                             TextMap text = UiText);
 
 // JSON string literal of UTF-8 text (with the quotes).
 std::string JsonString(const std::string& text);

@@ -1,4 +1,5 @@
 // The report's JSON line and its readable rows.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -34,6 +35,7 @@ constexpr char kRowSilenceEnd[] = UI_TEXT("末尾の無音");
 constexpr char kRowBandwidth[] = UI_TEXT("帯域幅");
 constexpr char kRowLossy[] = UI_TEXT("非可逆圧縮の疑い");
 constexpr char kRowNotes[] = UI_TEXT("注記");
+constexpr char kRowError[] = UI_TEXT("エラー");
 constexpr char kYes[] = UI_TEXT("はい");
 constexpr char kNo[] = UI_TEXT("いいえ");
 
@@ -234,12 +236,21 @@ std::vector<std::pair<std::string, std::string>> ReportRows(const RecordingRepor
     return rows;
 }
 
-std::string ReportTable(const RecordingReport& report, TextMap text) {
-    const auto rows = ReportRows(report, text);
-    // Pad by characters, not bytes (Japanese labels are 3 bytes each).
+namespace {
+
+std::string LayOut(const std::vector<std::pair<std::string, std::string>>& rows) {
+    // Pad by display width, not bytes: a full-width character takes two
+    // columns, a half-width one (ｱ) one.
     auto width = [](const std::string& s) {
         std::size_t w = 0;
-        for (unsigned char c : s) w += (c & 0xC0) != 0x80 ? (c >= 0xE0 ? 2 : 1) : 0;
+        for (std::size_t i = 0; i < s.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(s[i]);
+            if ((c & 0xC0) == 0x80) continue;
+            const bool halfWidth = c == 0xEF && i + 1 < s.size() &&
+                                   (static_cast<unsigned char>(s[i + 1]) == 0xBD ||
+                                    static_cast<unsigned char>(s[i + 1]) == 0xBE);
+            w += c >= 0xE0 && !halfWidth ? 2 : 1;
+        }
         return w;
     };
     std::size_t widest = 0;
@@ -251,7 +262,17 @@ std::string ReportTable(const RecordingReport& report, TextMap text) {
         out += value;
         out += '\n';
     }
-    return out + '\n';
+    return out;
+}
+
+}  // namespace
+
+std::string ReportTable(const RecordingReport& report, TextMap text) {
+    return LayOut(ReportRows(report, text));
+}
+
+std::string ReportErrorTable(const std::string& file, const std::string& error, TextMap text) {
+    return LayOut({{text(kRowFile), file}, {text(kRowError), error}});
 }
 
 }  // namespace vurma

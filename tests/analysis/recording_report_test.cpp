@@ -327,6 +327,7 @@ TEST(JudgeBandwidth, ShelvesAndSlopes) {
     const Case cases[] = {
         {"flat", make([](double) { return -40.0; }), 22049, 22051, false},
         {"pink slope", make([](double f) { return -10.0 * std::log10(f); }), 22049, 22051, false},
+        {"brown slope", make([](double f) { return -20.0 * std::log10(f); }), 22049, 22051, false},
         {"16 kHz shelf over rounding noise",
          make([](double f) { return f < 16000 ? -50.0 : -125.0; }), 15900, 16200, true},
         {"16 kHz shelf over digital zero", make([&](double f) { return f < 16000 ? -50.0 : -inf; }),

@@ -1,0 +1,145 @@
+#include "app/report_command.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+
+#include "analysis/report_error.h"
+#include "analysis/worker_pool.h"
+#include "app/cli_args.h"
+#include "app/export_command.h"
+#include "media/grabber_callback.h"
+#include "media/media_session.h"
+#include "media/stored_format.h"
+
+namespace vurma {
+
+const char kReportHelp[] =
+    "  --report [--json] FILE...\n"
+    "                         decode each FILE without window or sound and print its\n"
+    "                         recording report (loudness, peaks, clipping, DC offset,\n"
+    "                         correlation, silence, bandwidth, lossy-source check) as a\n"
+    "                         table, or with --json one JSON object per line, in the\n"
+    "                         order given; exit code 0 all measured, 1 some file\n"
+    "                         failed, 2 bad usage\n";
+
+namespace {
+
+constexpr auto kStallLimit = std::chrono::milliseconds(5000);
+constexpr char kMsgCannotMeasure[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
+
+struct Options {
+    bool json = false;
+    std::vector<std::string> files;
+};
+
+bool ParseReportArgs(const std::vector<std::string>& args, Options* options) {
+    const bool ok = ScanArgs(
+        args, {"--report", "--json"}, {},
+        [&](const std::string& file) {
+            options->files.push_back(file);
+            return true;
+        },
+        [&](const std::string& name, const std::string&) {
+            if (name == "--json") options->json = true;
+            return true;
+        });
+    if (ok && options->files.empty()) UsageError("--report needs at least one file", "");
+    return ok && !options->files.empty();
+}
+
+// One file's outcome, printed once every earlier file is printed.
+struct Slot {
+    bool done = false;
+    bool ok = false;
+    RecordingReport report;
+    std::string error;
+};
+
+}  // namespace
+
+bool IsReportCommand(const std::vector<std::string>& args) { return HasOption(args, "--report"); }
+
+bool ReportFile(const std::shared_ptr<media::IEngine>& engine, const std::string& path,
+                RecordingReport* report, std::string* error) {
+    ReportCapture capture;  // the session's messages become this file's error
+    media::MediaSession session(engine);
+    media::LoadedMedia loaded;
+    media::CGrabberCallback* callback = nullptr;
+    if (engine == nullptr || !DecodeWhole(engine, session, path, kStallLimit, &loaded, &callback)) {
+        *error = capture.Text();
+        if (error->empty()) *error = UiText(kMsgCannotMeasure);
+        error->erase(error->find_last_not_of(' ') + 1);
+        return false;
+    }
+    const PcmLayout layout{loaded.channels, loaded.bitsPerSample, loaded.sampleRate};
+    *report =
+        MeasurePcm(callback->m_pData, callback->m_nDataLen.load(std::memory_order_acquire), layout);
+    report->file = path;
+    StoredFormat stored;
+    if (media::ProbeStoredFormat(path, &stored)) ApplyStoredFormat(report, stored);
+    return true;
+}
+
+int RunReportCommand(const std::vector<std::string>& args) {
+    Options options;
+    if (!ParseReportArgs(args, &options)) return kExitUsage;
+
+    WorkerPool::SetSharedThreads(WorkerPool::CoreCount(), false);
+    WorkerPool& pool = WorkerPool::Shared();
+    const std::shared_ptr<media::IEngine> engine = media::CreateGstEngine();
+
+    const int count = static_cast<int>(options.files.size());
+    std::vector<Slot> slots(options.files.size());
+    std::mutex mutex;
+    std::condition_variable finished;
+    int done = 0, failed = 0;  // guarded by mutex
+    // The pool runs as many files at once as it has threads, in order.
+    for (int i = 0; i < count; ++i) {
+        pool.Post([&, i] {
+            Slot result;
+            result.ok = ReportFile(engine, options.files[i], &result.report, &result.error);
+            std::lock_guard lock(mutex);
+            ++done;
+            if (!result.ok) ++failed;
+            slots[i] = std::move(result);
+            slots[i].done = true;
+            finished.notify_all();
+        });
+    }
+
+    // Results go out in the order given; the progress line (only on a
+    // terminal) is taken away while they are printed.
+    const bool progress = isatty(STDERR_FILENO) == 1;
+    int printed = 0, shownDone = -1;
+    std::unique_lock lock(mutex);
+    while (printed < count) {
+        finished.wait(lock, [&] { return done != shownDone; });
+        shownDone = done;
+        if (progress) std::fputs("\r\033[K", stderr);
+        for (; printed < count && slots[printed].done; ++printed) {
+            Slot& slot = slots[printed];
+            const std::string& file = options.files[printed];
+            if (!slot.ok) {
+                std::fprintf(stderr, "vurma: %s: %s\n", file.c_str(), slot.error.c_str());
+                std::printf("%s\n", options.json ? ReportErrorJson(file, slot.error).c_str()
+                                                 : ReportErrorTable(file, slot.error).c_str());
+            } else {
+                std::printf("%s\n", options.json ? ReportJson(slot.report).c_str()
+                                                 : ReportTable(slot.report).c_str());
+            }
+            slot.report = {};
+        }
+        std::fflush(stdout);
+        if (progress && printed < count) {
+            std::fprintf(stderr, "%d/%d files, %d failed", done, count, failed);
+            std::fflush(stderr);
+        }
+    }
+    return failed == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace vurma
