@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "media/capture_run.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
+#include "media/pcm_stream.h"
 #include "test_media.h"
 #include "test_support.h"
 
@@ -199,6 +201,39 @@ TEST_F(GstTest, DestroyingTheGraphReleasesTheCallback) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(cb->Release(), 0u);
+}
+
+// The streamed decode hands over exactly the bytes the capture keeps, in
+// whole frames and file order; a file that is not media is refused.
+TEST_F(GstTest, StreamedDecodeDeliversEveryFrameInOrder) {
+    for (const int bits : {16, 24}) {
+        SCOPED_TRACE(bits);
+        const std::string path = dir + "/s" + std::to_string(bits) + ".wav";
+        const std::vector<std::uint8_t> data = WriteWav(path, 2, bits, 44100, 100003);
+        std::vector<std::uint8_t> got;
+        std::uint64_t next = 0;
+        bool inOrder = true;
+        LoadedMedia loaded;
+        const PcmEnd end = StreamWholeFile(
+            engine, path, &loaded, [](const LoadedMedia&) { return true; },
+            [&](const PcmChunk& chunk) {
+                inOrder = inOrder && chunk.firstFrame == next;
+                next += chunk.frames;
+                got.insert(got.end(), chunk.data, chunk.data + chunk.frames * 2 * bits / 8);
+                return true;
+            });
+        EXPECT_EQ(end, PcmEnd::Complete);
+        EXPECT_EQ(loaded.bitsPerSample, bits);
+        EXPECT_TRUE(inOrder);
+        EXPECT_EQ(got, data);
+    }
+    EXPECT_TRUE(rec.texts.empty()) << rec.texts[0];
+
+    const std::string junk = dir + "/junk.wav";
+    std::ofstream(junk) << "not a sound file";
+    EXPECT_EQ(StreamWholeFile(engine, junk, nullptr, {}, [](const PcmChunk&) { return true; }),
+              PcmEnd::Refused);
+    EXPECT_FALSE(rec.texts.empty());
 }
 
 }  // namespace
