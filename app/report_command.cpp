@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -11,8 +12,8 @@
 #include "analysis/worker_pool.h"
 #include "app/cli_args.h"
 #include "app/export_command.h"
-#include "media/grabber_callback.h"
 #include "media/media_session.h"
+#include "media/pcm_stream.h"
 #include "media/stored_format.h"
 
 namespace vurma {
@@ -30,6 +31,8 @@ namespace {
 
 constexpr auto kStallLimit = std::chrono::milliseconds(5000);
 constexpr char kMsgCannotMeasure[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
+constexpr char kMsgTruncated[] =
+    UI_TEXT("ﾌｧｲﾙが途中で切れています (%.3f 秒のうち %.3f 秒しか読めません)。");
 
 struct Options {
     bool json = false;
@@ -65,19 +68,43 @@ bool IsReportCommand(const std::vector<std::string>& args) { return HasOption(ar
 
 bool ReportFile(const std::shared_ptr<media::IEngine>& engine, const std::string& path,
                 RecordingReport* report, std::string* error) {
-    ReportCapture capture;  // the session's messages become this file's error
-    media::MediaSession session(engine);
+    ReportCapture capture;  // the load's messages become this file's error
+    std::unique_ptr<ReportAccumulator> accumulator;
+    std::size_t frameBytes = 0;
     media::LoadedMedia loaded;
-    media::CGrabberCallback* callback = nullptr;
-    if (engine == nullptr || !DecodeWhole(engine, session, path, kStallLimit, &loaded, &callback)) {
+    const media::PcmEnd end =
+        engine == nullptr
+            ? media::PcmEnd::Failed
+            : media::StreamWholeFile(
+                  engine, path, &loaded,
+                  [&](const media::LoadedMedia& l) {
+                      accumulator = std::make_unique<ReportAccumulator>(
+                          PcmLayout{l.channels, l.bitsPerSample, l.sampleRate});
+                      frameBytes = static_cast<std::size_t>(l.channels) * (l.bitsPerSample / 8);
+                      return accumulator->ok();
+                  },
+                  [&](const media::PcmChunk& chunk) {
+                      accumulator->Feed(chunk.data, chunk.frames * frameBytes);
+                      return true;
+                  },
+                  kStallLimit);
+    if (end != media::PcmEnd::Complete) {
         *error = capture.Text();
         if (error->empty()) *error = UiText(kMsgCannotMeasure);
-        error->erase(error->find_last_not_of(' ') + 1);
         return false;
     }
-    const PcmLayout layout{loaded.channels, loaded.bitsPerSample, loaded.sampleRate};
-    *report =
-        MeasurePcm(callback->m_pData, callback->m_nDataLen.load(std::memory_order_acquire), layout);
+    // A file that ends well before the length its header announces is cut
+    // short (an interrupted copy); estimates of variable bit rates may be a
+    // little off, hence the margin.
+    const double announced = loaded.duration / 1e7;
+    const double decoded = static_cast<double>(accumulator->frames()) / loaded.sampleRate;
+    if (announced - decoded > std::max(1.0, 0.05 * announced)) {
+        char text[256];
+        std::snprintf(text, sizeof text, UiText(kMsgTruncated).c_str(), announced, decoded);
+        *error = text;
+        return false;
+    }
+    *report = accumulator->Finish();
     report->file = path;
     StoredFormat stored;
     if (media::ProbeStoredFormat(path, &stored)) ApplyStoredFormat(report, stored);
