@@ -3,6 +3,7 @@
 #include <ebur128.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -80,6 +81,8 @@ struct ReportAccumulator::Impl {
     std::uint64_t loudnessFrames = 0;
     double maxMomentary = kMinusInf;
     double maxShortTerm = kMinusInf;
+    std::array<double, 30> energies{};  // the last 3 s in 100 ms steps, a ring
+    std::size_t steps = 0;
     std::vector<ebur128_state*> truePeak;  // one single-channel state per channel
     std::vector<std::vector<float>> planar;
 
@@ -158,10 +161,12 @@ struct ReportAccumulator::Impl {
     }
 
     void RunLoudness(std::size_t frames) {
-        // Fed in pieces that end on 100 ms steps, where the momentary and
-        // short-term levels are read.
+        // Fed in pieces that end on 100 ms steps. At each step libebur128
+        // gives the loudness of the last 100 ms; the momentary (400 ms) and
+        // short-term (3 s) levels are the mean of the last 4 and 30 such
+        // energies, which is exactly their definition, without the library
+        // summing 3 s of samples anew ten times a second.
         const std::uint64_t step = static_cast<std::uint64_t>(layout.sampleRate) / 10;
-        const std::uint64_t momentaryFrom = 4 * step, shortTermFrom = 30 * step;
         std::size_t done = 0;
         while (done < frames) {
             const std::uint64_t toStep = step - loudnessFrames % step;
@@ -171,13 +176,20 @@ struct ReportAccumulator::Impl {
             done += piece;
             loudnessFrames += piece;
             if (loudnessFrames % step != 0) continue;
-            double v = kMinusInf;
-            if (loudnessFrames >= momentaryFrom &&
-                ebur128_loudness_momentary(loudness, &v) == EBUR128_SUCCESS)
-                maxMomentary = std::max(maxMomentary, v);
-            if (loudnessFrames >= shortTermFrom &&
-                ebur128_loudness_shortterm(loudness, &v) == EBUR128_SUCCESS)
-                maxShortTerm = std::max(maxShortTerm, v);
+            double lufs = kMinusInf;
+            if (ebur128_loudness_window(loudness, 100, &lufs) != EBUR128_SUCCESS) lufs = kMinusInf;
+            const double energy = std::isfinite(lufs) ? std::pow(10.0, (lufs + 0.691) / 10.0) : 0.0;
+            energies[steps % energies.size()] = energy;
+            ++steps;
+            auto meanOfLast = [this](std::size_t count) {
+                double sum = 0.0;
+                for (std::size_t i = 1; i <= count; ++i)
+                    sum += energies[(steps - i) % energies.size()];
+                return sum > 0 ? 10.0 * std::log10(sum / count) - 0.691 : kMinusInf;
+            };
+            if (steps >= 4) maxMomentary = std::max(maxMomentary, meanOfLast(4));
+            if (steps >= energies.size())
+                maxShortTerm = std::max(maxShortTerm, meanOfLast(energies.size()));
         }
     }
 
