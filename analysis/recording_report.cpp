@@ -356,11 +356,14 @@ void ReportAccumulator::Feed(const std::uint8_t* data, std::size_t bytes) {
     }
 }
 
-RecordingReport MeasurePcm(const std::uint8_t* data, std::size_t bytes, const PcmLayout& layout) {
+RecordingReport MeasurePcm(const std::uint8_t* data, std::size_t bytes, const PcmLayout& layout,
+                           const std::atomic<bool>* cancel) {
     ReportAccumulator accumulator(layout);
     constexpr std::size_t kChunk = std::size_t{1} << 20;
-    for (std::size_t at = 0; at < bytes; at += kChunk)
+    for (std::size_t at = 0; at < bytes; at += kChunk) {
+        if (cancel != nullptr && cancel->load(std::memory_order_acquire)) break;
         accumulator.Feed(data + at, std::min(kChunk, bytes - at));
+    }
     return accumulator.Finish();
 }
 

@@ -8,6 +8,7 @@
 // thread: large chunks are spread over the shared worker pool).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -101,8 +102,11 @@ class ReportAccumulator {
     std::unique_ptr<Impl> d_;
 };
 
-// The report of PCM held whole in memory (a finished capture).
-RecordingReport MeasurePcm(const std::uint8_t* data, std::size_t bytes, const PcmLayout& layout);
+// The report of PCM held whole in memory (a finished capture). When
+// `cancel` becomes true the measuring stops early; the result is then
+// incomplete and meant to be dropped.
+RecordingReport MeasurePcm(const std::uint8_t* data, std::size_t bytes, const PcmLayout& layout,
+                           const std::atomic<bool>* cancel = nullptr);
 
 // Sets the stored format; effective bits are kept only for integer PCM
 // (a lossy, float or companded stream was converted before it was measured).

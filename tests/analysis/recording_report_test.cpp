@@ -276,6 +276,17 @@ TEST(RecordingReport, ChunkingDoesNotChangeTheResult) {
     }
 }
 
+TEST(RecordingReport, WholePcmMatchesTheStreamAndStopsWhenCancelled) {
+    Signal s;
+    s.Sine(3, -12);
+    const std::vector<std::uint8_t> pcm = s.Pcm(16);
+    const PcmLayout layout{2, 16, kRate};
+    EXPECT_EQ(ReportJson(MeasurePcm(pcm.data(), pcm.size(), layout)),
+              ReportJson(Measure(s, 16, 4099)));
+    std::atomic<bool> cancel{true};
+    EXPECT_EQ(MeasurePcm(pcm.data(), pcm.size(), layout, &cancel).durationS, 0.0);
+}
+
 // Pink noise (Kellet's filter over white noise), stereo.
 Signal PinkNoise(double seconds, int rate) {
     Signal s;
