@@ -89,6 +89,7 @@ class ReportCli : public ::testing::Test {
         for (std::int32_t& s : wide) s *= 256;
         test::WriteWav(Path("wide.wav"), 2, 24, 48000, wide);
         std::ofstream(Path("junk.wav")) << "this is not a media file";
+        std::ofstream(Path("empty.wav")) << "";
         test::WriteWav(Path("tiny.wav"), 1, 16, 44100, test::Sine(1, 44100, 441, 1000, 16000));
         // Half of a FLAC file, as an interrupted copy leaves it (its header
         // still announces the whole length).
@@ -174,11 +175,12 @@ TEST_F(ReportCli, StoredFormatsAreReadFromTheFile) {
 
 TEST_F(ReportCli, FailuresKeepTheirPlaceAndTheRunGoesOn) {
     ASSERT_TRUE(videoOk_ && flacOk_);
-    const RunResult r =
-        Vurma("--report --json '" + Path("junk.wav") + "' '" + Path("tiny.wav") + "' '" +
-              Path("missing.wav") + "' '" + Path("cut.flac") + "' '" + Path("video.avi") + "'");
+    const RunResult r = Vurma("--report --json '" + Path("junk.wav") + "' '" + Path("tiny.wav") +
+                              "' '" + Path("missing.wav") + "' '" + Path("cut.flac") + "' '" +
+                              Path("video.avi") + "' '" + Path("empty.wav") + "'");
     EXPECT_EQ(r.exitCode, 1);
-    ASSERT_EQ(r.lines.size(), 5u) << r.out;
+    ASSERT_EQ(r.lines.size(), 6u) << r.out;
+    EXPECT_NE(Field(r.lines[5], "error"), "<missing>");
     EXPECT_NE(Field(r.lines[3], "error").find("cut short"), std::string::npos) << r.lines[3];
     EXPECT_NE(Field(r.lines[4], "error").find("no sound"), std::string::npos) << r.lines[4];
     EXPECT_EQ(Field(r.lines[0], "file"), "\"" + Path("junk.wav") + "\"");
