@@ -291,7 +291,8 @@ ReportAccumulator::ReportAccumulator(const PcmLayout& layout) : d_(std::make_uni
     Impl& d = *d_;
     d.layout = layout;
     const int bits = layout.bitsPerSample;
-    if (layout.channels < 1 || layout.channels > 64 || layout.sampleRate <= 0 ||
+    // Loudness steps every 100 ms: a rate below 10 Hz has no such step.
+    if (layout.channels < 1 || layout.channels > 64 || layout.sampleRate < 10 ||
         (bits != 8 && bits != 16 && bits != 24 && bits != 32))
         return;
     d.bytesPerSample = bits / 8;

@@ -80,7 +80,7 @@ struct RecordingReport {
 
 class ReportAccumulator {
   public:
-    // layout: 1..64 channels, 8/16/24/32 bits, a positive rate. Check
+    // layout: 1..64 channels, 8/16/24/32 bits, a rate of 10 Hz or more. Check
     // ok() before feeding: false for an unusable layout or when libebur128
     // could not be set up.
     explicit ReportAccumulator(const PcmLayout& layout);

@@ -256,6 +256,7 @@ TEST(RecordingReport, ShortAndSilentFilesSayWhatCannotBeMeasured) {
     EXPECT_EQ(empty.durationS, 0.0);
     EXPECT_FALSE(ReportAccumulator({2, 12, kRate}).ok());
     EXPECT_FALSE(ReportAccumulator({0, 16, kRate}).ok());
+    EXPECT_FALSE(ReportAccumulator({1, 16, 5}).ok());
 }
 
 TEST(RecordingReport, ChunkingDoesNotChangeTheResult) {
