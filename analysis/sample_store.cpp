@@ -327,6 +327,10 @@ double MaxMagnitude(const double* x, std::uint32_t n) {
 
 }  // namespace
 
+std::uint32_t SearchFrameStart(std::uint32_t loudest, std::uint32_t frames, std::uint32_t fftSize) {
+    return frames >= fftSize ? std::min(loudest, frames - fftSize) : loudest;
+}
+
 std::uint32_t FindLoudestFrame(const PcmView& pcm, std::uint32_t frames, double* scratch,
                                std::uint32_t blockFrames) {
     double best = 0.0;

@@ -37,6 +37,13 @@ int FindLoudestSample(const double* samples, int n);
 std::uint32_t FindLoudestFrame(const PcmView& pcm, std::uint32_t frames, double* scratch,
                                std::uint32_t blockFrames);
 
+// Start of the analysed frame of fftSize samples that Find places at the
+// loudest frame of a capture of `frames`: the loudest frame itself, or the last
+// start where a frame fits when the loudest lies in the last fftSize - 1
+// frames, so that the frame fits and still holds it. `loudest` itself when
+// no frame fits at all.
+std::uint32_t SearchFrameStart(std::uint32_t loudest, std::uint32_t frames, std::uint32_t fftSize);
+
 // Capture frame at a media position in 100 ns units: trunc(rate * t * 1e-7).
 std::uint32_t FrameAtPosition(int sampleRate, std::int64_t position);
 

@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <thread>
 
 #include "fft.h"
 #include "window_functions.h"
+#include "worker_pool.h"
 
 namespace vurma {
 
@@ -53,8 +56,8 @@ SpectrogramPlan::SpectrogramPlan(const SpectrogramSettings& settings, int sample
     }
 }
 
-bool SpectrogramPlan::ComputeColumn(const SpectrogramSource& source, int c, Scratch& w,
-                                    float* out) const {
+bool SpectrogramPlan::ComputeColumn(const SpectrogramSource& source, int c, Scratch& w, float* out,
+                                    const std::atomic<bool>* cancel) const {
     const int N = fftSize();
     const std::uint32_t available = CompleteFrames(source.pcm);
     const double length =
@@ -88,6 +91,7 @@ bool SpectrogramPlan::ComputeColumn(const SpectrogramSource& source, int c, Scra
     for (int k = 0; k < frames; ++k) {
         const std::uint32_t start = startOf(k);
         if (start == previous) continue;  // clamped at an end: same frame again
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) return false;
         previous = start;
         ConvertSamples(source.pcm, start, N, w.frame.data(), w.frame.data(), 0);
         for (int i = 0; i < N; ++i) w.frame[i] *= window_[i];
@@ -121,6 +125,17 @@ bool SpectrogramLevels::AllDone() const {
     return true;
 }
 
+bool SpectrogramLevels::ComputeColumn(const SpectrogramPlan& plan, const SpectrogramSource& source,
+                                      int c, SpectrogramPlan::Scratch& scratch,
+                                      const std::atomic<bool>* cancel) {
+    if (c < 0 || c >= columns_) return false;
+    if (done_[c].load(std::memory_order_relaxed) != 0) return true;
+    float* out = levels_.data() + static_cast<std::size_t>(c) * rows_;
+    if (!plan.ComputeColumn(source, c, scratch, out, cancel)) return false;
+    done_[c].store(1, std::memory_order_release);
+    return true;
+}
+
 int SpectrogramLevels::Compute(const SpectrogramPlan& plan, const SpectrogramSource& source,
                                int threads, const std::atomic<bool>* cancel) {
     constexpr int kChunk = 4;  // columns taken at a time
@@ -136,12 +151,7 @@ int SpectrogramLevels::Compute(const SpectrogramPlan& plan, const SpectrogramSou
                     ++stillMissing;
                     continue;
                 }
-                float* out = levels_.data() + static_cast<std::size_t>(c) * rows_;
-                if (plan.ComputeColumn(source, c, scratch, out)) {
-                    done_[c].store(1, std::memory_order_release);
-                } else {
-                    ++stillMissing;
-                }
+                if (!ComputeColumn(plan, source, c, scratch, nullptr)) ++stillMissing;
             }
         }
         missing.fetch_add(stillMissing);
@@ -152,6 +162,79 @@ int SpectrogramLevels::Compute(const SpectrogramPlan& plan, const SpectrogramSou
     for (std::thread& t : pool) t.join();
     return missing.load();
 }
+
+struct SpectrogramRun::State {
+    WorkerPool* pool;
+    std::shared_ptr<const SpectrogramPlan> plan;
+    std::shared_ptr<SpectrogramLevels> levels;
+    SpectrogramSource source;
+    std::atomic<int> next{0};  // the next column not taken yet
+    std::atomic<bool> cancel{false};
+    std::atomic<int> chains{0};                     // chains with a task queued or running
+    std::vector<SpectrogramPlan::Scratch> scratch;  // one per chain
+    std::mutex mutex;
+    std::condition_variable idle;
+    int computing = 0;     // tasks between their start and their end (under mutex)
+    bool stopped = false;  // under mutex
+};
+
+SpectrogramRun::SpectrogramRun(WorkerPool& pool, std::shared_ptr<const SpectrogramPlan> plan,
+                               std::shared_ptr<SpectrogramLevels> levels,
+                               const SpectrogramSource& source, int chains)
+    : state_(std::make_shared<State>()) {
+    chains = std::max(chains, 1);
+    state_->pool = &pool;
+    state_->plan = std::move(plan);
+    state_->levels = std::move(levels);
+    state_->source = source;
+    state_->scratch.resize(static_cast<std::size_t>(chains));
+    state_->chains.store(chains);
+    for (int chain = 0; chain < chains; ++chain)
+        pool.Post([state = state_, chain] { Step(state, chain); });
+}
+
+SpectrogramRun::~SpectrogramRun() { Stop(); }
+
+void SpectrogramRun::Step(const std::shared_ptr<State>& state, int chain) {
+    constexpr int kColumnsPerTask = 4;
+    {
+        std::lock_guard lock(state->mutex);
+        if (state->stopped) {
+            state->chains.fetch_sub(1, std::memory_order_acq_rel);
+            return;
+        }
+        ++state->computing;
+    }
+    const int columns = state->levels->columns();
+    bool more = true;
+    for (int k = 0; k < kColumnsPerTask; ++k) {
+        const int c = state->next.fetch_add(1, std::memory_order_relaxed);
+        if (c >= columns || state->cancel.load(std::memory_order_relaxed)) {
+            more = false;
+            break;
+        }
+        state->levels->ComputeColumn(*state->plan, state->source, c, state->scratch[chain],
+                                     &state->cancel);
+    }
+    {
+        std::lock_guard lock(state->mutex);
+        --state->computing;
+        if (state->computing == 0) state->idle.notify_all();
+        more = more && !state->stopped;
+        if (!more) state->chains.fetch_sub(1, std::memory_order_acq_rel);
+    }
+    // Queued behind whatever else the pool has to do.
+    if (more) state->pool->Post([state, chain] { Step(state, chain); });
+}
+
+void SpectrogramRun::Stop() {
+    std::unique_lock lock(state_->mutex);
+    state_->stopped = true;
+    state_->cancel.store(true, std::memory_order_relaxed);
+    state_->idle.wait(lock, [this] { return state_->computing == 0; });
+}
+
+bool SpectrogramRun::Busy() const { return state_->chains.load(std::memory_order_acquire) > 0; }
 
 std::uint32_t SpectrogramColour(double db, double floorDb, double topDb) {
     // Samples of a perceptual map whose lightness rises monotonically.

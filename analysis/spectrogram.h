@@ -15,6 +15,8 @@
 
 namespace vurma {
 
+class WorkerPool;
+
 inline constexpr double kLogAxisMinHz = 20.0;  // lower end of the log axis
 inline constexpr double kDefaultFloorDb = -120.0;
 inline constexpr double kDefaultTopDb = 0.0;
@@ -68,9 +70,11 @@ class SpectrogramPlan {
     // of the frames whose centres lie in the column (at least the frame
     // centred on it) and of the bins in each row (at least the nearest bin).
     // Columns past the recording get NaN. Returns false and writes nothing
-    // while the frames it needs are not captured yet.
+    // while the frames it needs are not captured yet, or when *cancel (if
+    // given) becomes true; it is checked before each FFT frame.
     struct Scratch;
-    bool ComputeColumn(const SpectrogramSource& source, int c, Scratch& scratch, float* out) const;
+    bool ComputeColumn(const SpectrogramSource& source, int c, Scratch& scratch, float* out,
+                       const std::atomic<bool>* cancel = nullptr) const;
 
   private:
     unsigned exponent_;
@@ -105,11 +109,43 @@ class SpectrogramLevels {
     // *cancel becomes true. Returns the number of columns still missing.
     int Compute(const SpectrogramPlan& plan, const SpectrogramSource& source, int threads,
                 const std::atomic<bool>* cancel);
+    // Computes column c unless it is done; true once it is done.
+    bool ComputeColumn(const SpectrogramPlan& plan, const SpectrogramSource& source, int c,
+                       SpectrogramPlan::Scratch& scratch, const std::atomic<bool>* cancel);
 
   private:
     int columns_, rows_;
     std::vector<float> levels_;
     std::unique_ptr<std::atomic<std::uint8_t>[]> done_;
+};
+
+// One pass over a picture's missing columns on a worker pool, in short tasks
+// of a few columns each, so that a shared pool stays fair to its other users
+// and a stop takes effect within one FFT frame. The constructor, Stop and the
+// queries are called from one thread (the GUI's); the tasks run on the pool.
+class SpectrogramRun {
+  public:
+    // Starts `chains` chains of tasks (at least one); each task computes the
+    // next few columns not taken yet and queues its successor.
+    SpectrogramRun(WorkerPool& pool, std::shared_ptr<const SpectrogramPlan> plan,
+                   std::shared_ptr<SpectrogramLevels> levels, const SpectrogramSource& source,
+                   int chains);
+    // Stops the run.
+    ~SpectrogramRun();
+    SpectrogramRun(const SpectrogramRun&) = delete;
+    SpectrogramRun& operator=(const SpectrogramRun&) = delete;
+
+    // No task starts another FFT frame; returns once the frames being
+    // computed are done. Afterwards no task reads the source any more; tasks
+    // still queued on the pool end at once when they run.
+    void Stop();
+    // Tasks of this run queued or running.
+    bool Busy() const;
+
+  private:
+    struct State;
+    static void Step(const std::shared_ptr<State>& state, int chain);
+    std::shared_ptr<State> state_;
 };
 
 // Colour of a level between floorDb (darkest) and topDb (brightest):

@@ -46,6 +46,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
                       QString::fromLatin1(kStrVersion));
     m_stNotice->setText(QString::fromUtf8(kStrNotice));
     m_stUrl->setText(QString::fromLatin1(kStrUrl));
+    m_stUrl->setVisible(!m_stUrl->text().isEmpty());
     ok->setFocus();
 }
 

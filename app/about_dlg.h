@@ -1,4 +1,5 @@
-// The About box: icon, name and version, notice line and web address.
+// The About box: icon, name and version, notice line and the web address
+// (none while the project has no public home).
 #pragma once
 
 #include <QDialog>

@@ -1,6 +1,7 @@
 #include "analyzer_app.h"
 
 #include <QEvent>
+#include <QFileInfo>
 #include <QTimer>
 #include <memory>
 #include <utility>
@@ -57,6 +58,14 @@ void AttachEngineAfterFirstPaint(CAnalyzerDlg* dlg,
                                  std::function<std::shared_ptr<media::IEngine>()> makeEngine,
                                  std::function<void()> then) {
     new FirstPaintStarter(dlg, std::move(makeEngine), std::move(then));
+}
+
+QString CommandLineFile(const QStringList& args) {
+    for (const QString& arg : args) {
+        if (!arg.startsWith(QLatin1Char('-')) || arg == QStringLiteral("-"))
+            return QFileInfo(arg).absoluteFilePath();
+    }
+    return {};
 }
 
 int CAnalyzerApp::InitInstance(const QString& file) {

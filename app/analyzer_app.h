@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -20,6 +21,12 @@ class CAnalyzerApp {
     // when it has been closed.
     int InitInstance(const QString& file);
 };
+
+// The media file among the command-line arguments (without the program's
+// name): the first that is not an option ("-" counts as a name), made
+// absolute against the current folder so that every later use (the capture,
+// the proposed CSV name) finds the same file. Empty when there is none.
+QString CommandLineFile(const QStringList& args);
 
 // Once `dlg` (made with CAnalyzerDlg::DeferEngine) has been painted for the
 // first time, makes the engine with `makeEngine`, attaches it and then runs

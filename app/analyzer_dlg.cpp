@@ -199,6 +199,9 @@ void CAnalyzerDlg::AttachEngine(std::shared_ptr<media::IEngine> engine) {
     m_engine = std::move(engine);
     m_bInitialised = OnInitDialog();
     ConnectHandlers();
+    // A window shown before its engine arrived was painted without drawing
+    // surfaces: draw now what a window shown with its engine draws.
+    if (m_bInitialised) RedrawAll();
 }
 
 CAnalyzerDlg::~CAnalyzerDlg() {
@@ -229,15 +232,16 @@ void CAnalyzerDlg::BuildMenu() {
 }
 
 void CAnalyzerDlg::BuildLanguageMenu(QMenu* menu) {
-    // Language names are shown in their own language; the choice is kept
-    // in the settings and read at the next start.
+    // Each language name shows its own spelling; the mnemonic follows the
+    // interface's custom ("日本語(&J)" in Japanese, "&Japanese (日本語)" in
+    // English). The choice is kept in the settings and read at the next start.
     auto* group = new QActionGroup(menu);
     const struct {
         QString text;
         LanguageChoice choice;
     } items[] = {{Tr("ｼｽﾃﾑの設定に従う(&S)"), LanguageChoice::System},
-                 {QStringLiteral("日本語(&J)"), LanguageChoice::Japanese},
-                 {QStringLiteral("English(&E)"), LanguageChoice::English}};
+                 {Tr("日本語(&J)"), LanguageChoice::Japanese},
+                 {Tr("English(&E)"), LanguageChoice::English}};
     const LanguageChoice stored = StoredLanguageChoice();
     for (const auto& item : items) {
         QAction* action = menu->addAction(item.text);
@@ -451,6 +455,13 @@ void CAnalyzerDlg::ConnectHandlers() {
     connect(m_actSpectrogram, &QAction::triggered, this, [this] { OnViewSpectrogram(); });
 
     connect(m_sliderTime, &QSlider::valueChanged, this, [this] { OnCustomDrawTimeSlider(); });
+    connect(m_sliderTime, &QSlider::sliderPressed, this, [this] { HoldTimePosition(true); });
+    connect(m_sliderTime, &QSlider::sliderReleased, this, [this] { HoldTimePosition(false); });
+    // A click in the groove or a key moves playback along with the slider.
+    connect(m_sliderTime, &QSlider::actionTriggered, this, [this](int action) {
+        if (action != QAbstractSlider::SliderMove && action != QAbstractSlider::SliderNoAction)
+            SeekPlaybackToSlider();
+    });
     connect(m_sliderFreq, &QSlider::valueChanged, this, [this] { OnCustomDrawFreqSlider(); });
     connect(m_sliderVolume, &QSlider::valueChanged, this, [this] { OnCustomDrawVolume(); });
 
@@ -656,7 +667,10 @@ void CAnalyzerDlg::OnSearch() {
     const std::uint32_t loudest = FindLoudestFrame(pcm, static_cast<std::uint32_t>(m_nSamples),
                                                    scratch, SampleSpan::kBlockFrames);
     m_samples.Reset();
-    SetSliderPos(m_sliderTime, static_cast<int>(loudest));
+    // The frame goes where it fits and still holds the loudest sample.
+    const std::uint32_t start = SearchFrameStart(loudest, static_cast<std::uint32_t>(m_nSamples),
+                                                 static_cast<std::uint32_t>(SelFftSize()));
+    SetSliderPos(m_sliderTime, static_cast<int>(start));
 }
 
 void CAnalyzerDlg::OnSelChangeSampleCount(int index) {
@@ -1148,10 +1162,13 @@ void CAnalyzerDlg::OnTimer() {
     if (m_nPlayState != 3 || !m_session) return;
     std::int64_t t = 0;
     if (Failed(m_session->GetCurrentPosition(&t)) || t >= m_endFrame) return;
-    const int range = m_sliderTime->maximum();
-    SetSliderPos(m_sliderTime,
-                 static_cast<int>(static_cast<double>(range) * static_cast<double>(t) /
-                                  static_cast<double>(m_endFrame)));
+    // A position the user holds is not snapped back to the playing one.
+    if (!m_bHoldingTime) {
+        const int range = m_sliderTime->maximum();
+        SetSliderPos(m_sliderTime,
+                     static_cast<int>(static_cast<double>(range) * static_cast<double>(t) /
+                                      static_cast<double>(m_endFrame)));
+    }
     if (m_bLoaded) return;
     // Live frame at the playing position from the bytes captured so far.
     const int n = SelFftSize();
@@ -1199,6 +1216,21 @@ HRESULT CAnalyzerDlg::SeekToSample(int sliderPos) {
     const auto t = static_cast<std::int64_t>(static_cast<double>(m_endFrame - m_startFrame) *
                                              sliderPos / m_nSamples);
     return m_session->SetPositions(t, &m_endFrame);
+}
+
+void CAnalyzerDlg::HoldTimePosition(bool held) {
+    const bool letGo = m_bHoldingTime && !held;
+    m_bHoldingTime = held;
+    if (letGo) SeekPlaybackToSlider();
+}
+
+void CAnalyzerDlg::SeekPlaybackToSlider() {
+    const int range = m_sliderTime->maximum();
+    if (m_nPlayState != 3 || !m_session || range <= 0 || m_endFrame <= 0) return;
+    // The inverse of the timer's mapping from the playing position.
+    const auto t = static_cast<std::int64_t>(static_cast<long double>(m_endFrame) *
+                                             m_sliderTime->sliderPosition() / range);
+    m_session->SetPositions(t, &m_endFrame);
 }
 
 void CAnalyzerDlg::AttachVideo() {

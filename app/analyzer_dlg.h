@@ -135,6 +135,12 @@ class CAnalyzerDlg : public QDialog {
     void ShowCaptureProgress();
     void OnCustomDrawVolume();
     media::HRESULT SeekToSample(int sliderPos);
+    // The user holds the time position (the slider's handle, or a press in
+    // the spectrogram): the timer leaves the slider alone meanwhile. Letting
+    // go while playing continues playback from the slider's position.
+    void HoldTimePosition(bool held);
+    // While playing: playback continues from the slider's position.
+    void SeekPlaybackToSlider();
 
     // Sets a slider's position and runs its change handler also when the
     // position does not change (a repaint of the slider in the original sense).
@@ -178,6 +184,7 @@ class CAnalyzerDlg : public QDialog {
     int m_nCursorOffset = 100;
     int m_nCursorBin = 1;
     int m_bDragging = 0;
+    bool m_bHoldingTime = false;  // see HoldTimePosition
     QPoint m_ptDrag;
     std::int64_t m_startFrame = 0;
     std::int64_t m_endFrame = 0;

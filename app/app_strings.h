@@ -20,7 +20,12 @@ inline constexpr char kStrVersion[] = VURMA_VERSION_STRING;
 #else
 inline constexpr char kStrVersion[] = "0.0.2";
 #endif
-inline constexpr char kStrUrl[] = "https://vurma.example.org/";
+// The project's web address; empty (and not shown) while it has none.
+#ifdef VURMA_HOMEPAGE
+inline constexpr char kStrUrl[] = VURMA_HOMEPAGE;
+#else
+inline constexpr char kStrUrl[] = "";
+#endif
 
 // Shown when playback breaks off with an error instead of reaching the end.
 inline constexpr char kMsgPlaybackError[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");

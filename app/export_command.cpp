@@ -217,7 +217,8 @@ int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOpt
 
     int start = 0;
     if (options.search) {
-        start = static_cast<int>(FindLoudestFrame(pcm, frames, work->samples, kBlockFrames));
+        const std::uint32_t loudest = FindLoudestFrame(pcm, frames, work->samples, kBlockFrames);
+        start = static_cast<int>(SearchFrameStart(loudest, frames, static_cast<std::uint32_t>(N)));
     } else {
         const double s = std::trunc(options.startSeconds * loaded.sampleRate);
         start = s < static_cast<double>(nSamples) ? static_cast<int>(s) : nSamples;

@@ -1,5 +1,6 @@
 // Entry point: headless command-line modes first, otherwise the window.
 #include <QApplication>
+#include <QFileInfo>
 #include <QFont>
 #include <QMessageBox>
 #include <QTimer>
@@ -36,7 +37,7 @@ int RunScreenshot(int argc, char** argv) {
         } else if (std::strcmp(argv[i], "--wait-ms") == 0 && i + 1 < argc) {
             waitMs = std::atoi(argv[++i]);
         } else {
-            file = QString::fromLocal8Bit(argv[i]);
+            file = QFileInfo(QString::fromLocal8Bit(argv[i])).absoluteFilePath();
         }
     }
     using vurma::app::CAnalyzerDlg;
@@ -80,13 +81,8 @@ int main(int argc, char** argv) {
     vurma::SetReportSink(ShowReport);
     if (screenshot) return RunScreenshot(argc, argv);
 
-    QString file;
-    for (int i = 1; i < argc; ++i) {
-        if (argv[i][0] != '-' || std::strcmp(argv[i], "-") == 0) {
-            file = QString::fromLocal8Bit(argv[i]);
-            break;
-        }
-    }
+    QStringList args;
+    for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
     vurma::app::CAnalyzerApp theApp;
-    return theApp.InitInstance(file);
+    return theApp.InitInstance(vurma::app::CommandLineFile(args));
 }

@@ -24,6 +24,7 @@
 #include "analysis/analysis_pass.h"
 #include "analysis/report_error.h"
 #include "analysis/window_functions.h"
+#include "analysis/worker_pool.h"
 #include "analyzer_dlg.h"
 #include "display/spectrogram_image.h"
 #include "export/csv_writer.h"
@@ -35,6 +36,7 @@ namespace {
 
 constexpr int kTickMs = 200;         // capture progress and the picture's refresh
 constexpr double kWheelZoom = 1.25;  // span factor per wheel notch
+constexpr int kMinDbRange = 10;      // top and floor stay this far apart
 
 QString FileName(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
@@ -49,8 +51,8 @@ SpectrogramWindow::SpectrogramWindow(CAnalyzerDlg* dlg) : QWidget(dlg, Qt::Windo
     auto* menuBar = new QMenuBar(this);
     layout->setMenuBar(menuBar);
     QMenu* file = menuBar->addMenu(Tr("ﾌｧｲﾙ(&F)"));
-    connect(file->addAction(Tr("PNG形式で保存(&S)...")), &QAction::triggered, this,
-            [this] { OnSavePng(); });
+    m_actSave = file->addAction(Tr("PNG形式で保存(&S)..."));
+    connect(m_actSave, &QAction::triggered, this, [this] { OnSavePng(); });
     file->addSeparator();
     connect(file->addAction(Tr("閉じる(&C)")), &QAction::triggered, this, [this] { close(); });
 
@@ -75,30 +77,36 @@ SpectrogramWindow::SpectrogramWindow(CAnalyzerDlg* dlg) : QWidget(dlg, Qt::Windo
         box->setValue(value);
         box->setSuffix(QStringLiteral(" dB"));
         controls->addWidget(box);
-        connect(box, &QSpinBox::valueChanged, m_plot, [this] { m_plot->update(); });
         return box;
     };
     m_spinTop = spin(Tr("上限"), static_cast<int>(kDefaultTopDb));
     m_spinFloor = spin(Tr("下限"), static_cast<int>(kDefaultFloorDb));
+    LimitDbRange();
+    for (QSpinBox* box : {m_spinTop, m_spinFloor}) {
+        connect(box, &QSpinBox::valueChanged, this, [this] {
+            LimitDbRange();
+            m_plot->update();
+        });
+    }
     auto* whole = new QPushButton(Tr("全体(&W)"), this);
     whole->setToolTip(QStringLiteral("Home"));
     controls->addWidget(whole);
-    auto* save = new QPushButton(Tr("PNG保存(&P)..."), this);
-    controls->addWidget(save);
+    m_btnSave = new QPushButton(Tr("PNG保存(&P)..."), this);
+    controls->addWidget(m_btnSave);
     m_readout = new QLabel(this);
     m_readout->setMinimumWidth(320);
     controls->addWidget(m_readout, 1);
 
     m_timer = new QTimer(this);
+    m_timer->setInterval(kTickMs);  // runs while the window is shown
     connect(m_timer, &QTimer::timeout, this, [this] { OnTick(); });
-    m_timer->start(kTickMs);
     m_restartTimer = new QTimer(this);
     m_restartTimer->setSingleShot(true);
     connect(m_restartTimer, &QTimer::timeout, this, [this] { Restart(); });
 
     connect(m_chkLog, &QCheckBox::toggled, this, [this] { Restart(); });
     connect(whole, &QPushButton::clicked, this, [this] { ShowWhole(); });
-    connect(save, &QPushButton::clicked, this, [this] { OnSavePng(); });
+    connect(m_btnSave, &QPushButton::clicked, this, [this] { OnSavePng(); });
     connect(m_scroll, &QScrollBar::valueChanged, this,
             [this](int first) { SetSpan(first, first + (m_last - m_first)); });
     // The main window's analysis frame, FFT size and window function.
@@ -106,17 +114,47 @@ SpectrogramWindow::SpectrogramWindow(CAnalyzerDlg* dlg) : QWidget(dlg, Qt::Windo
     connect(m_dlg->m_cbSampleCount, &QComboBox::currentIndexChanged, this, [this] { Restart(); });
     connect(m_dlg->m_cbWindow, &QComboBox::currentIndexChanged, this, [this] { Restart(); });
     connect(m_dlg, &CAnalyzerDlg::captureReleasing, this, [this] { ReleaseCapture(); });
-    OnTick();
+    EnableSave();
 }
 
 SpectrogramWindow::~SpectrogramWindow() { StopWorker(); }
+
+void SpectrogramWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    m_timer->start();
+    OnTick();
+}
+
+void SpectrogramWindow::hideEvent(QHideEvent* event) {
+    // A hidden window computes nothing; it carries on when shown again.
+    m_timer->stop();
+    StopWorker();
+    if (m_dlg->m_bHoldingTime) m_dlg->HoldTimePosition(false);
+    QWidget::hideEvent(event);
+}
 
 void SpectrogramWindow::ReleaseCapture() {
     StopWorker();
     m_source = {};
     m_plan.reset();
     m_levels.reset();
+    EnableSave();
     m_plot->update();
+}
+
+bool SpectrogramWindow::Computing() const { return m_run != nullptr && m_run->Busy(); }
+
+void SpectrogramWindow::EnableSave() {
+    const bool picture = m_plan != nullptr && m_source.pcm.data != nullptr &&
+                         m_source.sampleRate > 0 && !m_dlg->m_strFilePath.empty();
+    m_actSave->setEnabled(picture);
+    m_btnSave->setEnabled(picture);
+}
+
+void SpectrogramWindow::LimitDbRange() {
+    const QSignalBlocker top(m_spinTop), floor(m_spinFloor);
+    m_spinTop->setMinimum(m_spinFloor->value() + kMinDbRange);
+    m_spinFloor->setMaximum(m_spinTop->value() - kMinDbRange);
 }
 
 QRect SpectrogramWindow::PlotRect() const { return display::SpectrogramPlotRect(m_plot->size()); }
@@ -148,9 +186,18 @@ void SpectrogramWindow::OnTick() {
         Restart();
         return;
     }
-    if (m_busy.load()) {
+    if (m_stale) {
+        m_source = now;
+        Restart();
+        return;
+    }
+    if (Computing()) {
         m_plot->update();  // show the columns done so far
         return;
+    }
+    if (m_run) {
+        m_run.reset();
+        m_plot->update();  // the last columns of the finished run
     }
     const bool ended = now.complete && !m_source.complete;
     m_source = now;
@@ -166,6 +213,9 @@ void SpectrogramWindow::OnTick() {
 
 void SpectrogramWindow::Restart() {
     StopWorker();
+    // A hidden window lays out anew once it is shown again.
+    m_stale = !isVisible();
+    if (m_stale) return;
     const QRect plot = PlotRect();
     if (m_whole) {
         m_first = 0;
@@ -176,35 +226,24 @@ void SpectrogramWindow::Restart() {
     settings.windowIndex =
         std::clamp(m_dlg->m_cbWindow->currentIndex(), 0, kOfferedWindowCount - 1);
     settings.logFrequency = m_chkLog->isChecked();
-    m_plan = std::make_unique<SpectrogramPlan>(settings, std::max(m_source.sampleRate, 1), m_first,
+    m_plan = std::make_shared<SpectrogramPlan>(settings, std::max(m_source.sampleRate, 1), m_first,
                                                m_last, plot.width(), plot.height());
-    m_levels = std::make_unique<SpectrogramLevels>(plot.width(), plot.height());
+    m_levels = std::make_shared<SpectrogramLevels>(plot.width(), plot.height());
     UpdateScrollBar();
+    EnableSave();
     if (m_source.pcm.data != nullptr && m_source.sampleRate > 0) StartWorker();
     m_plot->update();
+    if (m_hover.x() >= 0) ShowReadout(m_hover);  // the time under the pointer has changed
 }
 
 void SpectrogramWindow::StartWorker() {
-    if (m_busy.load() || !m_plan) return;
-    if (m_worker.joinable()) m_worker.join();
+    if (Computing() || !m_plan || !isVisible()) return;
     m_framesSeen = CompleteFrames(m_source.pcm);
-    m_cancel.store(false);
-    m_busy.store(true);
-    const int threads = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-    m_worker = std::thread(
-        [this, source = m_source, plan = m_plan.get(), levels = m_levels.get(), threads] {
-            levels->Compute(*plan, source, threads, &m_cancel);
-            m_busy.store(false);
-            QMetaObject::invokeMethod(
-                this, [this] { m_plot->update(); }, Qt::QueuedConnection);
-        });
+    WorkerPool& pool = WorkerPool::Shared();
+    m_run = std::make_unique<SpectrogramRun>(pool, m_plan, m_levels, m_source, pool.threads());
 }
 
-void SpectrogramWindow::StopWorker() {
-    m_cancel.store(true);
-    if (m_worker.joinable()) m_worker.join();
-    m_busy.store(false);
-}
+void SpectrogramWindow::StopWorker() { m_run.reset(); }
 
 void SpectrogramWindow::ShowWhole() {
     m_whole = true;
@@ -220,17 +259,18 @@ void SpectrogramWindow::SetSpan(double first, double last) {
     Restart();
 }
 
-void SpectrogramWindow::Zoom(int x, double factor) {
-    if (!m_plan) return;
+void SpectrogramWindow::Zoom(QPoint at, double factor) {
+    if (!m_plan || m_plan->columns() <= 0) return;
     const QRect plot = PlotRect();
-    const double at = FrameAtX(x);
+    // FrameAtX reads the middle of the pixel: the share is taken there too,
+    // so the time under the pointer stays exactly under it.
+    const double share = std::clamp((at.x() - plot.left() + 0.5) / m_plan->columns(), 0.0, 1.0);
+    const double frame = FrameAtX(at.x());
     // A recording shorter than the plot is wide shows whole (clamp needs lo <= hi).
     const double whole = WholeLength();
     const double span = std::clamp((m_last - m_first) * factor,
                                    std::min(static_cast<double>(plot.width()), whole), whole);
-    const double share =
-        std::clamp((x - plot.left()) / static_cast<double>(plot.width()), 0.0, 1.0);
-    SetSpan(at - share * span, at - share * span + span);
+    SetSpan(frame - share * span, frame - share * span + span);
 }
 
 void SpectrogramWindow::UpdateScrollBar() {
@@ -277,7 +317,11 @@ QImage SpectrogramWindow::Picture() const {
     picture.levels = m_levels.get();
     picture.sampleRate = m_source.sampleRate;
     picture.topDb = m_spinTop->value();
-    picture.floorDb = std::min<double>(m_spinFloor->value(), picture.topDb - 1);
+    picture.floorDb = std::min<double>(m_spinFloor->value(), picture.topDb - kMinDbRange);
+    // Nothing is computed for a recording shorter than one FFT frame: say so.
+    if (m_plan && m_source.complete && m_source.pcm.data != nullptr &&
+        CompleteFrames(m_source.pcm) < static_cast<std::uint32_t>(m_plan->fftSize()))
+        picture.notice = Tr("録音が短すぎて分析できません");
     display::DrawSpectrogram(image, picture);
     return image;
 }
@@ -312,6 +356,8 @@ bool SpectrogramWindow::SavePng(const QString& path) {
 }
 
 void SpectrogramWindow::OnSavePng() {
+    EnableSave();
+    if (!m_actSave->isEnabled()) return;
     const QString proposed = QString::fromStdString(m_dlg->m_strFilePath + ".png");
     QString path;
     if (m_chooseSaveFile) {
@@ -336,18 +382,26 @@ bool SpectrogramWindow::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::MouseMove: {
             const auto* mouse = static_cast<QMouseEvent*>(event);
             const QPoint at = mouse->position().toPoint();
+            if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton)
+                m_dlg->HoldTimePosition(true);  // playback follows on release
             if (mouse->buttons() & Qt::LeftButton) MoveSlider(at.x());
+            m_hover = at;
             ShowReadout(at);
             break;
         }
+        case QEvent::MouseButtonRelease:
+            if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+                m_dlg->HoldTimePosition(false);
+            break;
         case QEvent::Leave:
+            m_hover = QPoint(-1, -1);
             m_readout->clear();
             break;
         case QEvent::Wheel: {
             const auto* wheel = static_cast<QWheelEvent*>(event);
             const double notches = wheel->angleDelta().y() / 120.0;
-            if (notches != 0)
-                Zoom(static_cast<int>(wheel->position().x()), std::pow(kWheelZoom, -notches));
+            m_hover = wheel->position().toPoint();
+            if (notches != 0) Zoom(m_hover, std::pow(kWheelZoom, -notches));
             return true;
         }
         default:

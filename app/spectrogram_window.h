@@ -1,21 +1,22 @@
 // The spectrogram window: the whole captured recording as a picture beside
 // the main window. It follows the main window's analysis frame and FFT
 // settings, moves its time slider on a click, zooms and pans in time and
-// saves its picture. The columns are computed on worker threads; the window
-// never waits for them except to stop them.
+// saves its picture. The columns are computed on the shared worker pool, and
+// only while the window is shown; the GUI thread waits for them only when it
+// stops them, and then for at most one FFT frame.
 #pragma once
 
 #include <QImage>
 #include <QWidget>
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <thread>
 
 #include "analysis/spectrogram.h"
 
+class QAction;
 class QCheckBox;
 class QLabel;
+class QPushButton;
 class QScrollBar;
 class QSpinBox;
 class QTimer;
@@ -47,9 +48,20 @@ class SpectrogramWindow : public QWidget {
     // The recording frame under a plot() x coordinate.
     double FrameAtX(int x) const;
 
+    // Columns are being computed (for the tests).
+    bool Computing() const;
+
+    QSpinBox* m_spinTop = nullptr;
+    QSpinBox* m_spinFloor = nullptr;
+    QAction* m_actSave = nullptr;
+    QPushButton* m_btnSave = nullptr;
+    QLabel* m_readout = nullptr;
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
   private:
     void OnTick();
@@ -60,7 +72,12 @@ class SpectrogramWindow : public QWidget {
     QImage Picture() const;
     void Paint();
     void MoveSlider(int x);
-    void Zoom(int x, double factor);
+    // Zooms by `factor` keeping the time under `at` under it.
+    void Zoom(QPoint at, double factor);
+    // Keeps top and floor at least kMinDbRange apart.
+    void LimitDbRange();
+    // Save is offered only while there is a picture of a file.
+    void EnableSave();
     void SetSpan(double first, double last);
     void UpdateScrollBar();
     void ShowReadout(QPoint at);
@@ -70,9 +87,6 @@ class SpectrogramWindow : public QWidget {
     QWidget* m_plot = nullptr;
     QScrollBar* m_scroll = nullptr;
     QCheckBox* m_chkLog = nullptr;
-    QSpinBox* m_spinTop = nullptr;
-    QSpinBox* m_spinFloor = nullptr;
-    QLabel* m_readout = nullptr;
     QTimer* m_timer = nullptr;
     QTimer* m_restartTimer = nullptr;
 
@@ -82,12 +96,12 @@ class SpectrogramWindow : public QWidget {
     double m_last = 0;
     bool m_whole = true;
 
-    std::unique_ptr<SpectrogramPlan> m_plan;
-    std::unique_ptr<SpectrogramLevels> m_levels;
-    std::thread m_worker;
-    std::atomic<bool> m_cancel{false};
-    std::atomic<bool> m_busy{false};
-    std::uint32_t m_framesSeen = 0;  // captured frames when the worker last started
+    std::shared_ptr<SpectrogramPlan> m_plan;
+    std::shared_ptr<SpectrogramLevels> m_levels;
+    std::unique_ptr<SpectrogramRun> m_run;
+    bool m_stale = false;            // the layout changed while hidden
+    std::uint32_t m_framesSeen = 0;  // captured frames when the last run started
+    QPoint m_hover{-1, -1};          // the pointer over the plot, for the readout
 };
 
 }  // namespace vurma::app

@@ -124,6 +124,7 @@ void DrawSpectrogram(QImage& image, const SpectrogramPicture& in) {
     DrawTimeRuler(p, plot, in);
     DrawFrequencyRuler(p, plot, in);
     DrawLegend(p, plot, in);
+    if (!in.notice.isEmpty()) p.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, in.notice);
 }
 
 }  // namespace vurma::display

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QRect>
 #include <QSize>
+#include <QString>
 
 namespace vurma {
 class SpectrogramLevels;
@@ -23,6 +24,7 @@ struct SpectrogramPicture {
     int sampleRate = 44100;
     double topDb = 0;
     double floorDb = -120;
+    QString notice;  // shown across the plot when not empty (why nothing is computed)
 };
 
 // Colour of plot pixels without a computed level (not yet captured, or past

@@ -36,6 +36,14 @@
         <translation>&amp;System language</translation>
     </message>
     <message>
+        <source>日本語(&amp;J)</source>
+        <translation>&amp;Japanese (日本語)</translation>
+    </message>
+    <message>
+        <source>English(&amp;E)</source>
+        <translation>&amp;English</translation>
+    </message>
+    <message>
         <source>次回の起動から切り替わります</source>
         <translation>Takes effect at the next start</translation>
     </message>
@@ -526,6 +534,10 @@ scale</translation>
     <message>
         <source>ﾌｧｲﾙが途中で切れています (%.3f 秒のうち %.3f 秒しか読めません)。</source>
         <translation>The file is cut short (of its %.3f s, only %.3f s can be read).</translation>
+    </message>
+    <message>
+        <source>録音が短すぎて分析できません</source>
+        <translation>The recording is too short to analyse</translation>
     </message>
 </context>
 </TS>

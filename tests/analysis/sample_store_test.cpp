@@ -212,6 +212,16 @@ TEST(SampleSpanTest, SpansEqualTheWholeConversionAndTheBlockSearchTheWholeSearch
     }
 }
 
+TEST(SearchFrameStartTest, TheFrameFitsAndHoldsTheLoudestFrame) {
+    const struct {
+        std::uint32_t loudest, frames, n, start;
+    } cases[] = {{0, 4096, 2048, 0},       {2048, 4096, 2048, 2048}, {2049, 4096, 2048, 2048},
+                 {4095, 4096, 2048, 2048}, {100, 2048, 2048, 0},     {100, 1000, 2048, 100}};
+    for (const auto& c : cases)
+        EXPECT_EQ(SearchFrameStart(c.loudest, c.frames, c.n), c.start)
+            << c.loudest << " " << c.frames;
+}
+
 TEST(FrameAtPositionTest, TruncatesRateTimesPosition) {
     EXPECT_EQ(FrameAtPosition(44100, 10'000'000), 44100u);
     EXPECT_EQ(FrameAtPosition(44100, 226), 0u);           // 0.99666 frames

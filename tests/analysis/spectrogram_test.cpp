@@ -1,13 +1,17 @@
 // Known pictures: three tones on both frequency axes, and a click narrower
-// than a column, computed on two threads.
+// than a column, computed on two threads, and a run on a worker pool.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "analysis/spectrogram.h"
+#include "analysis/worker_pool.h"
 #include "test_media.h"
 
 namespace vurma {
@@ -82,6 +86,57 @@ TEST(SpectrogramTest, AClickBetweenTwoColumnCentresShows) {
         } else {
             EXPECT_EQ(loudest, -INFINITY) << c;  // digital silence
         }
+    }
+}
+
+// A run on a pool computes what the direct computation does, in short tasks
+// that leave room for other work; after Stop no column is started any more.
+TEST(SpectrogramTest, ARunOnAPoolMatchesSharesThePoolAndStops) {
+    const std::vector<std::uint8_t> pcm =
+        test::Pcm(16, test::Sine(1, kRate, 60 * kRate, 1000, 16000));  // 60 s
+    SpectrogramSource source;
+    source.pcm = {pcm.data(), static_cast<std::uint32_t>(pcm.size()), 1, 16};
+    source.sampleRate = kRate;
+    source.totalFrames = CompleteFrames(source.pcm);
+    source.complete = true;
+    const int columns = 400, rows = 40;
+    SpectrogramSettings settings;
+    auto plan =
+        std::make_shared<SpectrogramPlan>(settings, kRate, 0, source.totalFrames, columns, rows);
+    auto done = [](const SpectrogramLevels& levels) {
+        int n = 0;
+        for (int c = 0; c < levels.columns(); ++c) n += levels.Column(c) != nullptr;
+        return n;
+    };
+    auto idle = [](const WorkerPool& pool) {
+        while (pool.Busy() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+
+    SpectrogramLevels direct(columns, rows);
+    ASSERT_EQ(direct.Compute(*plan, source, 1, nullptr), 0);
+    {
+        WorkerPool pool(1, false);
+        auto levels = std::make_shared<SpectrogramLevels>(columns, rows);
+        SpectrogramRun run(pool, plan, levels, source, 1);
+        std::atomic<int> doneWhenOtherWorkRan{-1};
+        pool.Post([&] { doneWhenOtherWorkRan.store(done(*levels)); });
+        idle(pool);
+        EXPECT_FALSE(run.Busy());
+        EXPECT_LT(doneWhenOtherWorkRan.load(), columns);  // queued between two tasks
+        for (int c = 0; c < columns; ++c)
+            ASSERT_TRUE(std::equal(direct.Column(c), direct.Column(c) + rows, levels->Column(c)))
+                << c;
+    }
+    {
+        WorkerPool pool(2, false);
+        auto levels = std::make_shared<SpectrogramLevels>(columns, rows);
+        SpectrogramRun run(pool, plan, levels, source, 2);
+        run.Stop();
+        const int atStop = done(*levels);
+        idle(pool);
+        EXPECT_FALSE(run.Busy());
+        EXPECT_EQ(done(*levels), atStop);
+        EXPECT_LT(atStop, columns);
     }
 }
 

@@ -8,16 +8,20 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <QWheelEvent>
 #include <functional>
 
 #include "about_dlg.h"
+#include "analysis/worker_pool.h"
 #include "analyzer_app.h"
 #include "app_test_util.h"
 #include "display/plot_frame.h"
+#include "display/spectrogram_image.h"
 #include "spectrogram_window.h"
 #include "widgets.h"
 
@@ -126,6 +130,77 @@ TEST_F(WindowTest, TheEngineIsMadeAfterTheFirstPaintAndThenTheFileOpens) {
     EXPECT_EQ(dlg->m_nPlayState, 3);
     EXPECT_TRUE(reports.empty());
     dlg->removeEventFilter(&seen);
+}
+
+// The program's own start: painted first, the engine after. It then shows what
+// a window made with its engine shows; without a graph the bare window stays.
+TEST_F(WindowTest, TheDeferredStartDrawsWhatTheEngineFirstStartDraws) {
+    struct Shown {
+        QImage wave, spectrum, status;
+        QStringList labels;
+    };
+    auto shown = [](const CAnalyzerDlg& d) {
+        return Shown{d.m_stWave->shownImage(),
+                     d.m_stSpectrum->shownImage(),
+                     d.m_stStatus->shownImage(),
+                     {d.m_stTimeStart->text(), d.m_stTimeEnd->text(), d.m_stFreqStart->text(),
+                      d.m_stFreqEnd->text()}};
+    };
+    auto deferred = [&](std::shared_ptr<media::IEngine> e) {
+        dlg = std::make_unique<CAnalyzerDlg>(CAnalyzerDlg::DeferEngine{});
+        bool attached = false;
+        if (e)
+            AttachEngineAfterFirstPaint(
+                dlg.get(), [e] { return e; }, [&] { attached = true; });
+        dlg->show();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return attached || !e; }, 5000));
+        QCoreApplication::processEvents();
+        return shown(*dlg);
+    };
+    MakeDialog().show();
+    const Shown first = shown(*dlg);
+    dlg.reset();
+    const Shown bare = deferred(nullptr);
+    const Shown later = deferred(engine);
+    EXPECT_FALSE(later.wave.isNull());
+    EXPECT_TRUE(later.wave == first.wave && later.spectrum == first.spectrum &&
+                later.status == first.status);
+    EXPECT_EQ(later.labels, first.labels);
+    EXPECT_TRUE(reports.empty());
+
+    auto failing = std::make_shared<media::FakeEngine>();
+    failing->FailCall("Engine.CreateGraphBuilder", media::E_FAIL);
+    const Shown failed = deferred(failing);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back(), "DirectShowを初期化できません hr=0x80004005\r\n");
+    EXPECT_TRUE(failed.wave == bare.wave && failed.spectrum == bare.spectrum &&
+                failed.status == bare.status);
+    EXPECT_EQ(failed.labels, bare.labels);
+}
+
+// A file named relative to the current folder is kept by its absolute path:
+// Save As proposes the CSV beside it wherever the dialog has been.
+TEST_F(WindowTest, ACommandLineFileIsOpenedByItsAbsolutePath) {
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(dir_ / "album")));
+    ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(dir_.path)));
+    const QString here = QString::fromStdString(dir_.path);
+    EXPECT_EQ(CommandLineFile({"album/a.wav", "b.wav"}), here + "/album/a.wav");
+    EXPECT_EQ(CommandLineFile({"--x", "/abs/b.wav"}), QStringLiteral("/abs/b.wav"));
+    EXPECT_EQ(CommandLineFile({"--x"}), QString());
+    const QString file = CommandLineFile({"album/a.wav"});
+    QDir::setCurrent(previous);
+    AddFile("album/a.wav");
+    CAnalyzerDlg& d = MakeDialog();
+    OpenAndFeed(file.toStdString(), 4096);
+    EndCapture();
+    QString proposed;
+    d.m_chooseSaveFile = [&](const QString& p) {
+        proposed = p;
+        return QString();
+    };
+    d.ExportCsv();
+    EXPECT_EQ(proposed, here + "/album/a.csv");
 }
 
 TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
@@ -262,6 +337,109 @@ TEST_F(WindowTest, SpectrogramOpensFromTheViewMenuAndAClickMovesTheSlider) {
     EXPECT_EQ(readout->text(), QString());
 }
 
+// Wheel notches in and out over one pixel keep its time under it; the
+// readout follows each zoom without a mouse move.
+TEST_F(WindowTest, SpectrogramZoomKeepsTheTimeUnderThePointer) {
+    CAnalyzerDlg& d = MakeDialog();
+    d.show();
+    OpenAndFeed(AddFile("long.wav", {.duration = 100000000}), 441000);  // 10 s
+    EndCapture();
+    d.OnViewSpectrogram();
+    SpectrogramWindow& s = *d.m_spectrogram;
+    QTest::qWait(300);
+    QWidget* area = s.plot();
+    const QRect plot = s.PlotRect();
+    int x = plot.left();
+    while (s.FrameAtX(x + 1) <= 3 * 44100) ++x;  // the pixel over 3 s
+    const double at = s.FrameAtX(x);
+    auto wheel = [&](int notches) {
+        const QPointF p(x, plot.center().y());
+        QWheelEvent e(p, area->mapToGlobal(p), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(area, &e);
+    };
+    for (const int notch : {1, -1}) {
+        for (int i = 0; i < 30; ++i) {
+            wheel(notch);
+            ASSERT_NEAR(s.FrameAtX(x), at, 1e-3) << notch << " " << i;
+        }
+        EXPECT_TRUE(s.m_readout->text().startsWith(QString::asprintf("%.3f s", at / 44100)))
+            << s.m_readout->text().toStdString();
+    }
+}
+
+TEST_F(WindowTest, SpectrogramTopAndFloorStayTenDecibelsApart) {
+    MakeDialog().OnViewSpectrogram();
+    SpectrogramWindow& s = *dlg->m_spectrogram;
+    QSpinBox* top = s.m_spinTop;
+    QSpinBox* floor = s.m_spinFloor;
+    const struct {
+        QSpinBox* box;
+        int set, top, floor;
+    } steps[] = {{top, -151, -110, -120}, {floor, -100, -110, -120}, {floor, -200, -110, -200},
+                 {top, -195, -190, -200}, {top, 0, 0, -200},         {floor, -5, 0, -10}};
+    for (const auto& step : steps) {
+        step.box->setValue(step.set);
+        EXPECT_EQ(std::pair(top->value(), floor->value()), std::pair(step.top, step.floor))
+            << step.set;
+    }
+}
+
+// Nothing to save without a file (none yet, or after a failed open); a
+// recording shorter than one FFT frame says so in the picture.
+TEST_F(WindowTest, SpectrogramSavesOnlyAPictureOfAFileAndNamesATooShortOne) {
+    CAnalyzerDlg& d = MakeDialog();
+    d.show();
+    d.OnViewSpectrogram();
+    SpectrogramWindow& s = *d.m_spectrogram;
+    int asked = 0;
+    s.m_chooseSaveFile = [&](const QString&) {
+        ++asked;
+        return QString::fromStdString(dir_ / "short.png");
+    };
+    EXPECT_FALSE(s.m_actSave->isEnabled() || s.m_btnSave->isEnabled());
+    s.OnSavePng();
+    EXPECT_EQ(asked, 0);
+    OpenAndFeed(AddFile("short.wav"), 300);  // shorter than 512
+    EndCapture();
+    QTest::qWait(300);
+    EXPECT_TRUE(s.m_actSave->isEnabled() && s.m_btnSave->isEnabled());
+    s.OnSavePng();
+    EXPECT_EQ(asked, 1);
+    const QImage saved(QString::fromStdString(dir_ / "short.png"));
+    ASSERT_FALSE(saved.isNull());
+    int dark = 0;  // the notice's letters on the grey of columns without levels
+    const QRect plot = display::SpectrogramPlotRect(saved.size());
+    for (int y = plot.top(); y <= plot.bottom(); ++y)
+        for (int x = plot.left(); x <= plot.right(); ++x) dark += qGray(saved.pixel(x, y)) < 128;
+    EXPECT_GT(dark, 20);
+
+    d.OpenMediaFile(QStringLiteral("/nowhere/missing.wav"));
+    QTest::qWait(300);
+    EXPECT_FALSE(s.m_actSave->isEnabled() || s.m_btnSave->isEnabled());
+}
+
+// The columns are computed on the shared pool, only while the window is shown.
+TEST_F(WindowTest, AHiddenSpectrogramLeavesThePoolIdle) {
+    CAnalyzerDlg& d = MakeDialog();
+    d.show();
+    OpenAndFeed(AddFile("long.wav", {.duration = 100000000}), 441000);
+    EndCapture();
+    d.OnViewSpectrogram();
+    SpectrogramWindow& s = *d.m_spectrogram;
+    EXPECT_TRUE(s.Computing() && WorkerPool::Shared().Busy() > 0);  // on the shared pool
+    s.close();
+    EXPECT_FALSE(s.Computing());
+    EXPECT_TRUE(QTest::qWaitFor([] { return WorkerPool::Shared().Busy() == 0; }, 1000));
+    OpenAndFeed(AddFile("next.wav", {.duration = 100000000}), 441000);
+    EndCapture();
+    QTest::qWait(500);  // two ticks of a shown window
+    EXPECT_EQ(WorkerPool::Shared().Busy(), 0);
+    EXPECT_FALSE(s.Computing());
+    d.OnViewSpectrogram();  // shown again: it follows the new file
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !s.Computing() && s.m_actSave->isEnabled(); }, 5000));
+}
+
 // The title follows each open (a drop loads the first file); a failed open
 // leaves the no-file state with every plot redrawn empty at once.
 TEST_F(WindowTest, TitleAndPlotsFollowOpenDropAndFailedOpen) {
@@ -322,9 +500,11 @@ TEST_F(WindowTest, EscapeEnterAndExitShutDownInOrder) {
     }
 }
 
-TEST_F(WindowTest, AboutBoxShowsNameAndVersion) {
+TEST_F(WindowTest, AboutBoxShowsNameAndVersionAndNoPlaceholderAddress) {
     CAboutDlg about(nullptr);
     EXPECT_EQ(about.m_stName->text(), QStringLiteral("Vurma  0.0.2"));
+    EXPECT_FALSE(about.m_stUrl->text().contains(QStringLiteral("example.")));
+    EXPECT_EQ(about.m_stUrl->isVisibleTo(&about), !about.m_stUrl->text().isEmpty());
 }
 
 // The filter text holds fifteen pairs; all of them are offered, in order.

@@ -1,6 +1,7 @@
 // The interface in both languages: the English texts fit the template's
 // controls, the Japanese run keeps the template's texts, the language choice
 // applies at the next start, and the CSV does not depend on the language.
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenuBar>
@@ -10,10 +11,11 @@
 #include <QStyleOptionButton>
 #include <algorithm>
 #include <clocale>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 
 #include "app_test_util.h"
+#include "spectrogram_window.h"
 #include "translation.h"
 #include "widgets.h"
 
@@ -89,6 +91,19 @@ TEST_F(LanguageTest, EnglishTextsFitTheirControls) {
     EXPECT_TRUE(d.m_stFileInfo->text().contains(QStringLiteral("\nStereo 16-bit 44.100kHz\n")));
     EXPECT_EQ(d.m_menuBar->actions().first()->text(), QStringLiteral("&File"));
     for (const Shown& s : TextsOnTheFace(d)) EXPECT_LE(s.need, s.room) << s.text.toStdString();
+    // English texts underline a letter of the word, never "(&X)" after it.
+    d.OnViewSpectrogram();
+    QStringList texts;
+    for (QWidget* window : {static_cast<QWidget*>(&d), static_cast<QWidget*>(d.m_spectrogram)}) {
+        for (const QAction* action : window->findChildren<QAction*>()) texts << action->text();
+        for (const QAbstractButton* button : window->findChildren<QAbstractButton*>())
+            texts << button->text();
+    }
+    for (const QString& text : texts)
+        EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("\\(&.\\)"))))
+            << text.toStdString();
+    EXPECT_EQ(d.m_actLanguage[static_cast<int>(LanguageChoice::English)]->text(),
+              QStringLiteral("&English"));
 }
 
 TEST_F(LanguageTest, JapaneseRunShowsTheTemplateTexts) {

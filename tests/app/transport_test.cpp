@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 
 #include "analysis/sample_store.h"
 #include "app_test_util.h"
@@ -191,21 +192,88 @@ TEST_F(TransportTest, SliderSeeksOnlyWhenLoadedAndNotPlaying) {
     EXPECT_EQ(engine->graph()->position, 15000000);
 }
 
-TEST_F(TransportTest, SearchMovesToTheLoudestSampleOnceCapturedAndNotPlaying) {
-    CAnalyzerDlg& d = Open(1000);
-    ASSERT_TRUE(engine->FeedSample(1000.0 / 44100, Pcm16(1, 2, -30000)));
-    ASSERT_TRUE(engine->FeedSample(1001.0 / 44100, Pcm16(2000, 2, 100)));
-    d.OnPause();
-    d.OnSearch();  // still capturing
-    EXPECT_EQ(d.m_sliderTime->value(), 0);
-    d.OnPause();
+// Find waits for the whole capture and a stopped or paused transport, then
+// places the frame at the loudest sample, or as late as a frame still fits
+// when that sample lies in the last N - 1: the spectrum shows and Save As works.
+TEST_F(TransportTest, SearchPlacesAFittingFrameOverTheLoudestSample) {
+    const struct {
+        int loudAt, expected;
+    } cases[] = {{500, 500}, {953, 953}, {954, 953}, {3000, 953}};  // 3001 frames, N = 2048
+    for (const auto& c : cases) {
+        dlg.reset();
+        CAnalyzerDlg& d = Open(c.loudAt);
+        ASSERT_TRUE(engine->FeedSample(c.loudAt / 44100.0, Pcm16(1, 2, -30000)));
+        if (c.loudAt < 3000) {
+            ASSERT_TRUE(
+                engine->FeedSample((c.loudAt + 1) / 44100.0, Pcm16(3000 - c.loudAt, 2, 100)));
+        }
+        d.OnPause();
+        d.OnSearch();  // still capturing
+        EXPECT_EQ(d.m_sliderTime->value(), 0);
+        d.OnPause();
+        EndCapture();
+        ASSERT_EQ(d.m_nSamples, 3001);
+        d.OnSearch();  // playing
+        EXPECT_EQ(d.m_sliderTime->value(), 0);
+        d.OnPause();
+        d.OnSearch();
+        EXPECT_EQ(d.m_sliderTime->value(), c.expected) << c.loudAt;
+        EXPECT_EQ(d.m_nStartSample, c.expected);
+        EXPECT_TRUE(d.m_actSaveAs->isEnabled()) << c.loudAt;
+        EXPECT_FALSE(d.m_stPeak->text().isEmpty());
+    }
+}
+
+// While the user holds the time position (the handle, or a press in the
+// spectrogram) the timer leaves it alone; letting go while playing continues
+// playback there. Paused, the slider seeks as it moves and the release adds
+// nothing.
+TEST_F(TransportTest, AHeldPositionIsNotSnappedBackAndPlaybackContinuesFromTheRelease) {
+    CAnalyzerDlg& d = Open(44100);
     EndCapture();
-    d.OnSearch();  // playing
-    EXPECT_EQ(d.m_sliderTime->value(), 0);
+    ASSERT_EQ(d.m_nPlayState, 3);
+    std::int64_t& clock = engine->graph()->position;
+    const int range = d.m_sliderTime->maximum();
+    const std::int64_t end = d.m_endFrame;
+    auto tick = [&](std::int64_t at) {
+        clock = at;
+        d.OnTimer();
+    };
+    tick(end / 2);
+    EXPECT_EQ(d.m_sliderTime->value(), range / 2);
+
+    const std::function<void(bool)> holds[] = {
+        [&](bool down) { d.m_sliderTime->setSliderDown(down); },  // the handle
+        [&](bool down) { d.HoldTimePosition(down); },             // the spectrogram
+    };
+    for (const auto& hold : holds) {
+        hold(true);
+        d.m_sliderTime->setValue(range / 4);
+        tick(end * 3 / 4);
+        EXPECT_EQ(d.m_sliderTime->value(), range / 4);
+        hold(false);
+        EXPECT_NEAR(static_cast<double>(clock), end / 4.0, end / range + 1.0);
+        tick(clock);
+        EXPECT_EQ(d.m_sliderTime->value(), range / 4);
+        EXPECT_EQ(d.m_nPlayState, 3);
+        tick(end / 2);
+        EXPECT_EQ(d.m_sliderTime->value(), range / 2);
+    }
+    // A key (or a click in the groove) moves playback with the slider.
+    d.m_sliderTime->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    const int paged = range / 2 + d.m_sliderTime->pageStep();
+    EXPECT_EQ(d.m_sliderTime->value(), paged);
+    EXPECT_NEAR(static_cast<double>(clock), static_cast<double>(end) * paged / range, 1.0);
+
     d.OnPause();
-    d.OnSearch();
-    EXPECT_EQ(d.m_sliderTime->value(), 1000);
-    EXPECT_EQ(d.m_nStartSample, 1000);
+    d.m_sliderTime->setSliderDown(true);
+    d.m_sliderTime->setValue(range / 8);
+    const std::int64_t seeked = clock;
+    engine->ClearCalls();
+    d.m_sliderTime->setSliderDown(false);
+    EXPECT_EQ(engine->CallCount("Graph.SetPositions"), 0);
+    EXPECT_EQ(clock, seeked);
+    EXPECT_EQ(d.m_nPlayState, 2);
 }
 
 // The level mapping is checked in the session; here the slider and the mute

@@ -53,5 +53,14 @@ else
   bad "share/metainfo/vurma.metainfo.xml missing"
 fi
 
+copyright="$share/doc/vurma/copyright"
+if [ -f "$copyright" ]; then
+  for licence in Expat LGPL-3 LGPL-2.1+; do
+    grep -q -- "$licence" "$copyright" || bad "copyright does not name $licence"
+  done
+else
+  bad "share/doc/vurma/copyright missing"
+fi
+
 [ "$fail" = 0 ] && echo "install tree under $prefix is complete"
 exit "$fail"

@@ -112,6 +112,14 @@ TEST_F(ExportHeadless, StartAndSearchMoveTheFrame) {
     o.mediaPath = "/media/long.wav";
     ASSERT_EQ(Export(o, longPcm), kExitOk);
     EXPECT_EQ(Lines(csv_)[7], "開始時間(s),   8.750");
+
+    // The loudest sample in the last N - 1: the frame ends with the recording.
+    Reset();
+    pcm = Tone(8000);
+    pcm[7990] = 255;
+    o.mediaPath = kMedia;
+    ASSERT_EQ(Export(o, pcm), kExitOk);
+    EXPECT_EQ(Lines(csv_)[7], "開始時間(s),   0.744");  // (8000 - 2048) / 8000
 }
 
 // Too short a file and too late a start are checked on the command line.
