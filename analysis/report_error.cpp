@@ -8,11 +8,35 @@
 
 namespace vurma {
 namespace {
-thread_local ReportCapture* t_capture = nullptr;
-
 ReportSink& Sink() {
     static ReportSink sink;
     return sink;
+}
+
+ReportSink& ThreadSink() {
+    thread_local ReportSink sink;
+    return sink;
+}
+
+void Deliver(const char* format, va_list args, std::string details) {
+    char buffer[4096];
+    // The format is translated whole, before formatting, so that every
+    // language orders its own sentence.
+    const std::string shown = UiText(format);
+    std::vsnprintf(buffer, sizeof buffer, shown.c_str(), args);
+    const Report report{TruncateUtf8(buffer, kReportMaxBytes), std::move(details)};
+    if (ThreadSink()) {
+        ThreadSink()(report);
+        return;
+    }
+    std::fputs(report.text.c_str(), stderr);
+    if (report.text.empty() || report.text.back() != '\n') std::fputc('\n', stderr);
+    if (!report.details.empty()) {
+        std::fputs(report.details.c_str(), stderr);
+        if (report.details.back() != '\n') std::fputc('\n', stderr);
+    }
+    std::fflush(stderr);
+    if (Sink()) Sink()(report);
 }
 }  // namespace
 
@@ -25,33 +49,23 @@ std::string TruncateUtf8(const std::string& text, std::size_t maxBytes) {
 }
 
 void ReportError(const char* format, ...) {
-    char buffer[4096];
     va_list args;
-    // The format is translated whole, before formatting, so that every
-    // language orders its own sentence.
-    const std::string shown = UiText(format);
     va_start(args, format);
-    std::vsnprintf(buffer, sizeof buffer, shown.c_str(), args);
+    Deliver(format, args, {});
     va_end(args);
-    const std::string text = TruncateUtf8(buffer, kReportMaxBytes);
-    if (t_capture != nullptr) {
-        std::string trimmed = text.substr(0, text.find_last_not_of(" \n") + 1);
-        if (!t_capture->text_.empty() && !trimmed.empty()) t_capture->text_ += ' ';
-        t_capture->text_ += trimmed;
-        return;
-    }
-    std::fputs(text.c_str(), stderr);
-    if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
-    std::fflush(stderr);
-    if (Sink()) Sink()(text);
 }
 
-ReportCapture::ReportCapture() : outer_(t_capture) { t_capture = this; }
-
-ReportCapture::~ReportCapture() { t_capture = outer_; }
-
-std::string ReportCapture::Text() const { return text_; }
+void ReportError(const ReportDetails& details, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Deliver(format, args, details.text);
+    va_end(args);
+}
 
 ReportSink SetReportSink(ReportSink sink) { return std::exchange(Sink(), std::move(sink)); }
+
+ReportSink SetThreadReportSink(ReportSink sink) {
+    return std::exchange(ThreadSink(), std::move(sink));
+}
 
 }  // namespace vurma

@@ -24,7 +24,9 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <new>
 
 #include "about_dlg.h"
@@ -38,6 +40,8 @@
 #include "display/plot_frame.h"
 #include "display/plots.h"
 #include "export/csv_writer.h"
+#include "media/async_load.h"
+#include "media/background.h"
 #include "media/capture_run.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
@@ -53,6 +57,26 @@ using media::Succeeded;
 
 const char* const g_strPlayState[4] = {"", UI_TEXT("停止中"), UI_TEXT("一時停止中"),
                                        UI_TEXT("再生中...")};
+
+// Media threads post through this; the window cuts it off when it closes,
+// so that a late call from a pipeline torn down in the background finds
+// nothing to post to.
+struct CAnalyzerDlg::Poster {
+    std::mutex mutex;
+    CAnalyzerDlg* dlg = nullptr;  // guarded by mutex
+
+    void Post(void (CAnalyzerDlg::*handler)()) {
+        std::lock_guard lock(mutex);
+        if (dlg == nullptr) return;
+        CAnalyzerDlg* d = dlg;
+        QMetaObject::invokeMethod(
+            d, [d, handler] { (d->*handler)(); }, Qt::QueuedConnection);
+    }
+    void CutOff() {
+        std::lock_guard lock(mutex);
+        dlg = nullptr;
+    }
+};
 
 namespace {
 
@@ -192,6 +216,12 @@ CAnalyzerDlg::CAnalyzerDlg(DeferEngine, QWidget* parent)
     m_captureTimer = new QTimer(this);
     m_captureTimer->setInterval(kCaptureProgressMs);
     connect(m_captureTimer, &QTimer::timeout, this, [this] { ShowCaptureProgress(); });
+    m_loadTimer = new QTimer(this);
+    m_loadTimer->setSingleShot(true);
+    connect(m_loadTimer, &QTimer::timeout, this, [this] { OnLoadTimeout(); });
+    m_load = std::make_unique<media::AsyncLoad>();
+    m_poster = std::make_shared<Poster>();
+    m_poster->dlg = this;
 }
 
 void CAnalyzerDlg::AttachEngine(std::shared_ptr<media::IEngine> engine) {
@@ -206,7 +236,7 @@ void CAnalyzerDlg::AttachEngine(std::shared_ptr<media::IEngine> engine) {
 
 CAnalyzerDlg::~CAnalyzerDlg() {
     OnClose();
-    m_session.reset();
+    m_poster->CutOff();
 }
 
 void CAnalyzerDlg::BuildMenu() {
@@ -387,12 +417,8 @@ bool CAnalyzerDlg::OnInitDialog() {
         ReportError(UI_TEXT("DirectShowを初期化できません hr=0x%x\r\n"), static_cast<unsigned>(hr));
         return false;
     }
-    m_session->SetEventNotify([this] {
-        QMetaObject::invokeMethod(
-            this, [this] { OnGraphNotify(); }, Qt::QueuedConnection);
-    });
-    // The graph only plays; the capture decodes the file beside it.
-    m_session->SetCaptureInGraph(false);
+    // Each file gets a session of its own (OpenMediaFile); this one holds
+    // no file.
     m_capture = std::make_unique<media::CaptureRun>(m_engine);
     setWindowTitle(QString::fromLatin1(kStrCaption));
     m_pWindowed = nullptr;
@@ -815,9 +841,13 @@ void CAnalyzerDlg::OnFileOpen() {
 }
 
 void CAnalyzerDlg::OpenMediaFile(const QString& path) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (!m_session || m_bShutDown) return;
+    // A newer file abandons the one still loading.
+    m_load->Abandon();
+    m_loadTimer->stop();
     // The previous file's capture stops before its graph and block go.
     StopCapture();
+    m_timer->stop();
     setWindowTitle(QString::fromLatin1(kStrCaption));
     SetPlayState(0);
     m_nSamples = 0;
@@ -832,17 +862,56 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
     }
     m_stNoVideo->hide();
     m_stVideo->setSource({});
+    // The previous file stops at once; its graph goes in the background.
+    emit captureReleasing();
+    m_pCallBack = nullptr;
+    RetireSession();
     // The previous file's picture goes at once, also while this one loads.
     RedrawAll();
 
-    const std::string utf8Path = path.toStdString();
-    if (Succeeded(LoadMediaFile(utf8Path))) {
+    m_strLoadingPath = path.toStdString();
+    std::shared_ptr<Poster> poster = m_poster;
+    m_load->Start(
+        m_engine, m_strLoadingPath,
+        [poster](media::MediaSession& session) {
+            session.SetEventNotify([poster] { poster->Post(&CAnalyzerDlg::OnGraphNotify); });
+            // The graph only plays; the capture decodes the file beside it.
+            session.SetCaptureInGraph(false);
+        },
+        [poster] { poster->Post(&CAnalyzerDlg::OnLoadDone); });
+    m_loadTimer->start(m_nLoadTimeoutMs);
+}
+
+bool CAnalyzerDlg::loadPending() const { return m_load && m_load->pending(); }
+
+void CAnalyzerDlg::RetireSession() {
+    if (!m_session) return;
+    media::Reap(std::move(m_session));
+    m_session = std::make_unique<media::MediaSession>(m_engine);
+}
+
+void CAnalyzerDlg::OnLoadDone() {
+    media::LoadOutcome outcome;
+    if (m_bShutDown || !m_load->Take(&outcome)) return;
+    m_loadTimer->stop();
+    // The load's reports, shown now that the window can show them. A box's
+    // own event loop may start another load or close the window meanwhile:
+    // this one then yields.
+    for (const Report& report : outcome.reports) {
+        ReportError(ReportDetails{report.details}, "%s", report.text.c_str());
+        if (m_bShutDown || m_load->pending()) {
+            media::Reap(std::move(outcome.session));
+            return;
+        }
+    }
+    const std::string path = m_strLoadingPath;
+    if (Succeeded(ApplyLoad(outcome))) {
         ApplyVolumeToNewGraph();
-        m_strFilePath = utf8Path;
+        m_strFilePath = path;
         StartCapture();
         StartPlayback();
-        const std::size_t slash = utf8Path.find_last_of('/');
-        const std::string name = slash == std::string::npos ? utf8Path : utf8Path.substr(slash + 1);
+        const std::size_t slash = path.find_last_of('/');
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
         setWindowTitle(windowTitle() + QStringLiteral(" - [") + QString::fromStdString(name) +
                        QLatin1Char(']'));
     } else {
@@ -850,16 +919,28 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
         m_timer->stop();
         RedrawAll();
     }
-    QApplication::restoreOverrideCursor();
 }
 
-HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
-    if (!m_session) return media::E_FAIL;
-    emit captureReleasing();  // loading replaces the capture
-    media::LoadedMedia media;
-    const HRESULT hr = m_session->LoadMediaFile(path, &media);
-    m_pCallBack = m_session->callback();
+void CAnalyzerDlg::OnLoadTimeout() {
+    if (!m_load->pending() || m_bShutDown) return;
+    // The stuck load is left to finish (or not) on its own thread.
+    m_load->Abandon();
+    const int seconds = (m_nLoadTimeoutMs + 999) / 1000;
+    char reason[256];
+    std::snprintf(reason, sizeof reason, UiText(kMsgLoadTimedOut).c_str(), seconds);
+    ReportError(ReportDetails{m_strLoadingPath + "\n" + reason}, kMsgCannotProcess);
+    RedrawAll();
+}
+
+HRESULT CAnalyzerDlg::ApplyLoad(media::LoadOutcome& outcome) {
+    if (outcome.session) {
+        media::Reap(std::move(m_session));
+        m_session = std::move(outcome.session);
+    }
+    const HRESULT hr = outcome.hr;
+    const media::LoadedMedia& media = outcome.media;
     if (Failed(hr)) return hr;
+    m_pCallBack = m_session->callback();
 
     FreeSampleArrays();
     const std::uint32_t frames = media.frameCount;
@@ -867,8 +948,8 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
     m_pWindowed = static_cast<double*>(std::calloc(g_nFftSize[kFftSizeCount - 1], sizeof(double)));
     if (!m_pWindowed) {
         FreeSampleArrays();
-        m_session->RebuildGraph();
         m_pCallBack = nullptr;
+        RetireSession();
         ReportError(UI_TEXT("ﾒﾓﾘｰが不足しています。  "));
         return -1;
     }
@@ -908,10 +989,9 @@ HRESULT CAnalyzerDlg::LoadMediaFile(const std::string& path) {
 void CAnalyzerDlg::StartCapture() {
     if (!m_capture || !m_pCallBack) return;
     const media::WaveFormat format{m_nChannels, m_nBitsPerSample, m_nSampleRate};
-    const HRESULT hr = m_capture->Start(m_strFilePath, format, m_pCallBack, [this] {
-        QMetaObject::invokeMethod(
-            this, [this] { OnCaptureNotify(); }, Qt::QueuedConnection);
-    });
+    std::shared_ptr<Poster> poster = m_poster;
+    const HRESULT hr = m_capture->Start(m_strFilePath, format, m_pCallBack,
+                                        [poster] { poster->Post(&CAnalyzerDlg::OnCaptureNotify); });
     if (Failed(hr)) {
         ReportReadError();
         FinishCapture();
@@ -1048,15 +1128,16 @@ void CAnalyzerDlg::OnClose() {
     if (m_bShutDown) return;
     m_bShutDown = true;
     m_timer->stop();
+    m_loadTimer->stop();
+    // A load still running is abandoned; its graph goes with its thread.
+    m_load->Abandon();
     emit captureReleasing();
     StopCapture();
-    // The graph stops first, so that nothing runs while anything is freed.
-    if (m_session) {
-        m_session->StopGraph();
-        m_session->DestroyGraph();
-    }
-    m_pCallBack = nullptr;
     m_stVideo->setSource({});
+    // The graph stops and goes on a background thread: the window never
+    // waits for a pipeline that will not stop.
+    media::Reap(std::move(m_session));
+    m_pCallBack = nullptr;
     FreeSampleArrays();
     m_nSamples = 0;
 }
@@ -1218,6 +1299,10 @@ HRESULT CAnalyzerDlg::SeekToSample(int sliderPos) {
     return m_session->SetPositions(t, &m_endFrame);
 }
 
+void CAnalyzerDlg::PollVideo() {
+    if (!m_bShutDown) m_stVideo->poll();
+}
+
 void CAnalyzerDlg::HoldTimePosition(bool held) {
     const bool letGo = m_bHoldingTime && !held;
     m_bHoldingTime = held;
@@ -1236,7 +1321,6 @@ void CAnalyzerDlg::SeekPlaybackToSlider() {
 void CAnalyzerDlg::AttachVideo() {
     media::IVideoOutput* out = m_session->video();
     if (!out) return;
-    VideoPanel* panel = m_stVideo;
     m_stVideo->setSource([out](QImage* picture) {
         media::VideoFrame frame;
         if (!out->TakeFrame(&frame) || frame.width <= 0 || frame.height <= 0) return false;
@@ -1247,11 +1331,9 @@ void CAnalyzerDlg::AttachVideo() {
                        .convertToFormat(QImage::Format_RGB32);
         return true;
     });
-    // Called on a streaming thread: only post to the panel's thread.
-    out->SetFrameNotify([panel] {
-        QMetaObject::invokeMethod(
-            panel, [panel] { panel->poll(); }, Qt::QueuedConnection);
-    });
+    // Called on a streaming thread: only post to the window's thread.
+    std::shared_ptr<Poster> poster = m_poster;
+    out->SetFrameNotify([poster] { poster->Post(&CAnalyzerDlg::PollVideo); });
 }
 
 }  // namespace vurma::app

@@ -18,6 +18,7 @@
 #include "analysis/analysis_pass.h"
 #include "analysis/sample_span.h"
 #include "analysis/spectrogram.h"
+#include "media/grabber_callback.h"
 #include "media/hresult.h"
 
 class QAction;
@@ -38,7 +39,8 @@ namespace vurma::media {
 class IEngine;
 class MediaSession;
 class CaptureRun;
-class CGrabberCallback;
+class AsyncLoad;
+struct LoadOutcome;
 }  // namespace vurma::media
 
 namespace vurma::app {
@@ -80,8 +82,14 @@ class CAnalyzerDlg : public QDialog {
 
     // Shell.
     void OnFileOpen();
+    // Starts loading the file in the background (abandoning a pending load);
+    // the window stays usable meanwhile and applies the load when it is done.
     void OpenMediaFile(const QString& path);
+    // True while a load runs.
+    bool loadPending() const;
     void OnDropFiles(const QList<QUrl>& urls);
+    // A new video picture is waiting.
+    void PollVideo();
     void OnFileExit();
     void OnHelpAbout();
     void OnViewSpectrogram();
@@ -159,7 +167,14 @@ class CAnalyzerDlg : public QDialog {
     std::unique_ptr<media::MediaSession> m_session;
     // Decodes the loaded file into its CaptureBlock while the graph plays.
     std::unique_ptr<media::CaptureRun> m_capture;
-    media::CGrabberCallback* m_pCallBack = nullptr;
+    // The loaded file's CaptureBlock; the reference keeps it alive for as
+    // long as the window points at it, whatever happens to its graph.
+    media::CallbackRef m_pCallBack;
+    // The load in progress, and how long it may take before it is refused.
+    std::unique_ptr<media::AsyncLoad> m_load;
+    QTimer* m_loadTimer = nullptr;
+    int m_nLoadTimeoutMs = 30000;  // above the engine's own wait for data
+    std::string m_strLoadingPath;
 
     // The sample store: mono samples converted from the CaptureBlock for
     // the analysed frame and the waveform's visible span (while capturing,
@@ -259,8 +274,19 @@ class CAnalyzerDlg : public QDialog {
     void BuildLanguageMenu(QMenu* menu);
     void ClearReadouts();
     void ConnectHandlers();
-    // Loads the file into the graph and the window; negative on refusal.
-    media::HRESULT LoadMediaFile(const std::string& path);
+    // The finished load: its reports are shown, then the file is taken
+    // into the window and played.
+    void OnLoadDone();
+    // A load that has not finished in time is abandoned and refused.
+    void OnLoadTimeout();
+    // Takes the loaded session into the window; negative on refusal.
+    media::HRESULT ApplyLoad(media::LoadOutcome& outcome);
+    // Hands the current session to a background thread to stop and destroy,
+    // leaving an empty one.
+    void RetireSession();
+    // Lets the media threads post to the window for as long as it lives.
+    struct Poster;
+    std::shared_ptr<Poster> m_poster;
     void ApplyVolumeToNewGraph();
     void AttachVideo();
     void FreeSampleArrays();

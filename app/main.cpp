@@ -19,9 +19,11 @@
 
 namespace {
 
-void ShowReport(const std::string& text) {
+void ShowReport(const vurma::Report& report) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromLatin1(vurma::app::kStrCaption),
-                    QString::fromStdString(text), QMessageBox::Ok);
+                    QString::fromStdString(report.text), QMessageBox::Ok);
+    // The file concerned and the decoder's own reason, on request.
+    if (!report.details.empty()) box.setDetailedText(QString::fromStdString(report.details));
     box.exec();
 }
 

@@ -54,6 +54,18 @@ bool ParseReportArgs(const std::vector<std::string>& args, Options* options) {
     return ok && !options->files.empty();
 }
 
+// Sets a thread report sink for a scope.
+class ThreadSinkGuard {
+  public:
+    explicit ThreadSinkGuard(ReportSink sink) : previous_(SetThreadReportSink(std::move(sink))) {}
+    ~ThreadSinkGuard() { SetThreadReportSink(std::move(previous_)); }
+    ThreadSinkGuard(const ThreadSinkGuard&) = delete;
+    ThreadSinkGuard& operator=(const ThreadSinkGuard&) = delete;
+
+  private:
+    ReportSink previous_;
+};
+
 // One file's outcome, printed once every earlier file is printed.
 struct Slot {
     bool done = false;
@@ -68,7 +80,20 @@ bool IsReportCommand(const std::vector<std::string>& args) { return HasOption(ar
 
 bool ReportFile(const std::shared_ptr<media::IEngine>& engine, const std::string& path,
                 RecordingReport* report, std::string* error) {
-    ReportCapture capture;  // the load's messages become this file's error
+    // The load's messages become this file's error: this thread reports to
+    // its own sink meanwhile.
+    std::string messages;
+    const ThreadSinkGuard sink([&messages](const Report& report) {
+        std::string text = report.text.substr(0, report.text.find_last_not_of(" \n") + 1);
+        if (!report.details.empty()) {
+            std::string details =
+                report.details.substr(0, report.details.find_last_not_of(" \n") + 1);
+            std::replace(details.begin(), details.end(), '\n', ' ');
+            text += " (" + details + ")";
+        }
+        if (!messages.empty() && !text.empty()) messages += ' ';
+        messages += text;
+    });
     std::unique_ptr<ReportAccumulator> accumulator;
     std::size_t frameBytes = 0;
     media::LoadedMedia loaded;
@@ -89,8 +114,7 @@ bool ReportFile(const std::shared_ptr<media::IEngine>& engine, const std::string
                   },
                   kStallLimit);
     if (end != media::PcmEnd::Complete) {
-        *error = capture.Text();
-        if (error->empty()) *error = UiText(kMsgCannotMeasure);
+        *error = messages.empty() ? UiText(kMsgCannotMeasure) : messages;
         return false;
     }
     // A file that ends well before the length its header announces is cut

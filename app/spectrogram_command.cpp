@@ -263,9 +263,21 @@ int RunSpectrogramCommand(int argc, char** argv) {
         job.session = std::make_unique<media::MediaSession>(engine);
         media::LoadedMedia loaded;
         media::CGrabberCallback* callback = nullptr;
+        // Among several files, a failure is told once, on one line that names
+        // the file: the reports of its load are gathered, not printed.
         std::string messages;
-        const ReportSink previous = SetReportSink(
-            [&](const std::string& text) { messages += (messages.empty() ? "" : " ") + text; });
+        const auto gather = [&](const Report& report) {
+            std::string text = report.text;
+            // The details' first line is the file's name, already in front.
+            const std::size_t reason = report.details.find('\n');
+            if (reason != std::string::npos) text += " (" + report.details.substr(reason + 1) + ")";
+            while (!text.empty() &&
+                   (text.back() == ' ' || text.back() == '\n' || text.back() == '\r'))
+                text.pop_back();
+            messages += (messages.empty() ? "" : " ") + text;
+        };
+        const ReportSink previous =
+            command.toFolder ? SetThreadReportSink(gather) : SetThreadReportSink({});
         const auto watch = [&](media::CGrabberCallback* cb, const media::LoadedMedia& l) {
             job.early.reset();
             if (cb != nullptr) job.early = std::make_unique<EarlyColumns>(command, cb, l);
@@ -273,11 +285,10 @@ int RunSpectrogramCommand(int argc, char** argv) {
         const bool decoded =
             engine != nullptr &&
             DecodeWhole(engine, *job.session, path, kStallLimit, &loaded, &callback, watch);
-        SetReportSink(previous);
+        SetThreadReportSink(previous);
         if (job.early) job.early->Stop();
         if (!decoded) {
             job.early.reset();
-            // Among several files, name the one that went wrong.
             if (command.toFolder) ReportError("vurma: %s: %s", path.c_str(), messages.c_str());
             allOk = false;
             continue;

@@ -6,8 +6,9 @@
 // and the scriptable fake (fake_engine.h).
 //
 // Objects are handed out as shared_ptr: holding one is holding a reference.
-// Every call runs on the GUI thread (or the headless main thread) unless its
-// comment says otherwise.
+// A graph is used by one thread at a time: built and rendered on a load
+// thread, then driven from the GUI thread (or the headless main thread), and
+// destroyed on a background thread; calls that say so run elsewhere.
 #pragma once
 
 #include <cstddef>
@@ -292,7 +293,11 @@ class IGraphBuilder {
     virtual HRESULT QueryVideoOutput(std::shared_ptr<IVideoOutput>* out) = 0;
 
     // Adds source, decoders and default renderers for the file (UTF-8 path).
+    // Waits for the file's first data: call it off the GUI thread.
     virtual HRESULT RenderFile(const std::string& utf8Path) = 0;
+    // Why the last RenderFile failed, in the decoder's own words (UTF-8);
+    // empty when it gave no reason.
+    virtual std::string RenderFailureReason() = 0;
     virtual HRESULT EnumFilters(std::shared_ptr<IEnumFilters>* filters) = 0;
     virtual HRESULT AddFilter(const std::shared_ptr<IBaseFilter>& filter,
                               const std::string& name) = 0;
@@ -330,7 +335,9 @@ class IAudioDecode {
     // only record and post. A negative result: nothing started.
     virtual HRESULT Start(const std::string& utf8Path, const WaveFormat& format,
                           ISampleGrabberCB* callback, std::function<void(HRESULT)> ended) = 0;
-    // Ends the decode; once it returns neither `callback` nor `ended` is called.
+    // Ends the decode; once it returns neither `callback` nor `ended` is
+    // called. Never waits for the framework: a pipeline that will not stop
+    // is left to a background thread.
     virtual void Stop() = 0;
     // Buffers decoded so far (any thread): tells a slow decode from a stalled one.
     virtual std::uint64_t Progress() const = 0;

@@ -231,6 +231,26 @@ HRESULT FakeFilter::SetCallback(ISampleGrabberCB* cb, int) {
 FakeEngine::FakeEngine() { category_.push_back({kSampleGrabberName, kSampleGrabberName}); }
 FakeEngine::~FakeEngine() = default;
 
+void FakeEngine::HoldRender() {
+    std::unique_lock lock(mutex_);
+    ++rendersHeld_;
+    renderCv_.wait(lock, [this] { return rendersGo_; });
+    --rendersHeld_;
+}
+
+void FakeEngine::ReleaseRenders() {
+    {
+        std::lock_guard lock(mutex_);
+        rendersGo_ = true;
+    }
+    renderCv_.notify_all();
+}
+
+int FakeEngine::rendersHeld() const {
+    std::lock_guard lock(mutex_);
+    return rendersHeld_;
+}
+
 void FakeEngine::AddFile(const std::string& path, FakeFile file) { files_[path] = file; }
 
 void FakeEngine::FailCall(const std::string& call, HRESULT hr, int after, int count) {
@@ -479,7 +499,11 @@ HRESULT FakeGraph::RenderFile(const std::string& utf8Path) {
     if (Failed(hr)) return hr;
     const FakeFile* file = engine_->FindFile(utf8Path);
     if (file == nullptr) return E_NOT_FOUND;
-    if (Failed(file->renderResult)) return file->renderResult;
+    if (file->renderHangs) engine_->HoldRender();
+    if (Failed(file->renderResult)) {
+        renderReason_ = file->renderReason;
+        return file->renderResult;
+    }
     if (!file->hasAudio && !file->hasVideo) return E_CANNOT_RENDER;
     renderedPath = utf8Path;
     duration_ = file->duration;

@@ -1,7 +1,8 @@
 // A scriptable engine for tests: files with chosen formats and lengths, any
 // call failed with a chosen result, a log of every call, samples fed to the
 // grabber's callback and events posted on demand. No threads of its own:
-// everything happens synchronously on the caller's thread.
+// everything happens synchronously on the caller's thread (the window loads
+// on a background thread; a hanging file holds that thread until released).
 //
 // Call names in the log and for FailCall:
 //   "Engine.<Method>"          factory calls (CreateGraphBuilder, CreateDevEnum, ...)
@@ -16,6 +17,7 @@
 // with video, "Video"), "AudioRenderer" (pin "In") and, with video, "VideoRenderer".
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -35,6 +37,8 @@ struct FakeFile {
     WaveFormat format{2, 16, 44100};
     std::int64_t duration = 30000000;  // 100 ns units
     HRESULT durationResult = S_OK;     // negative: GetDuration fails with it
+    std::string renderReason{};        // the decoder's reason when RenderFile fails
+    bool renderHangs = false;          // RenderFile waits until ReleaseRenders (a stuck preroll)
 };
 
 struct FakeCategoryEntry {
@@ -155,6 +159,12 @@ class FakeEngine final : public IEngine {
     // The capture decode created last (null when none is alive).
     std::shared_ptr<FakeAudioDecode> decode() const;
 
+    // Lets every RenderFile held by a hanging file go on (and those to come).
+    void ReleaseRenders();
+    // RenderFile calls waiting in a hanging file now.
+    int rendersHeld() const;
+    void HoldRender();
+
     // Called with the name of every engine call before it runs (a test's
     // probe of what the program holds at that moment); may be empty.
     std::function<void(const std::string& call)> onCall;
@@ -191,6 +201,9 @@ class FakeEngine final : public IEngine {
     std::weak_ptr<FakeAudioDecode> decode_;  // guarded by mutex_
     std::vector<std::weak_ptr<FakeGraph>> graphs_;
     std::uint32_t nextCookie_ = 1;
+    std::condition_variable renderCv_;
+    int rendersHeld_ = 0;     // guarded by mutex_
+    bool rendersGo_ = false;  // guarded by mutex_
 };
 
 class FakeGraph final : public IGraphBuilder,
@@ -220,6 +233,7 @@ class FakeGraph final : public IGraphBuilder,
     HRESULT Disconnect(const std::shared_ptr<IPin>& pin) override;
     HRESULT Connect(const std::shared_ptr<IPin>& out, const std::shared_ptr<IPin>& in) override;
     HRESULT Render(const std::shared_ptr<IPin>& out) override;
+    std::string RenderFailureReason() override { return renderReason_; }
     void SetUnsynchronised(bool on) override { unsynchronised = on; }
     // IMediaControl
     HRESULT Run() override;
@@ -281,6 +295,7 @@ class FakeGraph final : public IGraphBuilder,
     FakeEngine* engine_;
     std::int64_t duration_ = 0;
     HRESULT durationResult_ = S_OK;
+    std::string renderReason_;
     std::mutex eventMutex_;
     std::vector<long> events_;
     std::function<void()> frameNotify_;

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 #include "hresult.h"
 
@@ -73,6 +74,33 @@ class CGrabberCallback final : public ISampleGrabberCB {
     bool m_bFirstTaken = false;     // the first buffer of a capture is taken whatever its time
     std::size_t m_nMappedSize = 0;  // m_pData is a mapping of this size; 0: from the heap
     void FreeBuffer();
+};
+
+// One reference to a callback object: whoever holds it keeps the
+// CaptureBlock alive, whatever happens to the graph it was made for.
+class CallbackRef {
+  public:
+    CallbackRef() = default;
+    CallbackRef(std::nullptr_t) {}
+    // Takes a reference of its own.
+    explicit CallbackRef(CGrabberCallback* cb) : cb_(cb) {
+        if (cb_ != nullptr) cb_->AddRef();
+    }
+    CallbackRef(const CallbackRef& other) : CallbackRef(other.cb_) {}
+    CallbackRef(CallbackRef&& other) noexcept : cb_(std::exchange(other.cb_, nullptr)) {}
+    CallbackRef& operator=(CallbackRef other) noexcept {
+        std::swap(cb_, other.cb_);
+        return *this;
+    }
+    ~CallbackRef() {
+        if (cb_ != nullptr) cb_->Release();
+    }
+    CGrabberCallback* get() const { return cb_; }
+    CGrabberCallback* operator->() const { return cb_; }
+    operator CGrabberCallback*() const { return cb_; }
+
+  private:
+    CGrabberCallback* cb_ = nullptr;
 };
 
 }  // namespace vurma::media

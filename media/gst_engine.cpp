@@ -274,6 +274,10 @@ class GstGraph final : public IGraphBuilder,
 
     // ---- rendering
     HRESULT RenderFile(const std::string& utf8Path) override;
+    std::string RenderFailureReason() override {
+        std::lock_guard lock(mutex_);
+        return renderReason_;
+    }
     HRESULT EnumFilters(std::shared_ptr<IEnumFilters>* out) override {
         if (out == nullptr) return E_POINTER;
         *out = std::make_shared<VectorEnum<std::shared_ptr<IBaseFilter>>>(
@@ -669,6 +673,8 @@ class GstGraph final : public IGraphBuilder,
     static GstFlowReturn OnVideoPreroll(GstAppSink* sink, gpointer data);
     void TakeVideo(GstSample* sample);
     void PadAdded(GstPad* pad);
+    void PadAddedWithCaps(GstPad* pad, GstCaps* caps);
+    static GstPadProbeReturn OnStreamCaps(GstPad* pad, GstPadProbeInfo* info, gpointer data);
     void LinkAudio();
     GstElement* AudioRendererBin();
 
@@ -681,7 +687,7 @@ class GstGraph final : public IGraphBuilder,
     std::atomic<bool> linked_{false};  // read by the bus handler
     bool unsynchronised_ = false;
     static constexpr gint64 kNotMeasured = -2;
-    gint64 measured_ = kNotMeasured;  // GUI thread only
+    gint64 measured_ = kNotMeasured;  // the thread that uses the graph (load, then GUI)
     bool hasVideo_ = false;
     FilterState state_ = FilterState::Stopped;
     long volume_ = 0;
@@ -694,7 +700,9 @@ class GstGraph final : public IGraphBuilder,
     std::condition_variable cv_;
     bool rendering_ = false;
     bool noMorePads_ = false;
+    int capsPending_ = 0;  // streams waiting for their caps
     bool renderError_ = false;
+    std::string renderReason_;  // the first error while rendering
     bool dumped_ = false;
     bool audioFound_ = false;
     bool audioHeld_ = false;
@@ -731,7 +739,10 @@ void GstGraph::HandleBusMessage(GstMessage* message) {
             {
                 std::lock_guard lock(self->mutex_);
                 rendering = self->rendering_;
-                if (rendering) self->renderError_ = true;
+                if (rendering && !self->renderError_) {
+                    self->renderError_ = true;
+                    if (error != nullptr) self->renderReason_ = error->message;
+                }
             }
             if (rendering) {
                 self->cv_.notify_all();
@@ -799,10 +810,45 @@ GstPadProbeReturn GstGraph::OnAudioHeld(GstPad*, GstPadProbeInfo* info, gpointer
     return GST_PAD_PROBE_OK;
 }
 
-// Streaming thread: gives each decoded stream its branch.
+// Streaming thread: the caps of a stream whose branch waited for them.
+GstPadProbeReturn GstGraph::OnStreamCaps(GstPad* pad, GstPadProbeInfo* info, gpointer data) {
+    GstEvent* event = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_CAPS && GST_EVENT_TYPE(event) != GST_EVENT_EOS)
+        return GST_PAD_PROBE_OK;
+    auto* self = static_cast<GstGraph*>(data);
+    // A stream that ends before its format is known gets no branch.
+    if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS) {
+        GstCaps* caps = nullptr;
+        gst_event_parse_caps(event, &caps);
+        self->PadAddedWithCaps(pad, gst_caps_ref(caps));
+    }
+    {
+        std::lock_guard lock(self->mutex_);
+        --self->capsPending_;
+    }
+    self->cv_.notify_all();
+    return GST_PAD_PROBE_REMOVE;
+}
+
+// Streaming thread: gives each decoded stream its branch. A stream exposed
+// before its format is settled (a decoder that still offers a range) gets
+// it once its caps arrive: reading a format from unsettled caps is an error.
 void GstGraph::PadAdded(GstPad* pad) {
     GstCaps* caps = gst_pad_get_current_caps(pad);
-    if (caps == nullptr) caps = gst_pad_query_caps(pad, nullptr);
+    if (caps == nullptr) {
+        {
+            std::lock_guard lock(mutex_);
+            ++capsPending_;
+        }
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &GstGraph::OnStreamCaps, this,
+                          nullptr);
+        return;
+    }
+    PadAddedWithCaps(pad, caps);
+}
+
+// Takes the caps' reference.
+void GstGraph::PadAddedWithCaps(GstPad* pad, GstCaps* caps) {
     const gchar* media = caps != nullptr && gst_caps_get_size(caps) > 0
                              ? gst_structure_get_name(gst_caps_get_structure(caps, 0))
                              : "";
@@ -963,7 +1009,8 @@ HRESULT GstGraph::RenderFile(const std::string& utf8Path) {
             // at its first buffer.
             ok = cv_.wait_for(lock, kRenderTimeout,
                               [this] {
-                                  return (noMorePads_ && (audioTail_ == nullptr || audioHeld_)) ||
+                                  return (noMorePads_ && capsPending_ == 0 &&
+                                          (audioTail_ == nullptr || audioHeld_)) ||
                                          renderError_;
                               }) &&
                  !renderError_ && (audioFound_ || videoFound_);
@@ -971,6 +1018,14 @@ HRESULT GstGraph::RenderFile(const std::string& utf8Path) {
         rendering_ = false;
     }
     if (!ok) {
+        {
+            std::lock_guard lock(mutex_);
+            if (renderReason_.empty()) {
+                renderReason_ = !noMorePads_ || (audioTail_ != nullptr && !audioHeld_)
+                                    ? "No data arrived within 20 seconds."
+                                    : "The file holds no stream that can be decoded.";
+            }
+        }
         gst_element_set_state(pipeline_, GST_STATE_NULL);
         return E_CANNOT_RENDER;
     }

@@ -37,7 +37,10 @@ extern "C" {
 
 struct VurmaSampleGrabber {
     GstBaseTransform parent;
-    vurma::media::ISampleGrabberCB* callback;  // guarded by the object lock
+    vurma::media::ISampleGrabberCB* callback;  // guarded by callLock
+    // Held across each call of the callback: once a new callback is set,
+    // nothing more reaches the old one.
+    GMutex callLock;
 };
 
 struct VurmaSampleGrabberClass {
@@ -53,11 +56,12 @@ static GstStaticPadTemplate vurma_grabber_src =
 
 static GstFlowReturn vurma_sample_grabber_transform_ip(GstBaseTransform* trans, GstBuffer* buf) {
     auto* self = reinterpret_cast<VurmaSampleGrabber*>(trans);
-    GST_OBJECT_LOCK(self);
+    g_mutex_lock(&self->callLock);
     vurma::media::ISampleGrabberCB* callback = self->callback;
-    if (callback != nullptr) callback->AddRef();
-    GST_OBJECT_UNLOCK(self);
-    if (callback == nullptr) return GST_FLOW_OK;
+    if (callback == nullptr) {
+        g_mutex_unlock(&self->callLock);
+        return GST_FLOW_OK;
+    }
 
     double seconds = 0.0;
     const GstClockTime pts = GST_BUFFER_PTS(buf);
@@ -74,7 +78,7 @@ static GstFlowReturn vurma_sample_grabber_transform_ip(GstBaseTransform* trans, 
         callback->SampleCB(seconds, &sample);
         gst_buffer_unmap(buf, &map);
     }
-    callback->Release();
+    g_mutex_unlock(&self->callLock);
     return GST_FLOW_OK;
 }
 
@@ -82,6 +86,7 @@ static void vurma_sample_grabber_finalize(GObject* object) {
     auto* self = reinterpret_cast<VurmaSampleGrabber*>(object);
     if (self->callback != nullptr) self->callback->Release();
     self->callback = nullptr;
+    g_mutex_clear(&self->callLock);
     G_OBJECT_CLASS(vurma_sample_grabber_parent_class)->finalize(object);
 }
 
@@ -103,6 +108,7 @@ static void vurma_sample_grabber_class_init(VurmaSampleGrabberClass* klass) {
 
 static void vurma_sample_grabber_init(VurmaSampleGrabber* self) {
     self->callback = nullptr;
+    g_mutex_init(&self->callLock);
     gst_base_transform_set_passthrough(GST_BASE_TRANSFORM(self), TRUE);
     gst_base_transform_set_in_place(GST_BASE_TRANSFORM(self), TRUE);
 }
@@ -124,10 +130,10 @@ bool RegisterSampleGrabber() {
 void SampleGrabberSetCallback(GstElement* grabber, ISampleGrabberCB* callback) {
     auto* self = reinterpret_cast<VurmaSampleGrabber*>(grabber);
     if (callback != nullptr) callback->AddRef();
-    GST_OBJECT_LOCK(self);
+    g_mutex_lock(&self->callLock);
     ISampleGrabberCB* previous = self->callback;
     self->callback = callback;
-    GST_OBJECT_UNLOCK(self);
+    g_mutex_unlock(&self->callLock);
     if (previous != nullptr) previous->Release();
 }
 

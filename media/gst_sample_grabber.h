@@ -16,7 +16,8 @@ inline constexpr char kCategoryMetadataKey[] = "vurma-category";
 bool RegisterSampleGrabber();
 
 // Replaces the element's callback: takes a reference to `callback` (may be
-// null) and drops the one to the previous callback.
+// null) and drops the one to the previous callback. Waits for a call of
+// the previous callback in progress; none follows.
 void SampleGrabberSetCallback(GstElement* grabber, ISampleGrabberCB* callback);
 
 }  // namespace vurma::media

@@ -251,9 +251,13 @@ HRESULT MediaSession::Impl::LoadMediaFile(const std::string& path, LoadedMedia* 
     // Fresh graph and rendering.
     RebuildGraph();
     if (pGB == nullptr) return Failed(lastCreate) ? lastCreate : E_FAIL;
+    // The file's name, and the decoder's own reason where it gave one, go
+    // with every refusal.
+    const ReportDetails named{path};
     HRESULT hr = pGB->RenderFile(path);
     if (Failed(hr)) {
-        ReportError(kMsgCannotProcess);
+        const std::string reason = pGB->RenderFailureReason();
+        ReportError(ReportDetails{reason.empty() ? path : path + "\n" + reason}, kMsgCannotProcess);
         return hr;
     }
     pVW->put_AutoShow(false);
@@ -264,7 +268,7 @@ HRESULT MediaSession::Impl::LoadMediaFile(const std::string& path, LoadedMedia* 
     const std::shared_ptr<IBaseFilter> pSoundDev = FindFilter(pGB.get(), kAudioRendererName);
     if (pSoundDev == nullptr) {
         RebuildGraph();
-        ReportError(kMsgNoSound);
+        ReportError(named, kMsgNoSound);
         return -1;
     }
     std::shared_ptr<IPin> pPinDevIn;
@@ -294,13 +298,13 @@ HRESULT MediaSession::Impl::LoadMediaFile(const std::string& path, LoadedMedia* 
     if (media.bitsPerSample != 8 && media.bitsPerSample != 16 && media.bitsPerSample != 24 &&
         media.bitsPerSample != 32) {
         RebuildGraph();
-        ReportError(kMsgBadBits, media.bitsPerSample);
+        ReportError(named, kMsgBadBits, media.bitsPerSample);
         return -1;
     }
     // A format with no channel or no rate would size nothing and divide by zero later.
     if (media.channels < 1 || media.sampleRate < 1) {
         RebuildGraph();
-        ReportError(kMsgCannotProcess);
+        ReportError(named, kMsgCannotProcess);
         return -1;
     }
 
@@ -397,7 +401,7 @@ HRESULT MediaSession::Impl::LoadMediaFile(const std::string& path, LoadedMedia* 
                                     static_cast<unsigned>(media.sampleRate) / 8000;
     if (frames > UINT32_MAX || bytes > UINT32_MAX) {
         RebuildGraph();
-        ReportError(kMsgNoMemory);
+        ReportError(named, kMsgNoMemory);
         return -1;
     }
     media.frameCount = static_cast<std::uint32_t>(frames);
@@ -443,7 +447,7 @@ HRESULT MediaSession::LoadMediaFile(const std::string& utf8Path, LoadedMedia* ou
     return d_->LoadMediaFile(utf8Path, out);
 }
 
-CGrabberCallback* MediaSession::callback() const { return d_->m_pCallBack; }
+CallbackRef MediaSession::callback() const { return CallbackRef(d_->m_pCallBack); }
 
 HRESULT MediaSession::RunGraph() {
     if (d_->pMC == nullptr) return S_FALSE;

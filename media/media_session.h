@@ -2,8 +2,11 @@
 // command line need of it. GStreamer (or the scriptable fake in tests)
 // stands behind IEngine; nothing here names either.
 //
-// All functions run on the GUI thread (or the headless main thread); only
-// the grabber callback runs on the streaming thread.
+// A session is used by one thread at a time: the window builds it on a load
+// thread (AsyncLoad), then hands it to the GUI thread; the headless modes use
+// it on their main thread. Only the grabber callback runs on the streaming
+// thread. Destroying a session with a graph stops the graph: the window
+// leaves that to a background thread (Reap).
 #pragma once
 
 #include <cstdint>
@@ -13,11 +16,10 @@
 
 #include "analysis/ui_text.h"
 #include "engine.h"
+#include "grabber_callback.h"
 #include "hresult.h"
 
 namespace vurma::media {
-
-class CGrabberCallback;  // grabber_callback.h
 
 // What a successful load tells the caller (window or command line).
 struct LoadedMedia {
@@ -54,9 +56,9 @@ class MediaSession {
     // refusal rules say so); `out` is filled as far as the load got.
     HRESULT LoadMediaFile(const std::string& utf8Path, LoadedMedia* out);
 
-    // The callback of the current load (no reference held); null after a
-    // refusal and while no file is loaded.
-    CGrabberCallback* callback() const;
+    // The callback of the current load, with a reference of the caller's
+    // own; null after a refusal and while no file is loaded.
+    CallbackRef callback() const;
 
     // Transport. graphState(): 0 stopped, 1 paused, 2 running, changed only
     // when the engine call succeeds.

@@ -354,6 +354,10 @@ scale</translation>
         <translation>This file cannot be processed.</translation>
     </message>
     <message>
+        <source>%d秒たってもﾃﾞｰﾀが届きません。</source>
+        <translation>No data arrived within %d seconds.</translation>
+    </message>
+    <message>
         <source>このﾌｧｲﾙには音声が含まれていません。  </source>
         <translation>This file contains no sound.</translation>
     </message>

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -44,24 +43,6 @@ TEST(ReportErrorTest, LongTextIsCutWithoutSplittingACharacter) {
     rec.texts.clear();
     ReportError("%s", std::string(600, 'x').c_str());
     EXPECT_EQ(rec.texts.at(0), std::string(kReportMaxBytes, 'x'));
-}
-
-TEST(ReportErrorTest, CaptureTakesThisThreadsReportsOnly) {
-    test::ReportRecorder rec;
-    {
-        ReportCapture capture;
-        ReportError("first %d  ", 1);
-        {
-            ReportCapture inner;
-            ReportError("inner\n");
-            EXPECT_EQ(inner.Text(), "inner");
-        }
-        std::thread([] { ReportError("elsewhere"); }).join();
-        ReportError("second");
-        EXPECT_EQ(capture.Text(), "first 1 second");
-    }
-    ReportError("after");
-    EXPECT_EQ(rec.texts, (Texts{"elsewhere", "after"}));
 }
 
 }  // namespace

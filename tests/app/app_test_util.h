@@ -55,7 +55,7 @@ class DialogTest : public ::testing::Test {
 
     // Opens the file and feeds its capture `frames` frames of `value` (stereo 16-bit).
     void OpenAndFeed(const std::string& path, int frames, std::int16_t value = 16384) {
-        dlg->OpenMediaFile(QString::fromStdString(path));
+        vurma::test::OpenAndWait(*dlg, QString::fromStdString(path));
         if (frames > 0) {
             ASSERT_TRUE(engine->FeedSample(0.0, Pcm16(frames, 2, value)));
         }

@@ -22,6 +22,7 @@
 #include "app_test_util.h"
 #include "display/plot_frame.h"
 #include "display/spectrogram_image.h"
+#include "media/background.h"
 #include "spectrogram_window.h"
 #include "widgets.h"
 
@@ -118,7 +119,7 @@ TEST_F(WindowTest, TheEngineIsMadeAfterTheFirstPaintAndThenTheFileOpens) {
             return engine;
         },
         [&] {
-            dlg->OpenMediaFile(QString::fromStdString(path));
+            vurma::test::OpenAndWait(*dlg, QString::fromStdString(path));
             opened = true;
         });
     QCoreApplication::processEvents();
@@ -298,6 +299,7 @@ TEST_F(WindowTest, CtrlOOpensAndCtrlSSavesWhenSaveAsIsEnabled) {
     QTest::keyClick(&d, Qt::Key_S, Qt::ControlModifier);  // nothing to save yet
     EXPECT_EQ(asked, 0);
     QTest::keyClick(&d, Qt::Key_O, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !d.loadPending(); }, 5000));
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma - [keys.wav]"));
     ASSERT_TRUE(engine->FeedSample(0.0, Pcm16(4096, 2, 1000)));
     EndCapture();
@@ -454,9 +456,15 @@ TEST_F(WindowTest, TitleAndPlotsFollowOpenDropAndFailedOpen) {
     ASSERT_NE(d.m_stWave->shownImage(), wave);
     const std::string second = AddFile("other.wav");
     d.OnDropFiles({QUrl::fromLocalFile(QString::fromStdString(second)), QUrl("file:///x.wav")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !d.loadPending(); }, 5000));
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma - [other.wav]"));
 
-    d.OpenMediaFile(QStringLiteral("/nowhere/missing.wav"));
+    reports.clear();
+    rec_.details.clear();
+    vurma::test::OpenAndWait(d, QStringLiteral("/nowhere/missing.wav"));
+    // The message names the file it is about.
+    EXPECT_EQ(reports, std::vector<std::string>{"このﾌｧｲﾙは処理できません。  "});
+    EXPECT_EQ(rec_.details, std::vector<std::string>{"/nowhere/missing.wav"});
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma"));
     EXPECT_EQ(State(d), "play 0 graph 0 loaded 0 complete 0 samples 0");
     EXPECT_FALSE(HasGreen(d.m_stStatus->shownImage()));  // empty state text
@@ -488,13 +496,14 @@ TEST_F(WindowTest, EscapeEnterAndExitShutDownInOrder) {
     for (const auto& close : closers) {
         CAnalyzerDlg& d = MakeDialog();
         d.show();
-        d.OpenMediaFile(QString::fromStdString(AddFile("playing.wav")));
+        vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("playing.wav")));
         ASSERT_EQ(d.m_nPlayState, 3);
         engine->ClearCalls();
         close(d);
         EXPECT_FALSE(d.isVisible());
         EXPECT_TRUE(d.m_bShutDown);
         EXPECT_EQ(d.m_samples.data(), nullptr);
+        ASSERT_TRUE(media::WaitForDetachedJobs(std::chrono::seconds(5)));
         EXPECT_EQ(engine->CallCount("Graph.Stop"), 1);
         EXPECT_EQ(engine->liveGraphs(), 0);
     }

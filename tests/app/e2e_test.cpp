@@ -28,7 +28,7 @@ TEST(EndToEnd, AWavFileIsBrowsableLongBeforeItsPlaybackEnds) {
     {
         CAnalyzerDlg d(media::CreateGstEngine());
         d.show();
-        d.OpenMediaFile(path);
+        vurma::test::OpenAndWait(d, path);
         EXPECT_EQ(d.m_nPlayState, 3);
         EXPECT_TRUE(QTest::qWaitFor([&] { return d.m_bLoaded == 1; }, 10000));
         EXPECT_EQ(d.m_nPlayState, 3);

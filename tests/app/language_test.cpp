@@ -33,7 +33,7 @@ class LanguageTest : public DialogTest {
     CAnalyzerDlg& Analysed() {
         CAnalyzerDlg& d = MakeDialog();
         d.show();
-        d.OpenMediaFile(QString::fromStdString(AddFile("a.wav")));
+        vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("a.wav")));
         EXPECT_TRUE(engine->FeedSample(
             0.0, vurma::test::Pcm(16, vurma::test::Sine(2, 44100, 8192, 220, 16000))));
         EndCapture();

@@ -9,6 +9,7 @@
 
 #include "analysis/sample_store.h"
 #include "app_test_util.h"
+#include "media/background.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
 #include "widgets.h"
@@ -162,17 +163,20 @@ TEST_F(TransportTest, ACaptureErrorKeepsThePartialCaptureAndReportsOnce) {
 
 TEST_F(TransportTest, ANewFileOrTheCloseStopsTheCaptureBeforeTheGraph) {
     CAnalyzerDlg& d = Open(4096);
+    ASSERT_TRUE(media::WaitForDetachedJobs(std::chrono::seconds(5)));
     engine->ClearCalls();
-    d.OpenMediaFile(QString::fromStdString(AddFile("next.wav")));
+    vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("next.wav")));
     const auto calls = engine->calls();
     ASSERT_FALSE(calls.empty());
     EXPECT_EQ(calls.front(), "Decode.Stop");
     EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer capturing");
     d.show();
+    ASSERT_TRUE(media::WaitForDetachedJobs(std::chrono::seconds(5)));
     engine->ClearCalls();
     d.close();
     ASSERT_FALSE(engine->calls().empty());
     EXPECT_EQ(engine->calls().front(), "Decode.Stop");
+    ASSERT_TRUE(media::WaitForDetachedJobs(std::chrono::seconds(5)));
     EXPECT_FALSE(engine->FeedSample(0.0, Pcm16(512, 2, 1)));
 }
 
@@ -289,7 +293,7 @@ TEST_F(TransportTest, VolumeFollowsTheSliderUnlessMuted) {
     EXPECT_EQ(engine->graph()->volume, -10000);
     d.m_sliderVolume->setValue(100);  // muted: nothing audible changes
     EXPECT_EQ(engine->graph()->volume, -10000);
-    d.OpenMediaFile(QString::fromStdString(AddFile("next.wav")));
+    vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("next.wav")));
     ASSERT_EQ(d.m_nPlayState, 3);
     EXPECT_EQ(engine->graph()->volume, -10000);
     d.OnMute();  // back to the slider's level
@@ -344,7 +348,7 @@ TEST_F(TransportTest, VideoPicturesReachThePanel) {
     EXPECT_EQ(d.m_stVideo->picture().pixel(0, 0), qRgb(255, 0, 0));
 
     // An audio-only file shows the no-video label and drops the old picture.
-    d.OpenMediaFile(QString::fromStdString(AddFile("audio.wav")));
+    vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("audio.wav")));
     EXPECT_TRUE(d.m_stNoVideo->isVisible());
     EXPECT_TRUE(d.m_stVideo->picture().isNull());
 }

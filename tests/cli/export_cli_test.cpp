@@ -197,6 +197,9 @@ TEST_F(ExportCli, SpectrogramBatchWritesTheGoodFilesAndNamesTheBadOne) {
               Path("short.wav") + " " + Path("other/tone.wav"));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("bad.mp3: このﾌｧｲﾙは処理できません"), std::string::npos) << r.err;
+    // Told once, on the line that names it.
+    const std::size_t first = r.err.find("このﾌｧｲﾙは処理できません");
+    EXPECT_EQ(r.err.find("このﾌｧｲﾙは処理できません", first + 1), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("other/tone.wav: another file of this batch"), std::string::npos) << r.err;
     EXPECT_EQ(QImage(QString::fromStdString(dir + "/tone.wav.png")).size(), QSize(800, 500));
     EXPECT_TRUE(Exists(dir + "/short.wav.png"));

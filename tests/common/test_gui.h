@@ -2,6 +2,9 @@
 #pragma once
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QString>
+#include <QThread>
 
 namespace vurma::test {
 
@@ -11,6 +14,21 @@ inline QApplication* EnsureApp() {
     static char* argv[] = {name, nullptr};
     if (QApplication::instance() == nullptr) new QApplication(argc, argv);
     return qobject_cast<QApplication*>(QApplication::instance());
+}
+
+// Opens a file in the window and runs events until its background load has
+// been applied (or `timeoutMs` has passed); true when it has.
+template <class Dialog>
+bool OpenAndWait(Dialog& dialog, const QString& path, int timeoutMs = 20000) {
+    dialog.OpenMediaFile(path);
+    QElapsedTimer clock;
+    clock.start();
+    while (dialog.loadPending() && clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    QCoreApplication::processEvents();
+    return !dialog.loadPending();
 }
 
 }  // namespace vurma::test

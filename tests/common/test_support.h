@@ -17,12 +17,16 @@ namespace vurma::test {
 class ReportRecorder {
   public:
     ReportRecorder() {
-        previous_ = SetReportSink([this](const std::string& text) { texts.push_back(text); });
+        previous_ = SetReportSink([this](const Report& report) {
+            texts.push_back(report.text);
+            details.push_back(report.details);
+        });
     }
     ~ReportRecorder() { SetReportSink(previous_); }
     ReportRecorder(const ReportRecorder&) = delete;
     ReportRecorder& operator=(const ReportRecorder&) = delete;
     std::vector<std::string> texts;
+    std::vector<std::string> details;  // one per text, empty when none
 
   private:
     ReportSink previous_;

@@ -1,4 +1,5 @@
 // The GStreamer engine on files written at test time.
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -118,6 +119,36 @@ TEST_F(GstTest, CompressedAudioArrivesAs16BitWithoutDither) {
     EXPECT_EQ(media.sampleRate, 22050);
     ASSERT_GT(silence.size(), 20000u);
     EXPECT_EQ(std::count(silence.begin(), silence.end(), 0), std::ssize(silence));
+    EXPECT_TRUE(rec.texts.empty()) << rec.texts[0];
+}
+
+// Companded telephone audio decodes to 16-bit PCM: loaded and captured
+// whole, without a complaint from the framework.
+TEST_F(GstTest, MuLawAndALawWavArriveAs16Bit) {
+    static int criticals = 0;
+    const GLogFunc previous = g_log_set_default_handler(
+        [](const gchar*, GLogLevelFlags level, const gchar* message, gpointer) {
+            if ((level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) != 0) {
+                ++criticals;
+                std::fprintf(stderr, "%s\n", message);
+            }
+        },
+        nullptr);
+    for (const char* encoder : {"mulawenc", "alawenc"}) {
+        SCOPED_TRACE(encoder);
+        const std::string path = dir + "/" + encoder + ".wav";
+        ASSERT_TRUE(
+            test::GstLaunch("audiotestsrc num-buffers=10 samplesperbuffer=800 ! "
+                            "audio/x-raw,rate=8000,channels=2 ! " +
+                            std::string(encoder) + " ! wavenc ! filesink location=" + path));
+        const std::vector<std::uint8_t> pcm = Capture(path);
+        EXPECT_EQ(media.bitsPerSample, 16);
+        EXPECT_EQ(media.channels, 2);
+        EXPECT_EQ(media.sampleRate, 8000);
+        EXPECT_EQ(pcm.size(), 8000u * 2 * 2);
+    }
+    g_log_set_default_handler(previous, nullptr);
+    EXPECT_EQ(criticals, 0);
     EXPECT_TRUE(rec.texts.empty()) << rec.texts[0];
 }
 

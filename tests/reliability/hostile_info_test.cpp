@@ -85,8 +85,9 @@ TEST(HostileInfo, EveryFileEndsInItsInformationOrItsMessage) {
         if (!c.message.empty()) {
             EXPECT_EQ(status, 1);
             EXPECT_TRUE(out.empty()) << out;
-            // The message as the program defines it, on a line of its own.
-            EXPECT_NE(err.find(c.message + "\n"), std::string::npos) << err;
+            // The message as the program defines it, on a line of its own,
+            // then the file it is about (and the decoder's reason, if any).
+            EXPECT_NE(err.find(c.message + "\n" + path + "\n"), std::string::npos) << err;
             continue;
         }
         EXPECT_EQ(status, 0) << err;

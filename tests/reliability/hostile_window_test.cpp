@@ -23,7 +23,9 @@ class HostileWindow : public ::testing::Test {
         dlg->show();
     }
 
-    void Open(const std::string& path) { dlg->OpenMediaFile(QString::fromStdString(path)); }
+    void Open(const std::string& path) {
+        vurma::test::OpenAndWait(*dlg, QString::fromStdString(path));
+    }
 
     // The window is back in the no-file state after a refusal.
     void ExpectNoFile() {

@@ -13,6 +13,7 @@
 #include <random>
 
 #include "hostile_corpus.h"
+#include "media/background.h"
 #include "media/fake_engine.h"
 #include "window_util.h"
 
@@ -76,7 +77,7 @@ TEST(Soak, FiftyFilesOnTheScriptedEngine) {
         const std::string path = dir / ("soak " + std::to_string(i) + ".wav");
         ASSERT_TRUE(WriteBytes(path, ""));
         fake->AddFile(path, file);
-        d->OpenMediaFile(QString::fromStdString(path));
+        vurma::test::OpenAndWait(*d, QString::fromStdString(path));
         ASSERT_EQ(d->m_nPlayState, 3);
 
         // The capture arrives in buffers while the user does things.
@@ -124,6 +125,7 @@ TEST(Soak, FiftyFilesOnTheScriptedEngine) {
         100.0 * (static_cast<double>(atEnd) - afterFirst) / afterFirst);
     d->close();
     EXPECT_TRUE(d->m_bShutDown);
+    ASSERT_TRUE(media::WaitForDetachedJobs(std::chrono::seconds(5)));
     EXPECT_EQ(fake->liveGraphs(), 0);
     d.reset();
 #if defined(__SANITIZE_ADDRESS__)
