@@ -6,7 +6,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
+#include <sstream>
 
 #include "analysis/report_error.h"
 #include "analysis/worker_pool.h"
@@ -83,14 +85,18 @@ bool ReportFile(const std::shared_ptr<media::IEngine>& engine, const std::string
     // The load's messages become this file's error: this thread reports to
     // its own sink meanwhile.
     std::string messages;
-    const ThreadSinkGuard sink([&messages](const Report& report) {
+    const ThreadSinkGuard sink([&messages, &path](const Report& report) {
         std::string text = report.text.substr(0, report.text.find_last_not_of(" \n") + 1);
-        if (!report.details.empty()) {
-            std::string details =
-                report.details.substr(0, report.details.find_last_not_of(" \n") + 1);
-            std::replace(details.begin(), details.end(), '\n', ' ');
-            text += " (" + details + ")";
+        // The details' lines, but for the file's name: the JSON names it.
+        const std::string name = std::filesystem::path(path).filename().string();
+        std::string details;
+        std::istringstream lines(report.details);
+        for (std::string line; std::getline(lines, line);) {
+            line.erase(line.find_last_not_of(' ') + 1);
+            if (line.empty() || line == path || line == name) continue;
+            details += (details.empty() ? "" : " ") + line;
         }
+        if (!details.empty()) text += " (" + details + ")";
         if (!messages.empty() && !text.empty()) messages += ' ';
         messages += text;
     });
