@@ -328,7 +328,11 @@ ReportAccumulator::~ReportAccumulator() = default;
 
 bool ReportAccumulator::ok() const { return d_->valid; }
 
-std::uint64_t ReportAccumulator::frames() const { return d_->frameCount; }
+std::uint64_t ReportAccumulator::frames() const {
+    const std::size_t frameBytes =
+        static_cast<std::size_t>(d_->bytesPerSample) * d_->layout.channels;
+    return d_->frameCount + (frameBytes > 0 ? d_->staged.size() / frameBytes : 0);
+}
 
 void ReportAccumulator::Feed(const std::uint8_t* data, std::size_t bytes) {
     Impl& d = *d_;

@@ -92,6 +92,7 @@ class ReportAccumulator {
     // Appends bytes of interleaved PCM; a partial frame is kept for the
     // next call.
     void Feed(const std::uint8_t* data, std::size_t bytes);
+    // Whole frames fed so far.
     std::uint64_t frames() const;
     // Ends the stream and computes the report (file and stored format are
     // the caller's to fill). Call once.

@@ -85,12 +85,12 @@ bool ReportFile(const std::shared_ptr<media::IEngine>& engine, const std::string
     // The load's messages become this file's error: this thread reports to
     // its own sink meanwhile.
     std::string messages;
-    const ThreadSinkGuard sink([&messages, &path](const Report& report) {
-        std::string text = report.text.substr(0, report.text.find_last_not_of(" \n") + 1);
+    const ThreadSinkGuard sink([&messages, &path](const Report& reported) {
+        std::string text = reported.text.substr(0, reported.text.find_last_not_of(" \n") + 1);
         // The details' lines, but for the file's name: the JSON names it.
         const std::string name = std::filesystem::path(path).filename().string();
         std::string details;
-        std::istringstream lines(report.details);
+        std::istringstream lines(reported.details);
         for (std::string line; std::getline(lines, line);) {
             line.erase(line.find_last_not_of(' ') + 1);
             if (line.empty() || line == path || line == name) continue;

@@ -60,6 +60,7 @@ RecordingReport Measure(const Signal& s, int bits = 16, std::size_t chunk = 6553
     const std::vector<std::uint8_t> pcm = s.Pcm(bits);
     for (std::size_t at = 0; at < pcm.size(); at += chunk)
         acc.Feed(pcm.data() + at, std::min(chunk, pcm.size() - at));
+    EXPECT_EQ(acc.frames(), s.frames());
     return acc.Finish();
 }
 
