@@ -1,7 +1,6 @@
 #include "spectrogram.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <condition_variable>
 #include <limits>
@@ -235,54 +234,5 @@ void SpectrogramRun::Stop() {
 }
 
 bool SpectrogramRun::Busy() const { return state_->chains.load(std::memory_order_acquire) > 0; }
-
-std::uint32_t SpectrogramColour(double db, double floorDb, double topDb) {
-    // Samples of a perceptual map whose lightness rises monotonically.
-    static constexpr std::uint8_t kStops[][3] = {{0, 0, 4},      {31, 12, 72},   {85, 15, 109},
-                                                 {136, 34, 106}, {186, 54, 85},  {227, 89, 51},
-                                                 {249, 140, 10}, {249, 201, 50}, {252, 255, 164}};
-    constexpr int kLast = static_cast<int>(std::size(kStops)) - 1;
-    double t = topDb > floorDb ? (db - floorDb) / (topDb - floorDb) : 0.0;
-    if (!(t > 0)) t = 0;  // NaN and -inf too
-    if (t > 1) t = 1;
-    const double x = t * kLast;
-    const int i = std::min(static_cast<int>(x), kLast - 1);
-    const double f = x - i;
-    std::uint32_t rgb = 0;
-    for (int ch = 0; ch < 3; ++ch) {
-        const double v = kStops[i][ch] + f * (kStops[i + 1][ch] - kStops[i][ch]);
-        rgb = (rgb << 8) | static_cast<std::uint32_t>(std::lround(v));
-    }
-    return rgb;
-}
-
-double RulerStep(double minStep) {
-    if (!(minStep > 0)) return 1.0;
-    double step = std::pow(10.0, std::floor(std::log10(minStep)));
-    for (double m : {1.0, 2.0, 5.0, 10.0}) {
-        if (step * m >= minStep * (1 - 1e-9)) return step * m;
-    }
-    return step * 10;
-}
-
-std::string FrequencyLabel(double hz) {
-    // to_chars, unlike printf, ignores the locale: always a decimal point.
-    char text[32];
-    const bool kilo = hz >= 1000;
-    const auto end = std::to_chars(text, text + sizeof text, kilo ? hz / 1000 : hz,
-                                   std::chars_format::general, 3);
-    return std::string(text, end.ptr) + (kilo ? "kHz" : "Hz");
-}
-
-std::vector<AxisMark> OctaveMarks(double minHz, double maxHz) {
-    // Octaves of 1 kHz, labelled with the usual rounded band names.
-    static constexpr double kNominal[] = {31.5, 63, 125, 250, 500, 1000, 2000, 4000, 8000, 16000};
-    std::vector<AxisMark> marks;
-    for (int i = 0; i < static_cast<int>(std::size(kNominal)); ++i) {
-        const double hz = 1000 * std::pow(2.0, i - 5);
-        if (hz >= minHz && hz <= maxHz) marks.push_back({hz, FrequencyLabel(kNominal[i])});
-    }
-    return marks;
-}
 
 }  // namespace vurma

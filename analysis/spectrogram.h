@@ -148,21 +148,4 @@ class SpectrogramRun {
     std::shared_ptr<State> state_;
 };
 
-// Colour of a level between floorDb (darkest) and topDb (brightest):
-// black through violet, red and orange to pale yellow, brightness rising
-// throughout so that it also reads in grey. 0xRRGGBB.
-std::uint32_t SpectrogramColour(double db, double floorDb, double topDb);
-
-// Ruler marks: 1-2-5 steps at least `minStep` apart from lo to hi.
-double RulerStep(double minStep);
-// Octave marks of the log axis: 31.25, 62.5, 125 ... up to maxHz, with their
-// labels 31.5, 63, 125, 250, 500, 1k ... .
-struct AxisMark {
-    double value;
-    std::string label;
-};
-std::vector<AxisMark> OctaveMarks(double minHz, double maxHz);
-// "500Hz", "1kHz", "2.5kHz".
-std::string FrequencyLabel(double hz);
-
 }  // namespace vurma

@@ -71,6 +71,7 @@ QString CommandLineFile(const QStringList& args) {
 int CAnalyzerApp::InitInstance(const QString& file) {
     auto dlg = std::make_unique<CAnalyzerDlg>(CAnalyzerDlg::DeferEngine{});
     CAnalyzerDlg* target = dlg.get();
+    dlg->RestoreWindowSize();
     AttachEngineAfterFirstPaint(target, media::CreateGstEngine, [target, file] {
         if (!file.isEmpty()) target->OpenMediaFile(file);
     });

@@ -1,5 +1,12 @@
-// The main dialog: owns every piece of analyser state, routes the controls'
-// notifications to their handlers and drives playback through MediaSession.
+// The main dialog: its layout and controls, the analysis of the frame at the
+// time slider and its plots, the open and load path and the transport. The
+// recording itself lives in the RecordingModel and the shared position in
+// the ViewState, which the dialog observes like every other view; it knows
+// no other view's class (they open through view_registry.h).
+// Files: analyzer_dlg.cpp (set-up, analysis and display, open and load),
+// dialog_layout.cpp (layout, menus, growth), transport.cpp (play-state
+// machine, timer, graph events, video), capture_control.cpp (the capture as
+// the dialog shows it) and csv_save.cpp (Save As).
 // Everything here runs on the GUI thread; graph events reach it as one queued
 // call per notification from the media layer.
 #pragma once
@@ -14,12 +21,14 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "analysis/analysis_pass.h"
 #include "analysis/sample_span.h"
 #include "analysis/spectrogram.h"
-#include "media/grabber_callback.h"
+#include "media/capture_run.h"
 #include "media/hresult.h"
+#include "media/media_session.h"
 
 class QAction;
 class QCheckBox;
@@ -38,7 +47,6 @@ class PlotFrame;
 namespace vurma::media {
 class IEngine;
 class MediaSession;
-class CaptureRun;
 class AsyncLoad;
 struct LoadOutcome;
 }  // namespace vurma::media
@@ -46,8 +54,10 @@ struct LoadOutcome;
 namespace vurma::app {
 
 class CursorSpin;
-class SpectrogramWindow;
+class GrowingLayout;
+class RecordingModel;
 class VideoPanel;
+class ViewState;
 
 // Texts of the play-state panel, indexed by m_nPlayState.
 extern const char* const g_strPlayState[4];
@@ -76,17 +86,27 @@ class CAnalyzerDlg : public QDialog {
     // initialisation; a null engine counts as a graph that cannot be created.
     void AttachEngine(std::shared_ptr<media::IEngine> engine);
 
+    // Takes the window size kept at the last close (and keeps this one's at
+    // its close). The program calls it; tests leave the settings alone.
+    void RestoreWindowSize();
+
+    // Starts loading the file in the background (abandoning a pending load);
+    // the window stays usable meanwhile and applies the load when it is done.
+    void OpenMediaFile(const QString& path);
+    // True while a load runs.
+    bool loadPending() const;
+
+    // The open recording and the shared position every view observes.
+    RecordingModel* model() const { return m_model; }
+    ViewState* viewState() const { return m_view; }
+
+  protected:
     // Initialisation: false when the media graph cannot be created (the
     // window then keeps only what its layout holds).
     bool OnInitDialog();
 
     // Shell.
     void OnFileOpen();
-    // Starts loading the file in the background (abandoning a pending load);
-    // the window stays usable meanwhile and applies the load when it is done.
-    void OpenMediaFile(const QString& path);
-    // True while a load runs.
-    bool loadPending() const;
     void OnDropFiles(const QList<QUrl>& urls);
     // A new video picture is waiting.
     void PollVideo();
@@ -137,10 +157,11 @@ class CAnalyzerDlg : public QDialog {
     void OnMute();
     void OnTimer();
     void OnGraphNotify();
-    // The capture's end (or failure), drained like the graph's events.
-    void OnCaptureNotify();
+    // The capture's end (or failure), as the model announces it.
+    void OnCaptureEnded(media::CaptureEnd end);
     // Shades the captured part of the time slider while the capture runs.
-    void ShowCaptureProgress();
+    void ShowCaptureProgress(std::uint32_t frames);
+    void ClearCaptureShading();
     void OnCustomDrawVolume();
     media::HRESULT SeekToSample(int sliderPos);
     // The user holds the time position (the slider's handle, or a press in
@@ -154,22 +175,20 @@ class CAnalyzerDlg : public QDialog {
     // position does not change (a repaint of the slider in the original sense).
     void SetSliderPos(QSlider* slider, int pos);
 
-    // The capture as the spectrogram window reads it; empty without a file.
-    SpectrogramSource CaptureSource() const;
-
     // Current selections looked up in the option tables.
     int SelFftIndex() const;
     int SelFftSize() const;
     double SelHzPerDiv() const;
 
-    // --- State (public for the export and the tests) ---
+    // --- State ---
     std::shared_ptr<media::IEngine> m_engine;
     std::unique_ptr<media::MediaSession> m_session;
-    // Decodes the loaded file into its CaptureBlock while the graph plays.
-    std::unique_ptr<media::CaptureRun> m_capture;
-    // The loaded file's CaptureBlock; the reference keeps it alive for as
-    // long as the window points at it, whatever happens to its graph.
-    media::CallbackRef m_pCallBack;
+    // The recording (file, texts, CaptureBlock and its capture run) and the
+    // shared position; children of the dialog.
+    RecordingModel* m_model = nullptr;
+    ViewState* m_view = nullptr;
+    // What the load found, until the capture starts.
+    media::LoadedMedia m_loaded;
     // The load in progress, and how long it may take before it is refused.
     std::unique_ptr<media::AsyncLoad> m_load;
     QTimer* m_loadTimer = nullptr;
@@ -199,13 +218,12 @@ class CAnalyzerDlg : public QDialog {
     int m_nCursorOffset = 100;
     int m_nCursorBin = 1;
     int m_bDragging = 0;
-    bool m_bHoldingTime = false;  // see HoldTimePosition
     QPoint m_ptDrag;
     std::int64_t m_startFrame = 0;
     std::int64_t m_endFrame = 0;
     std::string m_strFilePath;
-    // The information and note readouts in Japanese, as the CSV holds them.
-    std::string m_strInfoText;
+    // The note readout in Japanese, as the CSV holds it (the information
+    // text is the model's).
     std::string m_strNoteText;
     bool m_bInitialised = false;
     bool m_bShutDown = false;
@@ -223,7 +241,6 @@ class CAnalyzerDlg : public QDialog {
     QAction* m_actAbout = nullptr;
     QAction* m_actLanguage[3] = {};  // View > Language, by LanguageChoice
     QAction* m_actSpectrogram = nullptr;
-    SpectrogramWindow* m_spectrogram = nullptr;
     display::PlotFrame* m_stWave = nullptr;
     display::PlotFrame* m_stSpectrum = nullptr;
     display::PlotFrame* m_stStatus = nullptr;
@@ -253,13 +270,9 @@ class CAnalyzerDlg : public QDialog {
     QPushButton* m_btnMute = nullptr;
     QPushButton* m_btnSearch = nullptr;
     QTimer* m_timer = nullptr;
-    QTimer* m_captureTimer = nullptr;  // progress shading while the capture runs
+    // Level labels below -100 dB, shown as far as a grown spectrum reaches.
+    std::vector<QLabel*> m_extraDbLabels;
 
-  signals:
-    // The capture's bytes are about to be freed or replaced: stop reading them.
-    void captureReleasing();
-
-  protected:
     void accept() override;
     void reject() override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -270,6 +283,10 @@ class CAnalyzerDlg : public QDialog {
 
   private:
     void BuildLayout();
+    // The controls' anchors for a window larger than the template.
+    void AnchorForGrowth();
+    // Places the controls and resizes the plots for the client's new size.
+    void OnClientResized();
     void BuildMenu();
     void BuildLanguageMenu(QMenu* menu);
     void ClearReadouts();
@@ -292,11 +309,14 @@ class CAnalyzerDlg : public QDialog {
     void FreeSampleArrays();
     // Samples first .. first + count - 1 of the store, or null.
     const double* SamplesAt(int first, int count);
+    // Hands the loaded CaptureBlock to the model, which captures the file.
     void StartCapture();
-    void StopCapture();
     // The read-error message, once per file.
     void ReportReadError();
     QPoint ToSpectrumFrame(QPoint clientPoint) const;
+
+    std::unique_ptr<GrowingLayout> m_growth;
+    bool m_rememberSize = false;
 };
 
 }  // namespace vurma::app

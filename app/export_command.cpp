@@ -19,7 +19,7 @@
 #include "analysis/window_functions.h"
 #include "app/cli_args.h"
 #include "export/csv_writer.h"
-#include "media/capture_run.h"
+#include "media/decode_whole.h"
 #include "media/engine.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
@@ -39,7 +39,6 @@ const char kExportHelp[] =
 namespace {
 
 constexpr char kMsgMemory[] = UI_TEXT("ﾒﾓﾘｰが不足しています。  ");
-constexpr char kMsgDecodeError[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
 constexpr char kMsgStartTooLate[] = UI_TEXT("開始時間が終わりに近すぎるので計算できません。  ");
 
 // Index of the table entry equal to the number in `text`, or -1.
@@ -136,47 +135,6 @@ bool ParseExportArgs(const std::vector<std::string>& args, ExportOptions* option
         return false;
     }
     *options = o;
-    return true;
-}
-
-bool DecodeWhole(const std::shared_ptr<media::IEngine>& engine, media::MediaSession& session,
-                 const std::string& path, std::chrono::milliseconds stallLimit,
-                 media::LoadedMedia* loaded, media::CGrabberCallback** callback,
-                 const CaptureWatcher& watcher) {
-    if (media::Failed(session.CreateGraph())) return false;  // already reported
-    session.SetUnsynchronised(true);
-    session.SetCaptureInGraph(false);
-
-    // The load reads the format and sizes the CaptureBlock; the capture
-    // decodes the whole file unpaced. A run that stalls is given one fresh
-    // load before the decode gives up.
-    media::CGrabberCallback* cb = nullptr;
-    media::CaptureRun capture(engine);
-    for (int attempt = 1;; ++attempt) {
-        if (media::Failed(session.LoadMediaFile(path, loaded))) return false;
-        cb = session.callback();
-        if (cb == nullptr || loaded->sampleRate <= 0 || loaded->channels <= 0) {
-            ReportError(kMsgDecodeError);
-            return false;
-        }
-        const media::WaveFormat format{loaded->channels, loaded->bitsPerSample, loaded->sampleRate};
-        media::CaptureEnd end = media::CaptureEnd::Failed;
-        if (media::Succeeded(capture.Start(path, format, cb, nullptr, stallLimit))) {
-            if (watcher) watcher(cb, *loaded);
-            end = capture.Wait();
-        }
-        if (end == media::CaptureEnd::Complete) break;
-        if (watcher) watcher(nullptr, *loaded);  // the next load frees this capture
-        capture.Stop();
-        if (end != media::CaptureEnd::Stalled || attempt == 2) {
-            ReportError(kMsgDecodeError);
-            return false;
-        }
-    }
-    // Finish the capture: nothing more is appended once the flag is clear.
-    cb->m_bCapture.store(0, std::memory_order_release);
-    capture.Stop();
-    *callback = cb;
     return true;
 }
 

@@ -7,7 +7,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,10 +16,7 @@
 namespace vurma {
 
 namespace media {
-class CGrabberCallback;
 class IEngine;
-class MediaSession;
-struct LoadedMedia;
 }  // namespace media
 
 // The settings of one export. Indexes select entries of the option tables,
@@ -53,19 +49,6 @@ int ExportFileHeadless(const ExportOptions& options, std::string* csvUtf8Out);
 // The same on any engine (tests use the fake one).
 int ExportFileWithEngine(std::shared_ptr<media::IEngine> engine, const ExportOptions& options,
                          std::string* csvUtf8Out);
-
-// Told when a capture starts (with its callback, whose bytes may be read
-// below its data length while it grows) and when it is dropped (null).
-using CaptureWatcher =
-    std::function<void(media::CGrabberCallback* callback, const media::LoadedMedia& loaded)>;
-
-// Loads the file into the session and decodes it whole without sound; the
-// capture is finished afterwards. Every failure is
-// reported through ReportError; returns false then.
-bool DecodeWhole(const std::shared_ptr<media::IEngine>& engine, media::MediaSession& session,
-                 const std::string& path, std::chrono::milliseconds stallLimit,
-                 media::LoadedMedia* loaded, media::CGrabberCallback** callback,
-                 const CaptureWatcher& watcher = {});
 
 // True when the arguments (without the program name) ask for the export.
 bool IsExportCommand(const std::vector<std::string>& args);

@@ -23,6 +23,7 @@
 #include "app/export_command.h"
 #include "display/spectrogram_image.h"
 #include "export/csv_writer.h"
+#include "media/decode_whole.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
 

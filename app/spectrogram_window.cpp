@@ -25,10 +25,11 @@
 #include "analysis/report_error.h"
 #include "analysis/window_functions.h"
 #include "analysis/worker_pool.h"
-#include "analyzer_dlg.h"
 #include "display/spectrogram_image.h"
 #include "export/csv_writer.h"
+#include "recording_model.h"
 #include "translation.h"
+#include "view_state.h"
 
 namespace vurma::app {
 
@@ -38,14 +39,10 @@ constexpr int kTickMs = 200;         // capture progress and the picture's refre
 constexpr double kWheelZoom = 1.25;  // span factor per wheel notch
 constexpr int kMinDbRange = 10;      // top and floor stay this far apart
 
-QString FileName(const std::string& path) {
-    const std::size_t slash = path.find_last_of('/');
-    return QString::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1));
-}
-
 }  // namespace
 
-SpectrogramWindow::SpectrogramWindow(CAnalyzerDlg* dlg) : QWidget(dlg, Qt::Window), m_dlg(dlg) {
+SpectrogramWindow::SpectrogramWindow(RecordingModel* model, ViewState* state, QWidget* owner)
+    : QWidget(owner, Qt::Window), m_model(model), m_state(state) {
     resize(900, 560);
     auto* layout = new QVBoxLayout(this);
     auto* menuBar = new QMenuBar(this);
@@ -109,11 +106,21 @@ SpectrogramWindow::SpectrogramWindow(CAnalyzerDlg* dlg) : QWidget(dlg, Qt::Windo
     connect(m_btnSave, &QPushButton::clicked, this, [this] { OnSavePng(); });
     connect(m_scroll, &QScrollBar::valueChanged, this,
             [this](int first) { SetSpan(first, first + (m_last - m_first)); });
-    // The main window's analysis frame, FFT size and window function.
-    connect(m_dlg->m_sliderTime, &QSlider::valueChanged, m_plot, [this] { m_plot->update(); });
-    connect(m_dlg->m_cbSampleCount, &QComboBox::currentIndexChanged, this, [this] { Restart(); });
-    connect(m_dlg->m_cbWindow, &QComboBox::currentIndexChanged, this, [this] { Restart(); });
-    connect(m_dlg, &CAnalyzerDlg::captureReleasing, this, [this] { ReleaseCapture(); });
+    // The shared analysis frame, FFT size and window function; the recording.
+    connect(m_state, &ViewState::frameStartChanged, m_plot, [this] { m_plot->update(); });
+    connect(m_state, &ViewState::frameSettingsChanged, this, [this] { Restart(); });
+    connect(m_model, &RecordingModel::releasing, this, [this] { ReleaseCapture(); });
+    for (auto signal : {&RecordingModel::opened, &RecordingModel::released}) {
+        connect(m_model, signal, this, [this] {
+            if (isVisible()) OnTick();
+        });
+    }
+    connect(m_model, &RecordingModel::progress, this, [this] {
+        if (isVisible()) OnTick();
+    });
+    connect(m_model, &RecordingModel::captureEnded, this, [this] {
+        if (isVisible()) OnTick();
+    });
     EnableSave();
 }
 
@@ -129,7 +136,7 @@ void SpectrogramWindow::hideEvent(QHideEvent* event) {
     // A hidden window computes nothing; it carries on when shown again.
     m_timer->stop();
     StopWorker();
-    if (m_dlg->m_bHoldingTime) m_dlg->HoldTimePosition(false);
+    m_state->setPositionHeld(false);
     QWidget::hideEvent(event);
 }
 
@@ -146,7 +153,7 @@ bool SpectrogramWindow::Computing() const { return m_run != nullptr && m_run->Bu
 
 void SpectrogramWindow::EnableSave() {
     const bool picture = m_plan != nullptr && m_source.pcm.data != nullptr &&
-                         m_source.sampleRate > 0 && !m_dlg->m_strFilePath.empty();
+                         m_source.sampleRate > 0 && m_model->hasRecording();
     m_actSave->setEnabled(picture);
     m_btnSave->setEnabled(picture);
 }
@@ -172,13 +179,12 @@ double SpectrogramWindow::WholeLength() const {
 // Follows the capture: a new recording starts over, a growing one gets its
 // new columns computed, a finished one is laid out for its true length.
 void SpectrogramWindow::OnTick() {
-    const std::string& path = m_dlg->m_strFilePath;
     const QString title = Tr("スペクトログラム");
-    setWindowTitle(m_dlg->m_nPlayState == 0 || path.empty()
+    setWindowTitle(!m_model->hasRecording() || m_model->path().isEmpty()
                        ? title
-                       : title + QStringLiteral(" - [") + FileName(path) + QLatin1Char(']'));
+                       : title + QStringLiteral(" - [") + m_model->fileName() + QLatin1Char(']'));
 
-    const SpectrogramSource now = m_dlg->CaptureSource();
+    const SpectrogramSource now = m_model->Source();
     if (!m_plan || now.pcm.data != m_source.pcm.data || now.sampleRate != m_source.sampleRate) {
         StopWorker();
         m_source = now;
@@ -222,9 +228,8 @@ void SpectrogramWindow::Restart() {
         m_last = WholeLength();
     }
     SpectrogramSettings settings;
-    settings.fftIndex = m_dlg->SelFftIndex();
-    settings.windowIndex =
-        std::clamp(m_dlg->m_cbWindow->currentIndex(), 0, kOfferedWindowCount - 1);
+    settings.fftIndex = std::clamp(m_state->fftIndex(), 0, kFftSizeCount - 1);
+    settings.windowIndex = std::clamp(m_state->windowIndex(), 0, kOfferedWindowCount - 1);
     settings.logFrequency = m_chkLog->isChecked();
     m_plan = std::make_shared<SpectrogramPlan>(settings, std::max(m_source.sampleRate, 1), m_first,
                                                m_last, plot.width(), plot.height());
@@ -285,7 +290,7 @@ void SpectrogramWindow::UpdateScrollBar() {
 void SpectrogramWindow::MoveSlider(int x) {
     if (!m_plan || m_source.sampleRate <= 0) return;
     const double frame = std::clamp(FrameAtX(x), 0.0, WholeLength() - 1);
-    m_dlg->SetSliderPos(m_dlg->m_sliderTime, static_cast<int>(frame));
+    m_state->setFrameStart(static_cast<std::int64_t>(frame));
 }
 
 void SpectrogramWindow::ShowReadout(QPoint at) {
@@ -334,7 +339,7 @@ void SpectrogramWindow::Paint() {
     if (!m_plan || m_source.sampleRate <= 0) return;
     // The main window's analysis frame: its N samples from the slider position.
     const QRect plot = PlotRect();
-    const double start = m_dlg->m_sliderTime->value();
+    const double start = static_cast<double>(m_state->frameStart());
     const int x0 = plot.left() + static_cast<int>(std::floor(m_plan->XOfFrame(start)));
     const int x1 =
         plot.left() + static_cast<int>(std::ceil(m_plan->XOfFrame(start + m_plan->fftSize())));
@@ -358,7 +363,7 @@ bool SpectrogramWindow::SavePng(const QString& path) {
 void SpectrogramWindow::OnSavePng() {
     EnableSave();
     if (!m_actSave->isEnabled()) return;
-    const QString proposed = QString::fromStdString(m_dlg->m_strFilePath + ".png");
+    const QString proposed = m_model->path() + QStringLiteral(".png");
     QString path;
     if (m_chooseSaveFile) {
         path = m_chooseSaveFile(proposed);
@@ -383,7 +388,7 @@ bool SpectrogramWindow::eventFilter(QObject* watched, QEvent* event) {
             const auto* mouse = static_cast<QMouseEvent*>(event);
             const QPoint at = mouse->position().toPoint();
             if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton)
-                m_dlg->HoldTimePosition(true);  // playback follows on release
+                m_state->setPositionHeld(true);  // playback follows on release
             if (mouse->buttons() & Qt::LeftButton) MoveSlider(at.x());
             m_hover = at;
             ShowReadout(at);
@@ -391,7 +396,7 @@ bool SpectrogramWindow::eventFilter(QObject* watched, QEvent* event) {
         }
         case QEvent::MouseButtonRelease:
             if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
-                m_dlg->HoldTimePosition(false);
+                m_state->setPositionHeld(false);
             break;
         case QEvent::Leave:
             m_hover = QPoint(-1, -1);

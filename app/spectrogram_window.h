@@ -1,6 +1,6 @@
-// The spectrogram window: the whole captured recording as a picture beside
-// the main window. It follows the main window's analysis frame and FFT
-// settings, moves its time slider on a click, zooms and pans in time and
+// The spectrogram window: the whole recording of the model as a picture
+// beside the main window. It follows the shared analysis frame and FFT
+// settings, sets the frame start on a click, zooms and pans in time and
 // saves its picture. The columns are computed on the shared worker pool, and
 // only while the window is shown; the GUI thread waits for them only when it
 // stops them, and then for at most one FFT frame.
@@ -23,13 +23,16 @@ class QTimer;
 
 namespace vurma::app {
 
-class CAnalyzerDlg;
+class RecordingModel;
+class ViewState;
 
 class SpectrogramWindow : public QWidget {
     Q_OBJECT
 
   public:
-    explicit SpectrogramWindow(CAnalyzerDlg* dlg);
+    // Shows `model`'s recording, marks and sets `state`'s analysis frame; a
+    // window of its own that `owner` keeps (and closes with it).
+    SpectrogramWindow(RecordingModel* model, ViewState* state, QWidget* owner);
     ~SpectrogramWindow() override;
 
     // Stops the workers: the capture they read is about to go away.
@@ -83,7 +86,8 @@ class SpectrogramWindow : public QWidget {
     void ShowReadout(QPoint at);
     double WholeLength() const;
 
-    CAnalyzerDlg* m_dlg;
+    RecordingModel* m_model;
+    ViewState* m_state;
     QWidget* m_plot = nullptr;
     QScrollBar* m_scroll = nullptr;
     QCheckBox* m_chkLog = nullptr;

@@ -22,6 +22,16 @@ PlotFrame::PlotFrame(int outerWidth, int outerHeight, QWidget* parent)
     shown_.fill(Qt::black);
 }
 
+void PlotFrame::setOuterSize(int outerWidth, int outerHeight) {
+    if (outerWidth == outerWidth_ && outerHeight == outerHeight_) return;
+    outerWidth_ = outerWidth;
+    outerHeight_ = outerHeight;
+    shown_ =
+        QImage(std::max(outerWidth - 5, 1), std::max(outerHeight - 5, 1), QImage::Format_RGB32);
+    shown_.fill(Qt::black);
+    setFixedSize(outerWidth, outerHeight);
+}
+
 void PlotFrame::setSurface(const QImage& surface) {
     // Row by row into the kept image: no allocation per redraw.
     const int w = std::min(shown_.width(), surface.width());

@@ -1,4 +1,5 @@
-// A sunken frame of fixed outer size that shows a finished plot surface.
+// A sunken frame that shows a finished plot surface; its outer size is set
+// by its owner (the window's layout), never by the surface.
 #pragma once
 
 #include <QFrame>
@@ -17,6 +18,8 @@ class PlotFrame : public QFrame {
 
     int outerWidth() const { return outerWidth_; }
     int outerHeight() const { return outerHeight_; }
+    // A new outer size: the picture shown is black until the next surface.
+    void setOuterSize(int outerWidth, int outerHeight);
 
     // Copies (0, 0, W-5, H-5) of `surface` and schedules a repaint.
     void setSurface(const QImage& surface);

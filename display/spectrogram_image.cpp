@@ -9,6 +9,8 @@
 
 #include "analysis/spectrogram.h"
 #include "analysis/ui_text.h"
+#include "colour_map.h"
+#include "rulers.h"
 
 namespace vurma::display {
 

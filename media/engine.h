@@ -3,7 +3,7 @@
 // in 100 ns units, events, the video window and frames, and the volume.
 // Shaped after the classic filter-graph interfaces so that diagnostics name
 // the calls the program makes. Implementations: GStreamer (gst_engine.cpp)
-// and the scriptable fake (fake_engine.h).
+// and the scriptable fake of the tests (tests/support/fake_engine.h).
 //
 // Objects are handed out as shared_ptr: holding one is holding a reference.
 // A graph is used by one thread at a time: built and rendered on a load

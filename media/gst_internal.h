@@ -4,6 +4,7 @@
 #include <gst/audio/audio.h>
 
 #include <memory>
+#include <string>
 
 #include "engine.h"
 
@@ -18,5 +19,18 @@ bool SetUpCaptureConversion(GstCaps* decoded, GstElement* convert, GstElement* f
 // The capture decode: uridecodebin that decodes only audio, into the
 // grabber element and a sink that does not wait for the clock.
 std::shared_ptr<IAudioDecode> CreateGstAudioDecode();
+
+// A new, empty graph (gst_engine.cpp).
+std::shared_ptr<IGraphBuilder> CreateGstGraph();
+// Names a graph of CreateGstGraph for outside inspection (its registration).
+void SetGstGraphRotName(const std::shared_ptr<IGraphBuilder>& graph, const std::string& name);
+
+// The length of the file at `path` parsed once through without decoding;
+// -1 when it cannot be parsed so. Blocks for up to 30 s: never on the GUI
+// thread.
+gint64 MeasureStreamLength(const std::string& path);
+// The length of the audio stream a parser in `pipeline` has begun, from the
+// file size over its byte rate so far; -1 when none can tell.
+gint64 EstimateStreamLength(GstElement* pipeline);
 
 }  // namespace vurma::media

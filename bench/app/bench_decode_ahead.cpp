@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "analysis/report_error.h"
-#include "analyzer_dlg.h"
 #include "bench_util.h"
+#include "dialog_probe.h"
 #include "media/media_session.h"
 
 namespace {
@@ -74,7 +74,7 @@ double PlainDecode(const std::string& path) {
 }
 
 // The window: open, then run its event loop until the recording is loaded.
-double DecodeAhead(vurma::app::CAnalyzerDlg& dlg, const std::string& path) {
+double DecodeAhead(vurma::app::test::TestDialog& dlg, const std::string& path) {
     const auto t0 = Clock::now();
     dlg.OpenMediaFile(QString::fromStdString(path));
     if (dlg.m_nPlayState == 0) return -1;
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     };
     auto engine = vurma::media::CreateGstEngine();
     if (engine == nullptr) return 1;
-    auto dlg = std::make_unique<vurma::app::CAnalyzerDlg>(engine);
+    auto dlg = std::make_unique<vurma::app::test::TestDialog>(engine);
     dlg->OnMute();
     std::vector<std::string> kinds;
     for (const auto& [kind, encoder] : formats) {

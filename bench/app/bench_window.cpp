@@ -26,16 +26,16 @@
 
 #include "analysis/report_error.h"
 #include "analyzer_app.h"
-#include "analyzer_dlg.h"
 #include "app_strings.h"
-#include "media/fake_engine.h"
+#include "dialog_probe.h"
+#include "fake_engine.h"
 #include "media/media_session.h"
 
 extern char** environ;
 
 namespace {
 
-using vurma::app::CAnalyzerDlg;
+using CAnalyzerDlg = vurma::app::test::TestDialog;
 
 constexpr double kTargetMs = 150;
 constexpr int kColdRuns = 7;

@@ -22,7 +22,7 @@
 #include <QSlider>
 
 #include "analysis/report_error.h"
-#include "analyzer_dlg.h"
+#include "dialog_probe.h"
 #include "media/grabber_callback.h"
 #include "media/media_session.h"
 
@@ -79,14 +79,14 @@ void BM_LongCapturePeakMemory(benchmark::State& state) {
         std::ofstream("/proc/self/clear_refs") << "5";
         const std::uint64_t baseline = StatusBytes("VmHWM");
         const auto start = std::chrono::steady_clock::now();
-        auto dlg = std::make_unique<vurma::app::CAnalyzerDlg>(vurma::media::CreateGstEngine());
+        auto dlg = std::make_unique<vurma::app::test::TestDialog>(vurma::media::CreateGstEngine());
         dlg->OnMute();
         dlg->OpenMediaFile(QString::fromStdString(path));
         while (dlg->m_nPlayState != 0 && !dlg->m_bLoaded &&
                std::chrono::steady_clock::now() - start < std::chrono::minutes(20)) {
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
         }
-        if (!dlg->m_bLoaded || dlg->m_pCallBack == nullptr) {
+        if (!dlg->m_bLoaded || dlg->model()->block() == nullptr) {
             state.SkipWithError("the file was not captured");
             break;
         }
@@ -108,7 +108,7 @@ void BM_LongCapturePeakMemory(benchmark::State& state) {
         std::remove(csv.c_str());
 
         const std::uint64_t peak = StatusBytes("VmHWM");
-        const double pcm = static_cast<double>(dlg->m_pCallBack->m_nDataLen.load());
+        const double pcm = static_cast<double>(dlg->model()->block()->m_nDataLen.load());
         const double limit = 1.3 * pcm + 100e6;
         state.counters["capture_s"] = seconds;
         state.counters["peak_MB"] = peak / 1e6;

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "analyzer_dlg.h"
+#include "dialog_probe.h"
+#include "fake_engine.h"
 #include "media/capture_run.h"
-#include "media/fake_engine.h"
 #include "media/media_session.h"
 #include "test_gui.h"
 #include "test_media.h"
@@ -48,8 +48,8 @@ class DialogTest : public ::testing::Test {
         return path;
     }
 
-    CAnalyzerDlg& MakeDialog() {
-        dlg = std::make_unique<CAnalyzerDlg>(engine);
+    TestDialog& MakeDialog() {
+        dlg = std::make_unique<TestDialog>(engine);
         return *dlg;
     }
 
@@ -77,14 +77,14 @@ class DialogTest : public ::testing::Test {
     // capture complete, captured samples, then "save" when Save As is
     // enabled, "timer" while the refresh timer runs and "capturing" while
     // the capture decode runs.
-    static std::string State(const CAnalyzerDlg& d) {
+    static std::string State(const TestDialog& d) {
         auto n = [](auto v) { return std::to_string(v); };
         return "play " + n(d.m_nPlayState) + " graph " +
                n(d.m_session != nullptr ? d.m_session->graphState() : -1) + " loaded " +
                n(d.m_bLoaded) + " complete " + n(d.m_bCaptureComplete) + " samples " +
                n(d.m_nSamples) + (d.m_actSaveAs->isEnabled() ? " save" : "") +
                (d.m_timer->isActive() ? " timer" : "") +
-               (d.m_capture != nullptr && d.m_capture->active() ? " capturing" : "");
+               (d.m_model->stage() == RecordingModel::Stage::Capturing ? " capturing" : "");
     }
 
     static void SelectByUser(QComboBox* combo, int index) {
@@ -96,7 +96,7 @@ class DialogTest : public ::testing::Test {
     std::vector<std::string>& reports = rec_.texts;
     ScratchDir dir_{"app"};
     std::shared_ptr<media::FakeEngine> engine = std::make_shared<media::FakeEngine>();
-    std::unique_ptr<CAnalyzerDlg> dlg;
+    std::unique_ptr<TestDialog> dlg;
 };
 
 }  // namespace vurma::app::test

@@ -49,7 +49,7 @@ using WindowTest = DialogTest;
 // The option lists' labels are checked where they are made; here the window
 // offers them and selects the defaults.
 TEST_F(WindowTest, StartsWithTheDefaults) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma"));
@@ -79,7 +79,7 @@ TEST_F(WindowTest, StartsWithTheDefaults) {
 
 TEST_F(WindowTest, WithoutAGraphTheWindowKeepsItsTemplate) {
     engine->FailCall("Engine.CreateGraphBuilder", media::E_FAIL);
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back(), "DirectShowを初期化できません hr=0x80004005\r\n");
@@ -107,7 +107,7 @@ class PaintSeen : public QObject {
 // named on the command line opens once the engine exists.
 TEST_F(WindowTest, TheEngineIsMadeAfterTheFirstPaintAndThenTheFileOpens) {
     const std::string path = AddFile("first.wav");
-    dlg = std::make_unique<CAnalyzerDlg>(CAnalyzerDlg::DeferEngine{});
+    dlg = std::make_unique<TestDialog>(TestDialog::DeferEngine{});
     PaintSeen seen;
     dlg->installEventFilter(&seen);
     bool paintedFirst = false;
@@ -140,7 +140,7 @@ TEST_F(WindowTest, TheDeferredStartDrawsWhatTheEngineFirstStartDraws) {
         QImage wave, spectrum, status;
         QStringList labels;
     };
-    auto shown = [](const CAnalyzerDlg& d) {
+    auto shown = [](const TestDialog& d) {
         return Shown{d.m_stWave->shownImage(),
                      d.m_stSpectrum->shownImage(),
                      d.m_stStatus->shownImage(),
@@ -148,7 +148,7 @@ TEST_F(WindowTest, TheDeferredStartDrawsWhatTheEngineFirstStartDraws) {
                       d.m_stFreqEnd->text()}};
     };
     auto deferred = [&](std::shared_ptr<media::IEngine> e) {
-        dlg = std::make_unique<CAnalyzerDlg>(CAnalyzerDlg::DeferEngine{});
+        dlg = std::make_unique<TestDialog>(TestDialog::DeferEngine{});
         bool attached = false;
         if (e)
             AttachEngineAfterFirstPaint(
@@ -192,7 +192,7 @@ TEST_F(WindowTest, ACommandLineFileIsOpenedByItsAbsolutePath) {
     const QString file = CommandLineFile({"album/a.wav"});
     QDir::setCurrent(previous);
     AddFile("album/a.wav");
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     OpenAndFeed(file.toStdString(), 4096);
     EndCapture();
     QString proposed;
@@ -205,7 +205,7 @@ TEST_F(WindowTest, ACommandLineFileIsOpenedByItsAbsolutePath) {
 }
 
 TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.m_sliderFreq->setValue(101);
     SelectByUser(d.m_cbSampleCount, 3);
     EXPECT_EQ(reports, std::vector<std::string>{"ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が少ないので選択できません。  "});
@@ -215,7 +215,7 @@ TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
     EXPECT_EQ(d.m_sliderFreq->maximum(), 256);
 
     reports.clear();
-    CAnalyzerDlg& e = MakeDialog();
+    TestDialog& e = MakeDialog();
     OpenAndFeed(AddFile("long.wav"), 44100);
     EndCapture();
     ASSERT_EQ(e.m_nSamples, 44100);
@@ -235,7 +235,7 @@ TEST_F(WindowTest, FftSizeIsRefusedWithoutSamplesAndRescalesTheSliderWithThem) {
 // Browsing a capture: pages of a fifth of the range, steps of one; past the
 // last frame that fits, no readouts, no spectrum and nothing to save.
 TEST_F(WindowTest, BrowsingPagesAndBlanksFramesThatDoNotFit) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     OpenAndFeed(AddFile("paged.wav", {.duration = 10000000}), 44100);
     EndCapture();
@@ -260,7 +260,7 @@ TEST_F(WindowTest, BrowsingPagesAndBlanksFramesThatDoNotFit) {
 }
 
 TEST_F(WindowTest, CursorHitBandDragAndSpin) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     // The hit band is checked with the plots; here the drag and spin wiring.
     const QPoint origin = d.m_stSpectrum->pos() + QPoint(2, 2);
@@ -285,7 +285,7 @@ TEST_F(WindowTest, CursorHitBandDragAndSpin) {
 }
 
 TEST_F(WindowTest, CtrlOOpensAndCtrlSSavesWhenSaveAsIsEnabled) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     QApplication::setActiveWindow(&d);
     EXPECT_EQ(d.m_actOpen->text(), QStringLiteral("開く(&O)...\tCtrl+O"));
@@ -308,32 +308,32 @@ TEST_F(WindowTest, CtrlOOpensAndCtrlSSavesWhenSaveAsIsEnabled) {
 }
 
 TEST_F(WindowTest, SpectrogramOpensFromTheViewMenuAndAClickMovesTheSlider) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     OpenAndFeed(AddFile("tone.wav"), 132300);  // 3 s, the whole file
     EndCapture();
     QMenu* view = d.m_menuBar->findChildren<QMenu*>().at(1);
     ASSERT_EQ(view->title(), QStringLiteral("表示(&V)"));
     view->actions().at(0)->trigger();
-    ASSERT_NE(d.m_spectrogram, nullptr);
-    EXPECT_TRUE(d.m_spectrogram->isVisible());
+    ASSERT_NE(d.spectrogram(), nullptr);
+    EXPECT_TRUE(d.spectrogram()->isVisible());
     QTest::qWait(300);  // the size settles, a tick passes
-    EXPECT_EQ(d.m_spectrogram->windowTitle(), QStringLiteral("スペクトログラム - [tone.wav]"));
-    const QRect plot = d.m_spectrogram->PlotRect();
+    EXPECT_EQ(d.spectrogram()->windowTitle(), QStringLiteral("スペクトログラム - [tone.wav]"));
+    const QRect plot = d.spectrogram()->PlotRect();
     const QPoint at(plot.left() + plot.width() * 3 / 4, plot.center().y());
-    QTest::mouseClick(d.m_spectrogram->plot(), Qt::LeftButton, {}, at);
+    QTest::mouseClick(d.spectrogram()->plot(), Qt::LeftButton, {}, at);
     EXPECT_NEAR(d.m_sliderTime->value(), 132300 * 3 / 4, 132300 / plot.width() + 1);
     EXPECT_EQ(d.m_nStartSample, d.m_sliderTime->value());
 
     // Grown, before the picture is laid out anew: the new rows have no readout.
-    QWidget* area = d.m_spectrogram->plot();
+    QWidget* area = d.spectrogram()->plot();
     area->resize(area->width(), area->height() + 100);
-    const QPoint low(at.x(), d.m_spectrogram->PlotRect().bottom());
+    const QPoint low(at.x(), d.spectrogram()->PlotRect().bottom());
     QMouseEvent move(QEvent::MouseMove, low, area->mapToGlobal(low), Qt::NoButton, Qt::NoButton,
                      {});
     QApplication::sendEvent(area, &move);
     QLabel* readout = nullptr;
-    for (QLabel* label : d.m_spectrogram->findChildren<QLabel*>())
+    for (QLabel* label : d.spectrogram()->findChildren<QLabel*>())
         if (label->minimumWidth() == 320) readout = label;
     ASSERT_NE(readout, nullptr);
     EXPECT_EQ(readout->text(), QString());
@@ -342,12 +342,12 @@ TEST_F(WindowTest, SpectrogramOpensFromTheViewMenuAndAClickMovesTheSlider) {
 // Wheel notches in and out over one pixel keep its time under it; the
 // readout follows each zoom without a mouse move.
 TEST_F(WindowTest, SpectrogramZoomKeepsTheTimeUnderThePointer) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     OpenAndFeed(AddFile("long.wav", {.duration = 100000000}), 441000);  // 10 s
     EndCapture();
     d.OnViewSpectrogram();
-    SpectrogramWindow& s = *d.m_spectrogram;
+    SpectrogramWindow& s = *d.spectrogram();
     QTest::qWait(300);
     QWidget* area = s.plot();
     const QRect plot = s.PlotRect();
@@ -372,7 +372,7 @@ TEST_F(WindowTest, SpectrogramZoomKeepsTheTimeUnderThePointer) {
 
 TEST_F(WindowTest, SpectrogramTopAndFloorStayTenDecibelsApart) {
     MakeDialog().OnViewSpectrogram();
-    SpectrogramWindow& s = *dlg->m_spectrogram;
+    SpectrogramWindow& s = *dlg->spectrogram();
     QSpinBox* top = s.m_spinTop;
     QSpinBox* floor = s.m_spinFloor;
     const struct {
@@ -390,10 +390,10 @@ TEST_F(WindowTest, SpectrogramTopAndFloorStayTenDecibelsApart) {
 // Nothing to save without a file (none yet, or after a failed open); a
 // recording shorter than one FFT frame says so in the picture.
 TEST_F(WindowTest, SpectrogramSavesOnlyAPictureOfAFileAndNamesATooShortOne) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     d.OnViewSpectrogram();
-    SpectrogramWindow& s = *d.m_spectrogram;
+    SpectrogramWindow& s = *d.spectrogram();
     int asked = 0;
     s.m_chooseSaveFile = [&](const QString&) {
         ++asked;
@@ -423,12 +423,12 @@ TEST_F(WindowTest, SpectrogramSavesOnlyAPictureOfAFileAndNamesATooShortOne) {
 
 // The columns are computed on the shared pool, only while the window is shown.
 TEST_F(WindowTest, AHiddenSpectrogramLeavesThePoolIdle) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     OpenAndFeed(AddFile("long.wav", {.duration = 100000000}), 441000);
     EndCapture();
     d.OnViewSpectrogram();
-    SpectrogramWindow& s = *d.m_spectrogram;
+    SpectrogramWindow& s = *d.spectrogram();
     EXPECT_TRUE(s.Computing() && WorkerPool::Shared().Busy() > 0);  // on the shared pool
     s.close();
     EXPECT_FALSE(s.Computing());
@@ -445,7 +445,7 @@ TEST_F(WindowTest, AHiddenSpectrogramLeavesThePoolIdle) {
 // The title follows each open (a drop loads the first file); a failed open
 // leaves the no-file state with every plot redrawn empty at once.
 TEST_F(WindowTest, TitleAndPlotsFollowOpenDropAndFailedOpen) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     const QImage wave = d.m_stWave->shownImage(), spectrum = d.m_stSpectrum->shownImage();
     OpenAndFeed(AddFile("test.wav"), 44100, 12000);
@@ -480,9 +480,9 @@ TEST_F(WindowTest, TitleAndPlotsFollowOpenDropAndFailedOpen) {
 }
 
 TEST_F(WindowTest, EscapeEnterAndExitShutDownInOrder) {
-    const std::function<void(CAnalyzerDlg&)> closers[] = {
-        [](CAnalyzerDlg& d) { QTest::keyClick(&d, Qt::Key_Escape); },
-        [](CAnalyzerDlg& d) {
+    const std::function<void(TestDialog&)> closers[] = {
+        [](TestDialog& d) { QTest::keyClick(&d, Qt::Key_Escape); },
+        [](TestDialog& d) {
             // On a push button Enter presses the button and the window stays.
             d.m_btnCursor->setFocus();
             QTest::keyClick(d.m_btnCursor, Qt::Key_Return);
@@ -491,10 +491,10 @@ TEST_F(WindowTest, EscapeEnterAndExitShutDownInOrder) {
             d.m_sliderTime->setFocus();
             QTest::keyClick(d.m_sliderTime, Qt::Key_Return);
         },
-        [](CAnalyzerDlg& d) { d.m_actExit->trigger(); },
+        [](TestDialog& d) { d.m_actExit->trigger(); },
     };
     for (const auto& close : closers) {
-        CAnalyzerDlg& d = MakeDialog();
+        TestDialog& d = MakeDialog();
         d.show();
         vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("playing.wav")));
         ASSERT_EQ(d.m_nPlayState, 3);

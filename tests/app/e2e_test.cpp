@@ -26,7 +26,7 @@ TEST(EndToEnd, AWavFileIsBrowsableLongBeforeItsPlaybackEnds) {
     vurma::test::WriteWav(path.toStdString(), 1, 16, 44100, tone);
 
     {
-        CAnalyzerDlg d(media::CreateGstEngine());
+        TestDialog d(media::CreateGstEngine());
         d.show();
         vurma::test::OpenAndWait(d, path);
         EXPECT_EQ(d.m_nPlayState, 3);

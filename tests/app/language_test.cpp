@@ -30,8 +30,8 @@ class LanguageTest : public DialogTest {
     }
 
     // Opens a file of 220 Hz, captures it whole and returns the window.
-    CAnalyzerDlg& Analysed() {
-        CAnalyzerDlg& d = MakeDialog();
+    TestDialog& Analysed() {
+        TestDialog& d = MakeDialog();
         d.show();
         vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("a.wav")));
         EXPECT_TRUE(engine->FeedSample(
@@ -49,7 +49,7 @@ struct Shown {
     int room = 0;
 };
 
-std::vector<Shown> TextsOnTheFace(const CAnalyzerDlg& d) {
+std::vector<Shown> TextsOnTheFace(const TestDialog& d) {
     std::vector<Shown> shown;
     for (QLabel* label : d.m_client->findChildren<QLabel*>()) {
         const QRect need = label->fontMetrics().boundingRect(
@@ -86,7 +86,7 @@ std::string Sorted(QStringList texts) {
 
 TEST_F(LanguageTest, EnglishTextsFitTheirControls) {
     LoadLanguage(true);
-    CAnalyzerDlg& d = Analysed();
+    TestDialog& d = Analysed();
     EXPECT_EQ(d.m_stNote->text(), QStringLiteral("  Octave 2  A"));
     EXPECT_TRUE(d.m_stFileInfo->text().contains(QStringLiteral("\nStereo 16-bit 44.100kHz\n")));
     EXPECT_EQ(d.m_menuBar->actions().first()->text(), QStringLiteral("&File"));
@@ -94,7 +94,7 @@ TEST_F(LanguageTest, EnglishTextsFitTheirControls) {
     // English texts underline a letter of the word, never "(&X)" after it.
     d.OnViewSpectrogram();
     QStringList texts;
-    for (QWidget* window : {static_cast<QWidget*>(&d), static_cast<QWidget*>(d.m_spectrogram)}) {
+    for (QWidget* window : {static_cast<QWidget*>(&d), static_cast<QWidget*>(d.spectrogram())}) {
         for (const QAction* action : window->findChildren<QAction*>()) texts << action->text();
         for (const QAbstractButton* button : window->findChildren<QAbstractButton*>())
             texts << button->text();
@@ -107,7 +107,7 @@ TEST_F(LanguageTest, EnglishTextsFitTheirControls) {
 }
 
 TEST_F(LanguageTest, JapaneseRunShowsTheTemplateTexts) {
-    CAnalyzerDlg& d = Analysed();
+    TestDialog& d = Analysed();
     QStringList texts, menus;
     for (const Shown& s : TextsOnTheFace(d))
         if (!s.text.endsWith(QStringLiteral(" (height)"))) texts << s.text;
@@ -154,7 +154,7 @@ TEST_F(LanguageTest, TheChoiceAppliesAtTheNextStart) {
                  {LanguageChoice::Japanese, false, false},
                  {LanguageChoice::System, false, true}};
     for (const auto& c : cases) {
-        CAnalyzerDlg& d = MakeDialog();
+        TestDialog& d = MakeDialog();
         d.m_actLanguage[static_cast<int>(c.choice)]->trigger();
         EXPECT_EQ(StoredLanguageChoice(), c.choice);
         EXPECT_EQ(ChoosesEnglish(StoredLanguageChoice(), japanese), c.englishInJapan);
@@ -182,7 +182,7 @@ TEST_F(LanguageTest, TheCsvIsTheSameInBothLanguagesAndEveryNumberFormat) {
             KeepDecimalPoint();
         }
         LoadLanguage(std::string(run) != "ja");
-        CAnalyzerDlg& d = Analysed();
+        TestDialog& d = Analysed();
         const std::string path = dir_ / (std::string(run) + ".csv");
         d.m_chooseSaveFile = [&](const QString&) { return QString::fromStdString(path); };
         d.ExportCsv();

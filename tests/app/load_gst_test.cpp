@@ -13,7 +13,7 @@
 #include <chrono>
 #include <memory>
 
-#include "analyzer_dlg.h"
+#include "dialog_probe.h"
 #include "media/background.h"
 #include "media/media_session.h"
 #include "test_gui.h"
@@ -25,12 +25,12 @@ namespace {
 using namespace std::chrono_literals;
 
 TEST(NamedPipeLoad, TheWindowAnswersAndClosesWithinASecond) {
-    test::EnsureApp();
-    test::ReportRecorder reports;
-    test::ScratchDir dir("fifo");
+    vurma::test::EnsureApp();
+    vurma::test::ReportRecorder reports;
+    vurma::test::ScratchDir dir("fifo");
     const std::string path = dir / "silent.wav";
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-    auto d = std::make_unique<CAnalyzerDlg>(media::CreateGstEngine());
+    auto d = std::make_unique<test::TestDialog>(media::CreateGstEngine());
     d->show();
     QElapsedTimer clock;
     clock.start();

@@ -28,7 +28,7 @@ class LoadTest : public DialogTest {
 };
 
 TEST_F(LoadTest, AHangingLoadLeavesTheWindowUsableAndYieldsToANewerOpen) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     const std::string hung = AddFile("hung.wav", {.renderHangs = true});
     d.OpenMediaFile(QString::fromStdString(hung));
@@ -52,7 +52,7 @@ TEST_F(LoadTest, AHangingLoadLeavesTheWindowUsableAndYieldsToANewerOpen) {
 }
 
 TEST_F(LoadTest, TheCloseAbandonsAHangingLoadAtOnce) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     d.show();
     d.OpenMediaFile(QString::fromStdString(AddFile("hung.wav", {.renderHangs = true})));
     WaitUntilHeld();
@@ -69,7 +69,7 @@ TEST_F(LoadTest, TheCloseAbandonsAHangingLoadAtOnce) {
 
 // The refusals name the file; the details add the decoder's own reason.
 TEST_F(LoadTest, ARefusalCarriesTheFileAndTheReason) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     const std::string hung = AddFile("hung.wav", {.renderHangs = true});
     const std::string broken =
         AddFile("broken.wav",
@@ -96,13 +96,13 @@ TEST_F(LoadTest, ARefusalCarriesTheFileAndTheReason) {
 // The window's CaptureBlock lives as long as the window points at it, also
 // when its graph is gone (under AddressSanitizer a freed block would show).
 TEST_F(LoadTest, TheWindowsCaptureBlockOutlivesItsGraph) {
-    CAnalyzerDlg& d = MakeDialog();
+    TestDialog& d = MakeDialog();
     OpenAndFeed(AddFile("a.wav"), 4096);
-    media::CGrabberCallback* block = d.m_pCallBack;
+    media::CGrabberCallback* block = d.m_model->block();
     ASSERT_NE(block, nullptr);
     d.m_session->DestroyGraph();
     EXPECT_EQ(block->m_nDataLen.load(), 4096u * 4);
-    EXPECT_EQ(d.m_pCallBack.get(), block);
+    EXPECT_EQ(d.m_model->block(), block);
 }
 
 }  // namespace

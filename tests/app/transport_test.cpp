@@ -21,8 +21,8 @@ using media::FakeFile;
 
 class TransportTest : public DialogTest {
   protected:
-    CAnalyzerDlg& Open(int frames = 0, FakeFile file = {}) {
-        CAnalyzerDlg& d = MakeDialog();
+    TestDialog& Open(int frames = 0, FakeFile file = {}) {
+        TestDialog& d = MakeDialog();
         path = AddFile("music.wav", file);
         OpenAndFeed(path, frames);
         return d;
@@ -31,16 +31,16 @@ class TransportTest : public DialogTest {
 };
 
 TEST_F(TransportTest, OpenPlaysAndCapturesAndTheLiveFrameIsAtThePlayingPosition) {
-    CAnalyzerDlg& d = Open();
+    TestDialog& d = Open();
     EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer capturing");
-    ASSERT_NE(d.m_pCallBack, nullptr);
+    ASSERT_NE(d.m_model->block(), nullptr);
     EXPECT_EQ(d.m_nCapacity, 132344u);  // 3.001 s at 44100 Hz
     ASSERT_NE(engine->decode(), nullptr);
     EXPECT_EQ(engine->decode()->path, path);
     EXPECT_EQ(engine->decode()->format.channels, 2);
     // The played graph's grabber takes nothing into the capture.
     ASSERT_TRUE(engine->graph()->FeedSample(0.0, Pcm16(512, 2, 1), false, false));
-    EXPECT_EQ(d.m_pCallBack->m_nDataLen.load(), 0u);
+    EXPECT_EQ(d.m_model->block()->m_nDataLen.load(), 0u);
     // Nothing captured yet: the live frame is silence.
     d.OnTimer();
     const double* silence = d.m_samples.Find(0, 2048);
@@ -50,7 +50,7 @@ TEST_F(TransportTest, OpenPlaysAndCapturesAndTheLiveFrameIsAtThePlayingPosition)
     // Frames 0..4095 hold 0.5, frames 4096..8191 hold -0.25.
     ASSERT_TRUE(engine->FeedSample(0.0, Pcm16(4096, 2, 16384)));
     ASSERT_TRUE(engine->FeedSample(4096.0 / 44100, Pcm16(4096, 2, -8192)));
-    const PcmView pcm{d.m_pCallBack->m_pData, d.m_pCallBack->m_nDataLen.load(), 2, 16};
+    const PcmView pcm{d.m_model->block()->m_pData, d.m_model->block()->m_nDataLen.load(), 2, 16};
     double expected[2048], unused[2048];
     for (const std::int64_t t : {0, 500000, 1000000}) {
         SCOPED_TRACE(t);
@@ -89,19 +89,18 @@ TEST_F(TransportTest, TheTimeSliderIsAPlainSliderPlusTheCapturedBand) {
 TEST_F(TransportTest, TheCaptureEndFinishesInAnyPlayStateAndLeavesItAlone) {
     const struct {
         const char* name;
-        void (CAnalyzerDlg::*action)();  // null: still playing
+        void (TestDialog::*action)();  // null: still playing
         std::string state;
     } cases[] = {
         {"playing", nullptr, "play 3 graph 2 loaded 1 complete 1 samples 44100 save timer"},
-        {"paused", &CAnalyzerDlg::OnPause,
+        {"paused", &TestDialog::OnPause,
          "play 2 graph 1 loaded 1 complete 1 samples 44100 save timer"},
-        {"rewound", &CAnalyzerDlg::OnRewind,
-         "play 1 graph 1 loaded 1 complete 1 samples 44100 save"},
+        {"rewound", &TestDialog::OnRewind, "play 1 graph 1 loaded 1 complete 1 samples 44100 save"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         reports.clear();
-        CAnalyzerDlg& d = Open(44100);
+        TestDialog& d = Open(44100);
         engine->graph()->position = 5000000;
         d.OnTimer();
         if (c.action != nullptr) (d.*c.action)();
@@ -110,7 +109,7 @@ TEST_F(TransportTest, TheCaptureEndFinishesInAnyPlayStateAndLeavesItAlone) {
         EXPECT_EQ(State(d), c.state);
         EXPECT_EQ(d.m_sliderTime->value(), slider);
         EXPECT_EQ(d.m_nStartSample, slider);
-        EXPECT_EQ(d.m_pCallBack->m_bCapture.load(), 0);
+        EXPECT_EQ(d.m_model->block()->m_bCapture.load(), 0);
         EXPECT_EQ(engine->decode(), nullptr);  // stopped and released
         EXPECT_FALSE(d.m_stPeak->text().isEmpty());
         EXPECT_EQ(static_cast<TimeSlider*>(d.m_sliderTime)->captured(), -1.0);
@@ -119,7 +118,7 @@ TEST_F(TransportTest, TheCaptureEndFinishesInAnyPlayStateAndLeavesItAlone) {
 }
 
 TEST_F(TransportTest, TheTransportMovesPlaybackOnlyAndTheEndOfPlaybackOnlyRewinds) {
-    CAnalyzerDlg& d = Open(10000);
+    TestDialog& d = Open(10000);
     d.OnPause();
     d.OnPause();
     d.OnRewind();
@@ -143,7 +142,7 @@ TEST_F(TransportTest, TheTransportMovesPlaybackOnlyAndTheEndOfPlaybackOnlyRewind
 // A damaged file: the capture fails part-way and the playback breaks off.
 // What was captured is kept and the message comes once.
 TEST_F(TransportTest, ACaptureErrorKeepsThePartialCaptureAndReportsOnce) {
-    CAnalyzerDlg& d = Open(10000);
+    TestDialog& d = Open(10000);
     EndCapture(media::E_FAIL);
     EXPECT_EQ(State(d), "play 3 graph 2 loaded 1 complete 0 samples 10000 save timer");
     engine->PostEvent(media::EC_ERRORABORT);
@@ -154,7 +153,7 @@ TEST_F(TransportTest, ACaptureErrorKeepsThePartialCaptureAndReportsOnce) {
     // A decode that cannot start at all ends the same way, with no samples.
     reports.clear();
     engine->FailCall("Decode.Start", media::E_FAIL);
-    CAnalyzerDlg& e = Open(0);
+    TestDialog& e = Open(0);
     EXPECT_EQ(State(e), "play 3 graph 2 loaded 1 complete 0 samples 0 timer");
     EXPECT_EQ(reports,
               (std::vector<std::string>{"ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ",
@@ -162,7 +161,7 @@ TEST_F(TransportTest, ACaptureErrorKeepsThePartialCaptureAndReportsOnce) {
 }
 
 TEST_F(TransportTest, ANewFileOrTheCloseStopsTheCaptureBeforeTheGraph) {
-    CAnalyzerDlg& d = Open(4096);
+    TestDialog& d = Open(4096);
     ASSERT_TRUE(media::WaitForDetachedJobs(std::chrono::seconds(5)));
     engine->ClearCalls();
     vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("next.wav")));
@@ -181,7 +180,7 @@ TEST_F(TransportTest, ANewFileOrTheCloseStopsTheCaptureBeforeTheGraph) {
 }
 
 TEST_F(TransportTest, SliderSeeksOnlyWhenLoadedAndNotPlaying) {
-    CAnalyzerDlg& d = Open(44100);
+    TestDialog& d = Open(44100);
     engine->graph()->position = 0;
     d.m_sliderTime->setValue(100);  // capturing: neither start sample nor seek
     EXPECT_EQ(engine->graph()->position, 0);
@@ -205,7 +204,7 @@ TEST_F(TransportTest, SearchPlacesAFittingFrameOverTheLoudestSample) {
     } cases[] = {{500, 500}, {953, 953}, {954, 953}, {3000, 953}};  // 3001 frames, N = 2048
     for (const auto& c : cases) {
         dlg.reset();
-        CAnalyzerDlg& d = Open(c.loudAt);
+        TestDialog& d = Open(c.loudAt);
         ASSERT_TRUE(engine->FeedSample(c.loudAt / 44100.0, Pcm16(1, 2, -30000)));
         if (c.loudAt < 3000) {
             ASSERT_TRUE(
@@ -233,7 +232,7 @@ TEST_F(TransportTest, SearchPlacesAFittingFrameOverTheLoudestSample) {
 // playback there. Paused, the slider seeks as it moves and the release adds
 // nothing.
 TEST_F(TransportTest, AHeldPositionIsNotSnappedBackAndPlaybackContinuesFromTheRelease) {
-    CAnalyzerDlg& d = Open(44100);
+    TestDialog& d = Open(44100);
     EndCapture();
     ASSERT_EQ(d.m_nPlayState, 3);
     std::int64_t& clock = engine->graph()->position;
@@ -283,7 +282,7 @@ TEST_F(TransportTest, AHeldPositionIsNotSnappedBackAndPlaybackContinuesFromTheRe
 // The level mapping is checked in the session; here the slider and the mute
 // button drive it, and mute holds across slider moves and loads.
 TEST_F(TransportTest, VolumeFollowsTheSliderUnlessMuted) {
-    CAnalyzerDlg& d = Open();
+    TestDialog& d = Open();
     d.m_sliderVolume->setValue(0);
     EXPECT_EQ(engine->graph()->volume, -10000);
     d.m_sliderVolume->setValue(50);
@@ -302,7 +301,7 @@ TEST_F(TransportTest, VolumeFollowsTheSliderUnlessMuted) {
 }
 
 TEST_F(TransportTest, ShortCapturesAreRefusedOrStepTheSizeDownOnce) {
-    CAnalyzerDlg& d = Open(511);
+    TestDialog& d = Open(511);
     EndCapture();
     EXPECT_EQ(reports,
               std::vector<std::string>{"ﾃﾞｰﾀのｻﾝﾌﾟﾙ数が極端に少ないので計算できません。  "});
@@ -311,7 +310,7 @@ TEST_F(TransportTest, ShortCapturesAreRefusedOrStepTheSizeDownOnce) {
     EXPECT_TRUE(d.m_stPeak->text().isEmpty());
 
     reports.clear();
-    CAnalyzerDlg& e = Open(1000);
+    TestDialog& e = Open(1000);
     e.m_cbSampleCount->setCurrentIndex(3);
     EndCapture();
     EXPECT_TRUE(reports.empty());
@@ -321,7 +320,7 @@ TEST_F(TransportTest, ShortCapturesAreRefusedOrStepTheSizeDownOnce) {
     // A file shorter than the frame gets no live frame while it plays.
     FakeFile shortFile;
     shortFile.duration = 200000;  // 0.02 s: 882 frames
-    CAnalyzerDlg& f = Open(882, shortFile);
+    TestDialog& f = Open(882, shortFile);
     engine->graph()->position = 0;
     f.OnTimer();
     EXPECT_EQ(f.m_nSamples, 0);
@@ -333,7 +332,7 @@ TEST_F(TransportTest, ShortCapturesAreRefusedOrStepTheSizeDownOnce) {
 TEST_F(TransportTest, VideoPicturesReachThePanel) {
     FakeFile video;
     video.hasVideo = true;
-    CAnalyzerDlg& d = Open(0, video);
+    TestDialog& d = Open(0, video);
     d.show();
     EXPECT_FALSE(d.m_stNoVideo->isVisible());
     media::VideoFrame frame;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "analysis/spectrogram.h"
+#include "display/colour_map.h"
 #include "display/spectrogram_image.h"
 #include "test_media.h"
 #include "test_support.h"
@@ -180,7 +181,7 @@ TEST_F(ExportCli, SpectrogramOfSilenceIsTheFloorColour) {
     const QImage image(QString::fromStdString(png));
     ASSERT_EQ(image.size(), QSize(300, 200));
     const QRect plot = display::SpectrogramPlotRect(image.size());
-    const QRgb floor = 0xFF000000u | SpectrogramColour(-90, -90, 0);
+    const QRgb floor = 0xFF000000u | display::SpectrogramColour(-90, -90, 0);
     for (const QPoint& at : {plot.topLeft(), plot.center(), plot.bottomRight()})
         EXPECT_EQ(image.pixel(at), floor) << at.x() << "," << at.y();
 }

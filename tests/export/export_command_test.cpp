@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "export/csv_writer.h"
-#include "media/fake_engine.h"
+#include "fake_engine.h"
 #include "test_media.h"
 #include "test_support.h"
 

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include "fake_engine.h"
 #include "media/background.h"
-#include "media/fake_engine.h"
 #include "test_support.h"
 
 namespace vurma::media {

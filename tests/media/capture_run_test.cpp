@@ -7,7 +7,7 @@
 #include <atomic>
 #include <thread>
 
-#include "media/fake_engine.h"
+#include "fake_engine.h"
 #include "media/grabber_callback.h"
 
 namespace vurma::media {

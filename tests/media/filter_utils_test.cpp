@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "media/fake_engine.h"
+#include "fake_engine.h"
 #include "test_support.h"
 
 namespace vurma::media {

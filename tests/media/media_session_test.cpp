@@ -6,7 +6,7 @@
 
 #include <tuple>
 
-#include "media/fake_engine.h"
+#include "fake_engine.h"
 #include "media/grabber_callback.h"
 #include "test_support.h"
 
@@ -188,6 +188,8 @@ TEST_F(SessionTest, EachDiagnosticAndWhatFollows) {
     const char* const kMissing = "0xffffffff";  // a search that found nothing
     const char* const kNull = "0x80004003";     // a call on what a failed step left null
     const std::string kGetType = "GetMediaType(pPinDecdOut,FORMAT_WaveFormatEx,&pmt)";
+    // A grabber left unconnected has no audio type to render, as in the real graph.
+    const std::string kNoRender = Failed("pGB->Render(pPinGrabOut)", "0x80040218");
     const std::vector<std::string> kNoGrabber = {
         Failed("pGB->AddFilter(*ppFlt,x)", kNull),
         Failed("AddFilter(pGB,pDE,CLSID_LegacyAmFilterCategory, \"SampleGrabber\",&pGrab)", kNull)};
@@ -202,15 +204,15 @@ TEST_F(SessionTest, EachDiagnosticAndWhatFollows) {
         // The decoder stays connected to the removed renderer, so the grabber is not connected.
         {"Graph.Disconnect", 1, true,
          {Failed("pGB->Disconnect(pPinDecdOut)"),
-          Failed("pGB->Connect(pPinDecdOut,pPinGrabIn)", "0x80040204")}},
+          Failed("pGB->Connect(pPinDecdOut,pPinGrabIn)", "0x80040204"), kNoRender}},
         {"Engine.CreateFilter", 0, false,
          {Failed("CoCreateInstance(clsidFilter,NULL,CLSCTX_INPROC, IID_IBaseFilter,(LPVOID *)ppFlt)"),
           kNoGrabber[0], kNoGrabber[1]}},
         {"SampleGrabber.EnumPins", 0, true,
          {Failed("pFlt->EnumPins(&pEnumPins)"),
           Failed("FindPin(pGrab,\"Input\",&pPinGrabIn)", kMissing),
-          Failed("pGB->Connect(pPinDecdOut,pPinGrabIn)", kNull)}},
-        {"Graph.Connect", 0, true, {Failed("pGB->Connect(pPinDecdOut,pPinGrabIn)")}},
+          Failed("pGB->Connect(pPinDecdOut,pPinGrabIn)", kNull), kNoRender}},
+        {"Graph.Connect", 0, true, {Failed("pGB->Connect(pPinDecdOut,pPinGrabIn)"), kNoRender}},
         {"SampleGrabber.QuerySampleGrabber", 0, false,
          {Failed("pGrab->QueryInterface(IID_ISampleGrabber, (void **)&pg)")}},
         {"SampleGrabber.SetCallback", 0, true, {Failed("pg->SetCallback(m_pCallBack, 0)")}},

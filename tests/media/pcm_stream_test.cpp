@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "media/fake_engine.h"
+#include "fake_engine.h"
 #include "test_support.h"
 
 namespace vurma::media {

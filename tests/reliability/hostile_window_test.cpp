@@ -19,7 +19,7 @@ class HostileWindow : public ::testing::Test {
     void SetUp() override {
         test::EnsureApp();
         ASSERT_TRUE(WriteWav(good, {.frames = 8820}));  // 0.2 s
-        dlg = std::make_unique<app::CAnalyzerDlg>(media::CreateGstEngine());
+        dlg = std::make_unique<app::test::TestDialog>(media::CreateGstEngine());
         dlg->show();
     }
 
@@ -30,7 +30,7 @@ class HostileWindow : public ::testing::Test {
     // The window is back in the no-file state after a refusal.
     void ExpectNoFile() {
         EXPECT_EQ(dlg->m_nPlayState, 0);
-        EXPECT_EQ(dlg->m_pCallBack, nullptr);
+        EXPECT_EQ(dlg->m_model->block(), nullptr);
         EXPECT_EQ(dlg->windowTitle(), QStringLiteral("Vurma"));
         EXPECT_FALSE(dlg->m_actSaveAs->isEnabled());
         EXPECT_FALSE(dlg->m_timer->isActive());
@@ -49,7 +49,7 @@ class HostileWindow : public ::testing::Test {
     test::ScratchDir dir{"hostile-window"};
     test::ReportRecorder reports;
     std::string good = dir / "good.wav";
-    std::unique_ptr<app::CAnalyzerDlg> dlg;
+    std::unique_ptr<app::test::TestDialog> dlg;
 };
 
 TEST_F(HostileWindow, RefusedFilesShowTheirMessageAndTheNextFilePlays) {

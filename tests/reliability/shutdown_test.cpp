@@ -7,9 +7,9 @@
 #include <functional>
 #include <memory>
 
+#include "fake_engine.h"
 #include "hostile_corpus.h"
 #include "media/background.h"
-#include "media/fake_engine.h"
 #include "media/media_session.h"
 #include "window_util.h"
 
@@ -23,7 +23,7 @@ std::vector<std::uint8_t> Pcm16(int frames) {
 // The window on the scripted engine, with a probe on the graph's Stop.
 struct Rig {
     Rig() {
-        dlg = std::make_unique<app::CAnalyzerDlg>(fake);
+        dlg = std::make_unique<app::test::TestDialog>(fake);
         dlg->show();
     }
     // Opens a scripted file, feeds it `frames` of capture and maybe pauses.
@@ -44,7 +44,7 @@ struct Rig {
         fake->PostComplete();
     }
     // A file captured to its end and played to its end.
-    app::CAnalyzerDlg* Captured() {
+    app::test::TestDialog* Captured() {
         Open("a.wav", 44100);
         fake->EndCapture();
         fake->PostComplete();
@@ -54,7 +54,7 @@ struct Rig {
 
     test::ScratchDir dir{"close"};
     std::shared_ptr<media::FakeEngine> fake = std::make_shared<media::FakeEngine>();
-    std::unique_ptr<app::CAnalyzerDlg> dlg;
+    std::unique_ptr<app::test::TestDialog> dlg;
 };
 
 TEST(CloseInEveryState, TheGraphStopsFirstAndNothingIsLeftBehind) {
@@ -95,7 +95,7 @@ TEST(CloseInEveryState, TheGraphStopsFirstAndNothingIsLeftBehind) {
         EXPECT_TRUE(r.dlg->m_bShutDown);
         EXPECT_FALSE(r.dlg->isVisible());
         EXPECT_EQ(r.dlg->m_pWindowed, nullptr);
-        EXPECT_EQ(r.dlg->m_pCallBack, nullptr);
+        EXPECT_EQ(r.dlg->m_model->block(), nullptr);
         EXPECT_FALSE(r.dlg->m_timer->isActive());
         ASSERT_TRUE(media::WaitForDetachedJobs(std::chrono::seconds(5)));
         EXPECT_EQ(r.fake->liveGraphs(), 0);
@@ -117,7 +117,7 @@ TEST(CloseUnderLoad, NoSampleArrivesAfterTheCloseInAnyState) {
     test::ScratchDir dir("close-real");
     const QString path = QString::fromStdString(dir / "two seconds.wav");
     ASSERT_TRUE(WriteWav(dir / "two seconds.wav", {.frames = 88200}));
-    const std::pair<const char*, std::function<void(std::unique_ptr<app::CAnalyzerDlg>&)>>
+    const std::pair<const char*, std::function<void(std::unique_ptr<app::test::TestDialog>&)>>
         closes[] = {
             {"playing", [](auto& d) { d->close(); }},
             {"paused",
@@ -130,13 +130,13 @@ TEST(CloseUnderLoad, NoSampleArrivesAfterTheCloseInAnyState) {
         };
     for (const auto& [state, close] : closes) {
         SCOPED_TRACE(state);
-        auto d = std::make_unique<app::CAnalyzerDlg>(media::CreateGstEngine());
+        auto d = std::make_unique<app::test::TestDialog>(media::CreateGstEngine());
         d->show();
         vurma::test::OpenAndWait(*d, path);
         ASSERT_TRUE(WaitForCapturing(*d));
         ASSERT_EQ(d->m_nPlayState, 3);
         // The capture is kept alive past the close, to see whether anything still reaches it.
-        media::CGrabberCallback* cb = d->m_pCallBack;
+        media::CGrabberCallback* cb = d->m_model->block();
         cb->AddRef();
         close(d);
         const std::uint32_t atClose = cb->m_nDataLen.load(std::memory_order_acquire);
@@ -147,7 +147,7 @@ TEST(CloseUnderLoad, NoSampleArrivesAfterTheCloseInAnyState) {
     }
     // No wait: the close may come before the first buffer or during it.
     for (int i = 0; i < 3; ++i) {
-        auto d = std::make_unique<app::CAnalyzerDlg>(media::CreateGstEngine());
+        auto d = std::make_unique<app::test::TestDialog>(media::CreateGstEngine());
         d->OpenMediaFile(path);
         d->close();
     }

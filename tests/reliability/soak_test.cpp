@@ -12,16 +12,16 @@
 #include <memory>
 #include <random>
 
+#include "fake_engine.h"
 #include "hostile_corpus.h"
 #include "media/background.h"
-#include "media/fake_engine.h"
 #include "window_util.h"
 
 namespace vurma::reliability {
 namespace {
 
 // One user action on the window, chosen by the seeded generator.
-void RandomAction(app::CAnalyzerDlg& d, std::mt19937& rng) {
+void RandomAction(app::test::TestDialog& d, std::mt19937& rng) {
     auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     QSlider* const freq = d.m_sliderFreq;
     const std::function<void()> actions[] = {
@@ -59,7 +59,7 @@ TEST(Soak, FiftyFilesOnTheScriptedEngine) {
     test::ReportRecorder reports;
     test::ScratchDir dir("soak");
     auto fake = std::make_shared<media::FakeEngine>();
-    auto d = std::make_unique<app::CAnalyzerDlg>(fake);
+    auto d = std::make_unique<app::test::TestDialog>(fake);
     d->show();
     std::mt19937 rng(20261206);
     auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };

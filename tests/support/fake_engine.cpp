@@ -489,6 +489,16 @@ HRESULT FakeGraph::QueryVideoOutput(std::shared_ptr<IVideoOutput>* out) {
     return hr;
 }
 
+PinFacts FakeGraph::Facts(const FakePin& pin) const {
+    const FakeFilter* f = pin.owner;
+    const bool inGraph =
+        std::any_of(filters.begin(), filters.end(), [f](const auto& g) { return g.get() == f; });
+    const FilterRole role = f->grabber                      ? FilterRole::Grabber
+                            : f->name == kAudioRendererName ? FilterRole::AudioRenderer
+                                                            : FilterRole::Other;
+    return {pin.dir, !pin.peer.expired(), inGraph, OffersAudio(pin.types), role};
+}
+
 std::shared_ptr<FakeFilter> FakeGraph::NewFilter(const std::string& name) {
     filters.push_back(std::make_shared<FakeFilter>(engine_, name));
     return filters.back();
@@ -581,9 +591,15 @@ HRESULT FakeGraph::Connect(const std::shared_ptr<IPin>& out, const std::shared_p
     auto o = std::dynamic_pointer_cast<FakePin>(out);
     auto i = std::dynamic_pointer_cast<FakePin>(in);
     if (o == nullptr || i == nullptr) return E_POINTER;
-    if (!o->peer.expired() || !i->peer.expired()) return E_ALREADY_CONNECTED;
-    if (o->dir != PinDirection::Output || i->dir != PinDirection::Input) return E_CANNOT_CONNECT;
-    i->types = o->types;
+    const HRESULT rule = CheckConnect(Facts(*o), Facts(*i));
+    if (Failed(rule)) return rule;
+    const ConnectedTypes types = TypesAfterConnect(o->types, Facts(*i).role);
+    i->types = types.input;
+    if (types.grabberOutput) {
+        for (const auto& pin : i->owner->pins) {
+            if (pin->name == kGrabberOutputPin) pin->types = types.input;
+        }
+    }
     Link(o, i);
     return S_OK;
 }
@@ -593,9 +609,10 @@ HRESULT FakeGraph::Render(const std::shared_ptr<IPin>& out) {
     if (Failed(hr)) return hr;
     auto o = std::dynamic_pointer_cast<FakePin>(out);
     if (o == nullptr) return E_POINTER;
-    if (!o->peer.expired()) return E_ALREADY_CONNECTED;
+    const HRESULT rule = CheckRender(Facts(*o));
+    if (Failed(rule)) return rule;
     auto renderer = NewFilter(kAudioRendererName);
-    Link(o, renderer->AddPin("In", PinDirection::Input));
+    Link(o, renderer->AddPin("In", PinDirection::Input, o->types));
     return S_OK;
 }
 

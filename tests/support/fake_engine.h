@@ -1,8 +1,10 @@
-// A scriptable engine for tests: files with chosen formats and lengths, any
-// call failed with a chosen result, a log of every call, samples fed to the
-// grabber's callback and events posted on demand. No threads of its own:
-// everything happens synchronously on the caller's thread (the window loads
-// on a background thread; a hanging file holds that thread until released).
+// A scriptable engine for tests and benchmarks (never linked into the
+// program): files with chosen formats and lengths, any call failed with a
+// chosen result, a log of every call, samples fed to the grabber's callback
+// and events posted on demand. Pins connect by the same rules as the real
+// graph's (media/connection_rules.h). No threads of its own: everything
+// happens synchronously on the caller's thread (the window loads on a
+// background thread; a hanging file holds that thread until released).
 //
 // Call names in the log and for FailCall:
 //   "Engine.<Method>"          factory calls (CreateGraphBuilder, CreateDevEnum, ...)
@@ -25,8 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "engine.h"
-#include "grabber_callback.h"
+#include "media/connection_rules.h"
+#include "media/engine.h"
+#include "media/grabber_callback.h"
 
 namespace vurma::media {
 
@@ -291,6 +294,8 @@ class FakeGraph final : public IGraphBuilder,
     std::function<void()> notify;
 
   private:
+    // The pin as the shared connection rules see it.
+    PinFacts Facts(const FakePin& pin) const;
     std::shared_ptr<FakeFilter> NewFilter(const std::string& name);
     FakeEngine* engine_;
     std::int64_t duration_ = 0;

@@ -1,0 +1,176 @@
+// The main dialog's transport: the play-state machine (stopped, paused,
+// playing), the refresh timer that follows the playing position, the graph's
+// events, seeking, volume and the video panel.
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <algorithm>
+
+#include "analysis/report_error.h"
+#include "analysis/sample_store.h"
+#include "app_strings.h"
+#include "dialog_internal.h"
+#include "media/media_session.h"
+#include "recording_model.h"
+#include "view_state.h"
+#include "widgets.h"
+
+namespace vurma::app {
+
+using media::Failed;
+using media::HRESULT;
+
+void CAnalyzerDlg::StartPlayback() {
+    m_timer->start(kTimerPeriodMs);
+    m_session->RunGraph();
+    SetPlayState(3);
+}
+
+void CAnalyzerDlg::StopAndRewind() {
+    m_timer->stop();
+    m_session->StopAndRewind();
+    SetSliderPos(m_sliderTime, 0);
+    SetPlayState(1);
+}
+
+void CAnalyzerDlg::OnPlay() {
+    if (m_nPlayState == 0 || !m_model->hasRecording()) return;
+    StartPlayback();
+}
+
+void CAnalyzerDlg::OnPause() {
+    if (m_nPlayState == 2) {
+        m_session->RunGraph();
+        SetPlayState(3);
+    } else if (m_nPlayState == 3) {
+        m_session->PauseGraph();
+        SetPlayState(2);
+    }
+}
+
+void CAnalyzerDlg::OnRewind() {
+    if (m_nPlayState == 0) return;
+    StopAndRewind();
+    RedrawAll();
+    m_session->RunGraph();
+    m_session->PauseGraph();
+}
+
+void CAnalyzerDlg::OnMute() {
+    m_bMute = 1 - m_bMute;
+    m_btnMute->setChecked(m_bMute != 0);
+    if (m_bMute) {
+        m_session->MuteOn();
+    } else {
+        // Releasing mute returns to the slider's level.
+        m_session->SetVolume(m_sliderVolume->value());
+    }
+}
+
+void CAnalyzerDlg::OnCustomDrawVolume() {
+    if (!m_session || m_bMute) return;
+    m_session->SetVolume(m_sliderVolume->value());
+}
+
+void CAnalyzerDlg::OnTimer() {
+    if (m_nPlayState != 3 || !m_session) return;
+    std::int64_t t = 0;
+    if (Failed(m_session->GetCurrentPosition(&t)) || t >= m_endFrame) return;
+    m_view->setPlayingFrame(FrameAtPosition(m_nSampleRate, t));
+    // A position the user holds is not snapped back to the playing one.
+    if (!m_view->positionHeld()) {
+        const int range = m_sliderTime->maximum();
+        SetSliderPos(m_sliderTime,
+                     static_cast<int>(static_cast<double>(range) * static_cast<double>(t) /
+                                      static_cast<double>(m_endFrame)));
+    }
+    if (m_bLoaded) return;
+    // Live frame at the playing position from the bytes captured so far.
+    const int n = SelFftSize();
+    if (!m_model->hasRecording() || !m_pWindowed || static_cast<std::uint32_t>(n) > m_nCapacity ||
+        m_nChannels <= 0)
+        return;
+    m_nSamples = n;
+    m_nStartSample = 0;
+    const PcmView pcm = m_model->Pcm();
+    // A frame not captured yet leaves the previous one in place; before the
+    // first (or after a size change) the new buffer holds silence, not
+    // whatever the memory held.
+    const bool held = m_samples.Find(0, static_cast<std::uint32_t>(n)) != nullptr;
+    if (double* live = m_samples.Hold(0, n)) {
+        if (!ConvertSamples(pcm, FrameAtPosition(m_nSampleRate, t), n, live, live, 0) && !held)
+            std::fill(live, live + n, 0.0);
+    }
+}
+
+void CAnalyzerDlg::OnGraphNotify() {
+    if (!m_session || m_bShutDown) return;
+    long code = 0;
+    while (m_session->GetEvent(&code)) {
+        if (code == media::EC_ERRORABORT && m_nPlayState != 0) {
+            // A stream that broke off sends no end of media: stop instead of
+            // showing "playing" for ever, and say why. The capture goes on.
+            ReportReadError();
+            StopAndRewind();
+            continue;
+        }
+        if (code != media::EC_COMPLETE) continue;
+        // The capture runs apart from playback: the end of media only
+        // rewinds and cues on the first frame.
+        StopAndRewind();
+        m_session->RunGraph();
+        m_session->PauseGraph();
+    }
+}
+
+HRESULT CAnalyzerDlg::SeekToSample(int sliderPos) {
+    if (!m_session || !m_bLoaded || m_nSamples <= 0 || m_session->noVideo() || m_nPlayState == 3) {
+        return media::S_FALSE;
+    }
+    const auto t = static_cast<std::int64_t>(static_cast<double>(m_endFrame - m_startFrame) *
+                                             sliderPos / m_nSamples);
+    return m_session->SetPositions(t, &m_endFrame);
+}
+
+void CAnalyzerDlg::PollVideo() {
+    if (!m_bShutDown) m_stVideo->poll();
+}
+
+void CAnalyzerDlg::HoldTimePosition(bool held) { m_view->setPositionHeld(held); }
+
+void CAnalyzerDlg::SeekPlaybackToSlider() {
+    const int range = m_sliderTime->maximum();
+    if (m_nPlayState != 3 || !m_session || range <= 0 || m_endFrame <= 0) return;
+    // The inverse of the timer's mapping from the playing position.
+    const auto t = static_cast<std::int64_t>(static_cast<long double>(m_endFrame) *
+                                             m_sliderTime->sliderPosition() / range);
+    m_session->SetPositions(t, &m_endFrame);
+}
+
+void CAnalyzerDlg::AttachVideo() {
+    media::IVideoOutput* out = m_session->video();
+    if (!out) return;
+    m_stVideo->setSource([out](QImage* picture) {
+        media::VideoFrame frame;
+        if (!out->TakeFrame(&frame) || frame.width <= 0 || frame.height <= 0) return false;
+        if (frame.bytes.size() < static_cast<std::size_t>(frame.stride) * frame.height)
+            return false;
+        *picture = QImage(frame.bytes.data(), frame.width, frame.height, frame.stride,
+                          QImage::Format_RGBX8888)
+                       .convertToFormat(QImage::Format_RGB32);
+        return true;
+    });
+    // Called on a streaming thread: only post to the window's thread.
+    std::shared_ptr<Poster> poster = m_poster;
+    out->SetFrameNotify([poster] { poster->Post(&CAnalyzerDlg::PollVideo); });
+}
+
+void CAnalyzerDlg::ApplyVolumeToNewGraph() {
+    if (m_bMute) {
+        m_session->MuteOn();
+    } else {
+        m_session->SetVolume(m_sliderVolume->value());
+    }
+}
+
+}  // namespace vurma::app
