@@ -117,6 +117,7 @@ void CAnalyzerDlg::BuildMenu() {
     m_actExit = file->addAction(Tr("ｱﾌﾟﾘｹｰｼｮﾝの終了(&X)"));
     QMenu* view = m_menuBar->addMenu(Tr("表示(&V)"));
     m_actSpectrogram = view->addAction(Tr("スペクトログラム(&S)"));
+    m_actReport = view->addAction(Tr("録音の診断(&R)"));
     BuildLanguageMenu(view->addMenu(Tr("言語(&L)")));
     QMenu* help = m_menuBar->addMenu(Tr("ﾍﾙﾌﾟ(&H)"));
     m_actAbout = help->addAction(Tr("ﾊﾞｰｼﾞｮﾝ情報(&A)..."));

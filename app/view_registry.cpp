@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+#include "report_window.h"
 #include "spectrogram_window.h"
 
 namespace vurma::app {
@@ -21,6 +22,9 @@ QWidget* ShowView(ViewKind kind, QWidget* owner, RecordingModel* model, ViewStat
     switch (kind) {
         case ViewKind::Spectrogram:
             view = FindOrMake<SpectrogramWindow>(owner, model, state);
+            break;
+        case ViewKind::Report:
+            view = FindOrMake<ReportWindow>(owner, model, state);
             break;
     }
     view->show();

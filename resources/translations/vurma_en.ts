@@ -543,5 +543,25 @@ scale</translation>
         <source>録音が短すぎて分析できません</source>
         <translation>The recording is too short to analyse</translation>
     </message>
+    <message>
+        <source>録音の診断(&amp;R)</source>
+        <translation>&amp;Recording report</translation>
+    </message>
+    <message>
+        <source>録音の診断</source>
+        <translation>Recording report</translation>
+    </message>
+    <message>
+        <source>コピー</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>取り込みが終わるのを待っています...</source>
+        <translation>Waiting for the capture to end...</translation>
+    </message>
+    <message>
+        <source>計算しています...</source>
+        <translation>Computing...</translation>
+    </message>
 </context>
 </TS>
