@@ -216,6 +216,8 @@ void CAnalyzerDlg::ConnectHandlers() {
     connect(m_actExit, &QAction::triggered, this, [this] { OnFileExit(); });
     connect(m_actAbout, &QAction::triggered, this, [this] { OnHelpAbout(); });
     connect(m_actSpectrogram, &QAction::triggered, this, [this] { OnViewSpectrogram(); });
+    connect(m_actReport, &QAction::triggered, this,
+            [this] { ShowView(ViewKind::Report, this, m_model, m_view); });
 
     connect(m_sliderTime, &QSlider::valueChanged, this, [this] { OnCustomDrawTimeSlider(); });
     // The analysed frame's size and window, shared with the other views.

@@ -241,6 +241,7 @@ class CAnalyzerDlg : public QDialog {
     QAction* m_actAbout = nullptr;
     QAction* m_actLanguage[3] = {};  // View > Language, by LanguageChoice
     QAction* m_actSpectrogram = nullptr;
+    QAction* m_actReport = nullptr;
     display::PlotFrame* m_stWave = nullptr;
     display::PlotFrame* m_stSpectrum = nullptr;
     display::PlotFrame* m_stStatus = nullptr;

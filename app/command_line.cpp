@@ -7,6 +7,7 @@
 
 #include "export_command.h"
 #include "media/media_session.h"
+#include "report_command.h"
 #include "spectrogram_command.h"
 #include "spectrum_command.h"
 #include "vurma_version.h"
@@ -57,7 +58,7 @@ int RunHelp(const char*) {
         if (option.argument != nullptr) left += std::string(" ") + option.argument;
         std::printf("  %-22s %s\n", left.c_str(), option.help);
     }
-    std::printf("%s%s%s", kExportHelp, kSpectrogramHelp, kSpectrumHelp);
+    std::printf("%s%s%s%s", kExportHelp, kSpectrogramHelp, kSpectrumHelp, kReportHelp);
     return 0;
 }
 
@@ -67,6 +68,10 @@ bool RunCommandLine(int argc, char** argv, int* exitCode) {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (IsExportCommand(args)) {
         *exitCode = RunExportCommand(args);
+        return true;
+    }
+    if (IsReportCommand(args)) {
+        *exitCode = RunReportCommand(args);
         return true;
     }
     if (IsSpectrogramCommand(args)) {

@@ -120,6 +120,7 @@ void CAnalyzerDlg::BuildMenu() {
     m_actSpectrogram = view->addAction(Tr("スペクトログラム(&S)"));
     connect(view->addAction(Tr("スペクトル(&P)")), &QAction::triggered, this,
             [this] { ShowView(ViewKind::SpanSpectrum, this, m_model, m_view); });
+    m_actReport = view->addAction(Tr("録音の診断(&R)"));
     BuildLanguageMenu(view->addMenu(Tr("言語(&L)")));
     QMenu* help = m_menuBar->addMenu(Tr("ﾍﾙﾌﾟ(&H)"));
     m_actAbout = help->addAction(Tr("ﾊﾞｰｼﾞｮﾝ情報(&A)..."));

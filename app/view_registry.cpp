@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "span_spectrum_window.h"
+#include "report_window.h"
 #include "spectrogram_window.h"
 
 namespace vurma::app {
@@ -25,6 +26,9 @@ QWidget* ShowView(ViewKind kind, QWidget* owner, RecordingModel* model, ViewStat
             break;
         case ViewKind::SpanSpectrum:
             view = FindOrMake<SpanSpectrumWindow>(owner, model, state);
+            break;
+        case ViewKind::Report:
+            view = FindOrMake<ReportWindow>(owner, model, state);
             break;
     }
     view->show();

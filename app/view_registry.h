@@ -11,7 +11,7 @@ namespace vurma::app {
 class RecordingModel;
 class ViewState;
 
-enum class ViewKind { Spectrogram, SpanSpectrum };
+enum class ViewKind { Spectrogram, SpanSpectrum, Report };
 
 // Shows the view of `kind` owned by `owner` (made on first use, kept while
 // `owner` lives) and brings it to the front.

@@ -460,6 +460,142 @@ scale</translation>
 %s</translation>
     </message>
     <message>
+        <source>ラウドネスには 0.4 秒以上の長さが必要です</source>
+        <translation>Loudness needs at least 0.4 s</translation>
+    </message>
+    <message>
+        <source>ショートタームとラウドネスレンジには 3 秒以上の長さが必要です</source>
+        <translation>Short-term loudness and loudness range need at least 3 s</translation>
+    </message>
+    <message>
+        <source>無音のためラウドネスは測れません</source>
+        <translation>Silent: no loudness to measure</translation>
+    </message>
+    <message>
+        <source>すべてのサンプルが 0 です</source>
+        <translation>Every sample is 0</translation>
+    </message>
+    <message>
+        <source>無音のチャンネルがあるため相関は測れません</source>
+        <translation>A channel is silent: no correlation to measure</translation>
+    </message>
+    <message>
+        <source>ファイル</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>長さ</source>
+        <translation>Duration</translation>
+    </message>
+    <message>
+        <source>サンプリング周波数</source>
+        <translation>Sample rate</translation>
+    </message>
+    <message>
+        <source>チャンネル数</source>
+        <translation>Channels</translation>
+    </message>
+    <message>
+        <source>コーデック</source>
+        <translation>Codec</translation>
+    </message>
+    <message>
+        <source>可逆</source>
+        <translation>Lossless</translation>
+    </message>
+    <message>
+        <source>サンプル形式</source>
+        <translation>Sample format</translation>
+    </message>
+    <message>
+        <source>ビット数</source>
+        <translation>Bits</translation>
+    </message>
+    <message>
+        <source>有効ビット数</source>
+        <translation>Effective bits</translation>
+    </message>
+    <message>
+        <source>統合ラウドネス</source>
+        <translation>Integrated loudness</translation>
+    </message>
+    <message>
+        <source>ラウドネスレンジ</source>
+        <translation>Loudness range</translation>
+    </message>
+    <message>
+        <source>最大モーメンタリー</source>
+        <translation>Max momentary</translation>
+    </message>
+    <message>
+        <source>最大ショートターム</source>
+        <translation>Max short-term</translation>
+    </message>
+    <message>
+        <source>トゥルーピーク</source>
+        <translation>True peak</translation>
+    </message>
+    <message>
+        <source>サンプルピーク</source>
+        <translation>Sample peak</translation>
+    </message>
+    <message>
+        <source>RMS</source>
+        <translation>RMS</translation>
+    </message>
+    <message>
+        <source>クリップしたサンプル</source>
+        <translation>Clipped samples</translation>
+    </message>
+    <message>
+        <source>最初のクリップ</source>
+        <translation>First clips</translation>
+    </message>
+    <message>
+        <source>DC オフセット</source>
+        <translation>DC offset</translation>
+    </message>
+    <message>
+        <source>チャンネル間の相関</source>
+        <translation>Correlation</translation>
+    </message>
+    <message>
+        <source>先頭の無音</source>
+        <translation>Silence at start</translation>
+    </message>
+    <message>
+        <source>末尾の無音</source>
+        <translation>Silence at end</translation>
+    </message>
+    <message>
+        <source>帯域幅</source>
+        <translation>Bandwidth</translation>
+    </message>
+    <message>
+        <source>非可逆圧縮の疑い</source>
+        <translation>Lossy suspect</translation>
+    </message>
+    <message>
+        <source>注記</source>
+        <translation>Notes</translation>
+    </message>
+    <message>
+        <source>エラー</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>はい</source>
+        <translation>Yes</translation>
+    </message>
+    <message>
+        <source>いいえ</source>
+        <translation>No</translation>
+    </message>
+    <message>
+        <source>ﾌｧｲﾙが途中で切れています (%.3f 秒のうち %.3f 秒しか読めません)。</source>
+        <translation>The file is cut short (of its %.3f s, only %.3f s can be read).</translation>
+    </message>
+    <message>
         <source>録音が短すぎて分析できません</source>
         <translation>The recording is too short to analyse</translation>
     </message>
@@ -486,6 +622,26 @@ scale</translation>
     <message>
         <source>ﾌｧｲﾙ名、長さ、ｻﾝﾌﾟﾘﾝｸﾞ周波数、FFT と窓関数を図の上に入れます</source>
         <translation>Puts the file name, length, sampling rate, FFT and window above the picture</translation>
+    </message>
+    <message>
+        <source>録音の診断(&amp;R)</source>
+        <translation>&amp;Recording report</translation>
+    </message>
+    <message>
+        <source>録音の診断</source>
+        <translation>Recording report</translation>
+    </message>
+    <message>
+        <source>コピー</source>
+        <translation>Copy</translation>
+    </message>
+    <message>
+        <source>取り込みが終わるのを待っています...</source>
+        <translation>Waiting for the capture to end...</translation>
+    </message>
+    <message>
+        <source>計算しています...</source>
+        <translation>Computing...</translation>
     </message>
 </context>
 </TS>
