@@ -219,11 +219,8 @@ bool SpanAccumulator::Shared::RunOne() {
 }
 
 void SpanAccumulator::Shared::Compute(const SpanBatch& batch, SpanPartial* out) const {
-    thread_local std::vector<double> frame, power;
-    thread_local std::vector<std::complex<double>> work;
-    frame.resize(n);
+    thread_local std::vector<double> power;
     power.resize(bins);
-    work.resize(bins);
     out->frames = batch.frames;
     out->sum.assign(static_cast<std::size_t>(sets) * bins, 0.0);
     out->max.assign(static_cast<std::size_t>(sets) * bins, 0.0);
@@ -233,8 +230,7 @@ void SpanAccumulator::Shared::Compute(const SpanBatch& batch, SpanPartial* out) 
         const double* samples = batch.samples.data() + s * batch.span;
         for (int f = 0; f < batch.frames; ++f) {
             const double* x = samples + static_cast<std::size_t>(f) * hop;
-            for (int i = 0; i < n; ++i) frame[i] = x[i] * window[i];
-            fft.Power(frame.data(), work.data(), power.data());
+            fft.Power(x, nullptr, power.data(), window.data());
             for (int k = 0; k < bins; ++k) {
                 sumRow[k] += power[k];
                 maxRow[k] = std::max(maxRow[k], power[k]);
