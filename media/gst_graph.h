@@ -243,7 +243,8 @@ class GstGraph final : public IGraphBuilder,
         gint64 ns = 0;
         if (linked_ && !gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns)) return E_FAIL;
         *current = ns / 100;
-        *stop = stop_ >= 0 ? stop_ : std::max<gint64>(QueryTime(GST_QUERY_DURATION), 0) / 100;
+        const std::int64_t stopAt = stop_.load();
+        *stop = stopAt >= 0 ? stopAt : std::max<gint64>(QueryTime(GST_QUERY_DURATION), 0) / 100;
         return S_OK;
     }
     HRESULT SetPositions(std::int64_t* current, int currentFlags, std::int64_t* stop,
@@ -429,7 +430,7 @@ class GstGraph final : public IGraphBuilder,
     bool hasVideo_ = false;
     FilterState state_ = FilterState::Stopped;
     long volume_ = 0;
-    std::int64_t stop_ = -1;
+    std::atomic<std::int64_t> stop_{-1};  // set by seeks, read with positions
     std::string rotName_;
     std::string path_;  // the rendered file
 

@@ -238,6 +238,11 @@ void FakeEngine::HoldRender() {
     --rendersHeld_;
 }
 
+void FakeEngine::HangCall(const std::string& call) {
+    std::lock_guard lock(mutex_);
+    hangs_.insert(call);
+}
+
 void FakeEngine::ReleaseRenders() {
     {
         std::lock_guard lock(mutex_);
@@ -285,8 +290,13 @@ int FakeEngine::liveGraphs() const {
 
 HRESULT FakeEngine::Hook(const std::string& call) {
     if (onCall) onCall(call);  // outside the lock: the probe may query the engine
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     calls_.push_back(call);
+    if (hangs_.count(call) != 0) {
+        ++rendersHeld_;
+        renderCv_.wait(lock, [this] { return rendersGo_; });
+        --rendersHeld_;
+    }
     auto [first, last] = failures_.equal_range(call);
     for (auto it = first; it != last; ++it) {
         Failure& f = it->second;
