@@ -610,7 +610,7 @@ void CAnalyzerDlg::OnLoadDone() {
     }
     const std::string path = m_strLoadingPath;
     if (Succeeded(ApplyLoad(outcome))) {
-        ApplyVolumeToNewGraph();
+        ApplyVolume();
         m_strFilePath = m_model->path().toStdString();
         StartCapture();
         StartPlayback();

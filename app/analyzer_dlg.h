@@ -308,7 +308,8 @@ class CAnalyzerDlg : public QDialog {
     // Lets the media threads post to the window for as long as it lives.
     struct Poster;
     std::shared_ptr<Poster> m_poster;
-    void ApplyVolumeToNewGraph();
+    // The mute state or the volume slider's level, to the graph.
+    void ApplyVolume();
     void AttachVideo();
     void FreeSampleArrays();
     // Samples first .. first + count - 1 of the store, or null.

@@ -22,8 +22,10 @@ using media::HRESULT;
 using media::MediaSession;
 
 namespace {
-// Seeks waiting on the command thread give way to a newer one.
+// Seeks and volume changes waiting on the command thread give way to a
+// newer one of their kind.
 constexpr int kSeekCommand = 1;
+constexpr int kVolumeCommand = 2;
 
 void Run(MediaSession& s) { s.RunGraph(); }
 void Pause(MediaSession& s) { s.PauseGraph(); }
@@ -90,17 +92,13 @@ void CAnalyzerDlg::OnRewind() {
 void CAnalyzerDlg::OnMute() {
     m_bMute = 1 - m_bMute;
     m_btnMute->setChecked(m_bMute != 0);
-    if (m_bMute) {
-        m_session->MuteOn();
-    } else {
-        // Releasing mute returns to the slider's level.
-        m_session->SetVolume(m_sliderVolume->value());
-    }
+    // Releasing mute returns to the slider's level.
+    ApplyVolume();
 }
 
 void CAnalyzerDlg::OnCustomDrawVolume() {
     if (!m_session || m_bMute) return;
-    m_session->SetVolume(m_sliderVolume->value());
+    ApplyVolume();
 }
 
 void CAnalyzerDlg::OnTimer() {
@@ -196,12 +194,14 @@ void CAnalyzerDlg::AttachVideo() {
     out->SetFrameNotify([poster] { poster->Post(&CAnalyzerDlg::PollVideo); });
 }
 
-void CAnalyzerDlg::ApplyVolumeToNewGraph() {
-    if (m_bMute) {
-        m_session->MuteOn();
-    } else {
-        m_session->SetVolume(m_sliderVolume->value());
-    }
+// The mute button or the volume slider's level, set with the graph's other
+// changes on its command thread (the audio branch is made there).
+void CAnalyzerDlg::ApplyVolume() {
+    if (!m_session) return;
+    const bool mute = m_bMute != 0;
+    const int level = m_sliderVolume->value();
+    m_session->Command([mute, level](MediaSession& s) { mute ? s.MuteOn() : s.SetVolume(level); },
+                       kVolumeCommand);
 }
 
 }  // namespace vurma::app

@@ -298,21 +298,26 @@ TEST_F(TransportTest, AHeldPositionIsNotSnappedBackAndPlaybackContinuesFromTheRe
 // button drive it, and mute holds across slider moves and loads.
 TEST_F(TransportTest, VolumeFollowsTheSliderUnlessMuted) {
     TestDialog& d = Open();
+    // The level the graph has once its commands have run.
+    auto volume = [&] {
+        Settle(d);
+        return engine->graph()->volume;
+    };
     d.m_sliderVolume->setValue(0);
-    EXPECT_EQ(engine->graph()->volume, -10000);
+    EXPECT_EQ(volume(), -10000);
     d.m_sliderVolume->setValue(50);
-    EXPECT_EQ(engine->graph()->volume, -5000);
+    EXPECT_EQ(volume(), -5000);
     d.OnMute();
     EXPECT_TRUE(d.m_btnMute->isChecked());
-    EXPECT_EQ(engine->graph()->volume, -10000);
+    EXPECT_EQ(volume(), -10000);
     d.m_sliderVolume->setValue(100);  // muted: nothing audible changes
-    EXPECT_EQ(engine->graph()->volume, -10000);
+    EXPECT_EQ(volume(), -10000);
     vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("next.wav")));
     ASSERT_EQ(d.m_nPlayState, 3);
-    EXPECT_EQ(engine->graph()->volume, -10000);
+    EXPECT_EQ(volume(), -10000);
     d.OnMute();  // back to the slider's level
     EXPECT_FALSE(d.m_btnMute->isChecked());
-    EXPECT_EQ(engine->graph()->volume, 0);
+    EXPECT_EQ(volume(), 0);
 }
 
 TEST_F(TransportTest, ShortCapturesAreRefusedOrStepTheSizeDownOnce) {
