@@ -167,9 +167,13 @@ TEST(CommandQueueTest, RunsInOrderCoalescesAndClosesAfterTheRunningJob) {
     });
     queue.Post(record(6));
     started2.get_future().wait();
-    std::thread closer([&] { queue.Close(); });
-    gate2.set_value();
-    closer.join();
+    // Close drops 6 at once, then waits for 5, whenever it is let go.
+    std::thread opener([&] {
+        std::this_thread::sleep_for(20ms);
+        gate2.set_value();
+    });
+    queue.Close();
+    opener.join();
     queue.Post(record(7));
     EXPECT_TRUE(queue.idle());
     EXPECT_EQ(ran, (std::vector<int>{0, 1, 3, 4, 5}));
