@@ -118,6 +118,7 @@ CAnalyzerDlg::CAnalyzerDlg(DeferEngine, QWidget* parent)
     connect(m_view, &ViewState::positionHeldChanged, this, [this](bool held) {
         if (!held) SeekPlaybackToSlider();
     });
+    m_nLoadTimeoutMs = static_cast<int>(media::LoadTimeout().count());
     m_loadTimer = new QTimer(this);
     m_loadTimer->setSingleShot(true);
     connect(m_loadTimer, &QTimer::timeout, this, [this] { OnLoadTimeout(); });
@@ -442,7 +443,7 @@ void CAnalyzerDlg::OnCustomDrawTimeSlider() {
         const long double t =
             static_cast<long double>(m_endFrame - m_startFrame) * m_nStartSample / m_nSamples;
         const auto position = static_cast<std::int64_t>(t);
-        if (position <= m_endFrame) m_session->SetPositions(position, &m_endFrame);
+        if (position <= m_endFrame) SeekGraph(position);
     }
     Analyze();
     RedrawAll();
@@ -578,6 +579,8 @@ void CAnalyzerDlg::OpenMediaFile(const QString& path) {
         m_engine, m_strLoadingPath,
         [poster](media::MediaSession& session) {
             session.SetEventNotify([poster] { poster->Post(&CAnalyzerDlg::OnGraphNotify); });
+            session.SetCommandReported(
+                [poster] { poster->Post(&CAnalyzerDlg::OnTransportReported); });
             // The graph only plays; the capture decodes the file beside it.
             session.SetCaptureInGraph(false);
         },
@@ -609,7 +612,7 @@ void CAnalyzerDlg::OnLoadDone() {
     }
     const std::string path = m_strLoadingPath;
     if (Succeeded(ApplyLoad(outcome))) {
-        ApplyVolumeToNewGraph();
+        ApplyVolume();
         m_strFilePath = m_model->path().toStdString();
         StartCapture();
         StartPlayback();
@@ -629,10 +632,7 @@ void CAnalyzerDlg::OnLoadTimeout() {
     if (!m_load->pending() || m_bShutDown) return;
     // The stuck load is left to finish (or not) on its own thread.
     m_load->Abandon();
-    const int seconds = (m_nLoadTimeoutMs + 999) / 1000;
-    char reason[256];
-    std::snprintf(reason, sizeof reason, UiText(kMsgLoadTimedOut).c_str(), seconds);
-    ReportError(ReportDetails{m_strLoadingPath + "\n" + reason}, kMsgCannotProcess);
+    media::ReportLoadTimedOut(m_strLoadingPath, std::chrono::milliseconds(m_nLoadTimeoutMs));
     m_model->FailLoading(QString::fromStdString(m_strLoadingPath));
     RedrawAll();
 }

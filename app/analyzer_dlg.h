@@ -157,6 +157,10 @@ class CAnalyzerDlg : public QDialog {
     void OnMute();
     void OnTimer();
     void OnGraphNotify();
+    // Shows what the graph's state changes and seeks reported.
+    void OnTransportReported();
+    // Seeks the graph (100 ns units) on its command thread, the stop at the end.
+    void SeekGraph(std::int64_t position);
     // The capture's end (or failure), as the model announces it.
     void OnCaptureEnded(media::CaptureEnd end);
     // Shades the captured part of the time slider while the capture runs.
@@ -192,7 +196,7 @@ class CAnalyzerDlg : public QDialog {
     // The load in progress, and how long it may take before it is refused.
     std::unique_ptr<media::AsyncLoad> m_load;
     QTimer* m_loadTimer = nullptr;
-    int m_nLoadTimeoutMs = 30000;  // above the engine's own wait for data
+    int m_nLoadTimeoutMs = 0;  // media::LoadTimeout()
     std::string m_strLoadingPath;
 
     // The sample store: mono samples converted from the CaptureBlock for
@@ -305,7 +309,8 @@ class CAnalyzerDlg : public QDialog {
     // Lets the media threads post to the window for as long as it lives.
     struct Poster;
     std::shared_ptr<Poster> m_poster;
-    void ApplyVolumeToNewGraph();
+    // The mute state or the volume slider's level, to the graph.
+    void ApplyVolume();
     void AttachVideo();
     void FreeSampleArrays();
     // Samples first .. first + count - 1 of the store, or null.

@@ -29,8 +29,6 @@ inline constexpr char kStrUrl[] = "";
 
 // Shown when playback breaks off with an error instead of reaching the end.
 inline constexpr char kMsgCannotProcess[] = UI_TEXT("このﾌｧｲﾙは処理できません。  ");
-// The reason a load that never finished is refused with (seconds).
-inline constexpr char kMsgLoadTimedOut[] = UI_TEXT("%d秒たってもﾃﾞｰﾀが届きません。");
 inline constexpr char kMsgPlaybackError[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
 
 inline constexpr char kIconPath[] = ":/icons/vurma-256.png";

@@ -14,6 +14,7 @@
 #include "analyzer_dlg.h"
 #include "app_strings.h"
 #include "command_line.h"
+#include "media/background.h"
 #include "media/media_session.h"
 #include "translation.h"
 
@@ -56,6 +57,14 @@ int RunScreenshot(int argc, char** argv) {
     return rc;
 }
 
+// The window has gone: graphs still being torn down in the background get a
+// moment to finish, so that none runs into the process's exit (the audio
+// output's own teardown aborts then). One that hangs is left behind.
+int LetTeardownsFinish(int exitCode) {
+    vurma::media::WaitForDetachedJobs(std::chrono::seconds(2));
+    return exitCode;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -69,7 +78,7 @@ int main(int argc, char** argv) {
     }
     if (!screenshot) {
         int exitCode = 0;
-        if (vurma::RunCommandLine(argc, argv, &exitCode)) return exitCode;
+        if (vurma::RunCommandLine(argc, argv, &exitCode)) return LetTeardownsFinish(exitCode);
     }
     QApplication app(argc, argv);
     vurma::app::InstallToolkitTranslations();
@@ -81,10 +90,10 @@ int main(int argc, char** argv) {
     // Lets desktop shells match the window to the installed menu entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("vurma"));
     vurma::SetReportSink(ShowReport);
-    if (screenshot) return RunScreenshot(argc, argv);
+    if (screenshot) return LetTeardownsFinish(RunScreenshot(argc, argv));
 
     QStringList args;
     for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
     vurma::app::CAnalyzerApp theApp;
-    return theApp.InitInstance(vurma::app::CommandLineFile(args));
+    return LetTeardownsFinish(theApp.InitInstance(vurma::app::CommandLineFile(args)));
 }

@@ -19,18 +19,52 @@ namespace vurma::app {
 
 using media::Failed;
 using media::HRESULT;
+using media::MediaSession;
 
+namespace {
+// Seeks and volume changes waiting on the command thread give way to a
+// newer one of their kind.
+constexpr int kSeekCommand = 1;
+constexpr int kVolumeCommand = 2;
+
+void Run(MediaSession& s) { s.RunGraph(); }
+void Pause(MediaSession& s) { s.PauseGraph(); }
+void Rewind(MediaSession& s) { s.StopAndRewind(); }
+// Cued: paused on the first frame (video files show their first picture).
+void Cue(MediaSession& s) {
+    s.RunGraph();
+    s.PauseGraph();
+}
+}  // namespace
+
+// The graph's state changes and seeks run on the session's command thread, in
+// the order given; the play state, buttons and slider change at once.
 void CAnalyzerDlg::StartPlayback() {
     m_timer->start(kTimerPeriodMs);
-    m_session->RunGraph();
+    m_session->Command(Run);
     SetPlayState(3);
 }
 
 void CAnalyzerDlg::StopAndRewind() {
     m_timer->stop();
-    m_session->StopAndRewind();
+    m_session->Command(Rewind);
     SetSliderPos(m_sliderTime, 0);
     SetPlayState(1);
+}
+
+void CAnalyzerDlg::SeekGraph(std::int64_t position) {
+    if (!m_session) return;
+    const std::int64_t stop = m_endFrame;
+    m_session->Command([position, stop](MediaSession& s) { s.SetPositions(position, &stop); },
+                       kSeekCommand);
+}
+
+void CAnalyzerDlg::OnTransportReported() {
+    if (!m_session || m_bShutDown) return;
+    for (const Report& report : m_session->TakeCommandReports()) {
+        ReportError(ReportDetails{report.details}, "%s", report.text.c_str());
+        if (m_bShutDown) return;  // closed from the box's own event loop
+    }
 }
 
 void CAnalyzerDlg::OnPlay() {
@@ -40,10 +74,10 @@ void CAnalyzerDlg::OnPlay() {
 
 void CAnalyzerDlg::OnPause() {
     if (m_nPlayState == 2) {
-        m_session->RunGraph();
+        m_session->Command(Run);
         SetPlayState(3);
     } else if (m_nPlayState == 3) {
-        m_session->PauseGraph();
+        m_session->Command(Pause);
         SetPlayState(2);
     }
 }
@@ -52,24 +86,19 @@ void CAnalyzerDlg::OnRewind() {
     if (m_nPlayState == 0) return;
     StopAndRewind();
     RedrawAll();
-    m_session->RunGraph();
-    m_session->PauseGraph();
+    m_session->Command(Cue);
 }
 
 void CAnalyzerDlg::OnMute() {
     m_bMute = 1 - m_bMute;
     m_btnMute->setChecked(m_bMute != 0);
-    if (m_bMute) {
-        m_session->MuteOn();
-    } else {
-        // Releasing mute returns to the slider's level.
-        m_session->SetVolume(m_sliderVolume->value());
-    }
+    // Releasing mute returns to the slider's level.
+    ApplyVolume();
 }
 
 void CAnalyzerDlg::OnCustomDrawVolume() {
     if (!m_session || m_bMute) return;
-    m_session->SetVolume(m_sliderVolume->value());
+    ApplyVolume();
 }
 
 void CAnalyzerDlg::OnTimer() {
@@ -118,8 +147,7 @@ void CAnalyzerDlg::OnGraphNotify() {
         // The capture runs apart from playback: the end of media only
         // rewinds and cues on the first frame.
         StopAndRewind();
-        m_session->RunGraph();
-        m_session->PauseGraph();
+        m_session->Command(Cue);
     }
 }
 
@@ -129,7 +157,8 @@ HRESULT CAnalyzerDlg::SeekToSample(int sliderPos) {
     }
     const auto t = static_cast<std::int64_t>(static_cast<double>(m_endFrame - m_startFrame) *
                                              sliderPos / m_nSamples);
-    return m_session->SetPositions(t, &m_endFrame);
+    SeekGraph(t);
+    return media::S_OK;
 }
 
 void CAnalyzerDlg::PollVideo() {
@@ -144,7 +173,7 @@ void CAnalyzerDlg::SeekPlaybackToSlider() {
     // The inverse of the timer's mapping from the playing position.
     const auto t = static_cast<std::int64_t>(static_cast<long double>(m_endFrame) *
                                              m_sliderTime->sliderPosition() / range);
-    m_session->SetPositions(t, &m_endFrame);
+    SeekGraph(t);
 }
 
 void CAnalyzerDlg::AttachVideo() {
@@ -165,12 +194,14 @@ void CAnalyzerDlg::AttachVideo() {
     out->SetFrameNotify([poster] { poster->Post(&CAnalyzerDlg::PollVideo); });
 }
 
-void CAnalyzerDlg::ApplyVolumeToNewGraph() {
-    if (m_bMute) {
-        m_session->MuteOn();
-    } else {
-        m_session->SetVolume(m_sliderVolume->value());
-    }
+// The mute button or the volume slider's level, set with the graph's other
+// changes on its command thread (the audio branch is made there).
+void CAnalyzerDlg::ApplyVolume() {
+    if (!m_session) return;
+    const bool mute = m_bMute != 0;
+    const int level = m_sliderVolume->value();
+    m_session->Command([mute, level](MediaSession& s) { mute ? s.MuteOn() : s.SetVolume(level); },
+                       kVolumeCommand);
 }
 
 }  // namespace vurma::app

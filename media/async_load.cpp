@@ -1,11 +1,36 @@
 #include "async_load.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <utility>
 
+#include "analysis/ui_text.h"
 #include "background.h"
 
 namespace vurma::media {
+
+namespace {
+constexpr char kMsgCannotProcess[] = UI_TEXT("このﾌｧｲﾙは処理できません。  ");
+constexpr char kMsgLoadTimedOut[] = UI_TEXT("%d秒たってもﾃﾞｰﾀが届きません。");
+}  // namespace
+
+std::chrono::milliseconds LoadTimeout() {
+    if (const char* text = std::getenv("VURMA_LOAD_TIMEOUT_MS")) {
+        char* end = nullptr;
+        const long ms = std::strtol(text, &end, 10);
+        if (end != text && *end == '\0' && ms > 0) return std::chrono::milliseconds(ms);
+    }
+    return std::chrono::seconds(30);
+}
+
+void ReportLoadTimedOut(const std::string& path, std::chrono::milliseconds timeout) {
+    const long long seconds = (timeout.count() + 999) / 1000;
+    char reason[256];
+    std::snprintf(reason, sizeof reason, UiText(kMsgLoadTimedOut).c_str(),
+                  static_cast<int>(seconds));
+    ReportError(ReportDetails{path + "\n" + reason}, kMsgCannotProcess);
+}
 
 struct AsyncLoad::Job {
     std::mutex mutex;
@@ -27,6 +52,8 @@ void AsyncLoad::Start(std::shared_ptr<IEngine> engine, const std::string& path, 
         LoadOutcome outcome;
         SetThreadReportSink([&outcome](const Report& r) { outcome.reports.push_back(r); });
         outcome.session = std::make_unique<MediaSession>(engine);
+        // Bounded by the caller, who does not wait for it.
+        outcome.session->SetLoadTimeout(std::chrono::milliseconds(0));
         if (setup) setup(*outcome.session);
         outcome.hr = outcome.session->LoadMediaFile(path, &outcome.media);
         std::unique_ptr<MediaSession> dropped;

@@ -20,6 +20,14 @@
 
 namespace vurma::media {
 
+// How long a load may take before it is refused: 30 s (above the engine's
+// own wait for data), or the milliseconds in VURMA_LOAD_TIMEOUT_MS.
+std::chrono::milliseconds LoadTimeout();
+
+// Refuses `path` after a load that did not finish within `timeout`: the
+// usual message, with the file's name and the reason as its details.
+void ReportLoadTimedOut(const std::string& path, std::chrono::milliseconds timeout);
+
 struct LoadOutcome {
     HRESULT hr = E_FAIL;
     LoadedMedia media;

@@ -1,6 +1,7 @@
 #include "background.h"
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -48,6 +49,64 @@ bool WaitForDetachedJobs(std::chrono::milliseconds timeout) {
     Jobs& jobs = TheJobs();
     std::unique_lock lock(jobs.mutex);
     return jobs.idle.wait_for(lock, timeout, [&] { return jobs.running == 0; });
+}
+
+struct CommandQueue::State {
+    mutable std::mutex mutex;
+    mutable std::condition_variable idle;
+    std::deque<std::pair<int, std::function<void()>>> jobs;  // guarded by mutex
+    bool running = false;                                    // a thread drains the queue
+    bool closed = false;
+
+    static void Drain(const std::shared_ptr<State>& s) {
+        std::unique_lock lock(s->mutex);
+        while (!s->jobs.empty() && !s->closed) {
+            std::function<void()> job = std::move(s->jobs.front().second);
+            s->jobs.pop_front();
+            lock.unlock();
+            job();
+            job = nullptr;
+            lock.lock();
+        }
+        s->running = false;
+        s->idle.notify_all();
+    }
+};
+
+CommandQueue::CommandQueue() : state_(std::make_shared<State>()) {}
+
+CommandQueue::~CommandQueue() { Close(); }
+
+void CommandQueue::Post(std::function<void()> job, int key) {
+    std::lock_guard lock(state_->mutex);
+    if (state_->closed) return;
+    auto& jobs = state_->jobs;
+    if (key != 0 && !jobs.empty() && jobs.back().first == key) {
+        jobs.back().second = std::move(job);
+    } else {
+        jobs.emplace_back(key, std::move(job));
+    }
+    if (state_->running) return;
+    state_->running = true;
+    RunDetached([s = state_] { State::Drain(s); });
+}
+
+bool CommandQueue::idle() const {
+    std::lock_guard lock(state_->mutex);
+    return !state_->running;
+}
+
+bool CommandQueue::WaitIdle(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->idle.wait_for(lock, timeout, [this] { return !state_->running; });
+}
+
+void CommandQueue::Close() {
+    std::deque<std::pair<int, std::function<void()>>> dropped;
+    std::unique_lock lock(state_->mutex);
+    state_->closed = true;
+    dropped.swap(state_->jobs);
+    state_->idle.wait(lock, [this] { return !state_->running; });
 }
 
 }  // namespace vurma::media

@@ -30,6 +30,35 @@ void Reap(std::unique_ptr<T> object) {
     Reap(std::shared_ptr<T>(std::move(object)));
 }
 
+// Jobs that must run one after another, in the order given, without the
+// caller waiting: a media graph's state changes and seeks. They run on a
+// detached thread (RunDetached) that lives while jobs are waiting; a job
+// that hangs holds back the jobs behind it, never the caller.
+// Post and idle from any thread; Close and the destructor may wait for the
+// running job, so they belong on a background thread (Reap) or where no job
+// can hang.
+class CommandQueue {
+  public:
+    CommandQueue();
+    ~CommandQueue();  // Close()
+    CommandQueue(const CommandQueue&) = delete;
+    CommandQueue& operator=(const CommandQueue&) = delete;
+
+    // Queues `job`. A non-zero `key` replaces a job of the same key still
+    // waiting at the end of the queue (a newer seek makes the older one moot).
+    void Post(std::function<void()> job, int key = 0);
+    // True when no job waits or runs.
+    bool idle() const;
+    // Waits until idle or `timeout` has passed; true when idle.
+    bool WaitIdle(std::chrono::milliseconds timeout) const;
+    // Drops the waiting jobs and waits for the running one; later Posts are ignored.
+    void Close();
+
+  private:
+    struct State;
+    std::shared_ptr<State> state_;
+};
+
 // Jobs started and not yet finished.
 std::size_t DetachedJobsRunning();
 

@@ -226,6 +226,7 @@ class GstGraph final : public IGraphBuilder,
         const gint64 ns = QueryTime(GST_QUERY_DURATION);
         if (ns < 0) return E_FAIL;
         *out = ns / 100;
+        length_ = *out;
         return S_OK;
     }
     HRESULT GetAvailable(std::int64_t* earliest, std::int64_t* latest) override {
@@ -243,7 +244,10 @@ class GstGraph final : public IGraphBuilder,
         gint64 ns = 0;
         if (linked_ && !gst_element_query_position(pipeline_, GST_FORMAT_TIME, &ns)) return E_FAIL;
         *current = ns / 100;
-        *stop = stop_ >= 0 ? stop_ : std::max<gint64>(QueryTime(GST_QUERY_DURATION), 0) / 100;
+        // The length the load found: asking again could parse the whole
+        // stream, on the thread that follows the position.
+        const std::int64_t stopAt = stop_.load();
+        *stop = stopAt >= 0 ? stopAt : std::max<std::int64_t>(length_.load(), 0);
         return S_OK;
     }
     HRESULT SetPositions(std::int64_t* current, int currentFlags, std::int64_t* stop,
@@ -429,7 +433,8 @@ class GstGraph final : public IGraphBuilder,
     bool hasVideo_ = false;
     FilterState state_ = FilterState::Stopped;
     long volume_ = 0;
-    std::int64_t stop_ = -1;
+    std::atomic<std::int64_t> stop_{-1};    // set by seeks, read with positions
+    std::atomic<std::int64_t> length_{-1};  // the last length found, 100 ns units
     std::string rotName_;
     std::string path_;  // the rendered file
 

@@ -3,12 +3,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
+#include <utility>
 
 #include "analysis/report_error.h"
 #include "analysis/ui_text.h"
+#include "async_load.h"
+#include "background.h"
 #include "filter_utils.h"
 #include "grabber_callback.h"
 
@@ -19,6 +25,8 @@ constexpr char kMsgCannotProcess[] = UI_TEXT("このﾌｧｲﾙは処理でき�
 constexpr char kMsgNoSound[] = UI_TEXT("このﾌｧｲﾙには音声が含まれていません。  ");
 constexpr char kMsgBadBits[] = UI_TEXT("%dﾋﾞｯﾄのｻﾝﾌﾟﾙは処理できません。  ");
 constexpr char kMsgNoMemory[] = UI_TEXT("ﾒﾓﾘｰが不足しています。  ");
+
+constexpr HRESULT kLoadTimedOut = static_cast<HRESULT>(0x80004004u);  // E_ABORT
 
 unsigned Hex(HRESULT hr) { return static_cast<std::uint32_t>(hr); }
 unsigned long LongHex(HRESULT hr) { return static_cast<std::uint32_t>(hr); }
@@ -79,7 +87,7 @@ struct MediaSession::Impl {
     std::shared_ptr<ICreateDevEnum> pDE;
     std::uint32_t g_dwRegister = 0;
     int g_bNoVideo = 0;
-    int g_nGraphState = 0;
+    std::atomic<int> g_nGraphState{0};
     HRESULT lastCreate = S_OK;
 
     // The callback of the current load; the session holds one reference so
@@ -89,7 +97,12 @@ struct MediaSession::Impl {
     std::shared_ptr<IVideoOutput> videoOut;
 
     std::function<void()> notify;
+    CommandQueue commands;
+    std::mutex reportMutex;
+    std::vector<Report> commandReports;     // guarded by reportMutex
+    std::function<void()> commandReported;  // set before the first command
     bool unsynchronised = false;
+    std::chrono::milliseconds loadTimeout = LoadTimeout();
     WindowHandle mainWindow = 0;
     WindowHandle videoHost = 0;
     long hostLeft = 0, hostTop = 0, hostWidth = 0, hostHeight = 0;
@@ -434,6 +447,7 @@ MediaSession::MediaSession(std::shared_ptr<IEngine> engine) : d_(std::make_uniqu
 }
 
 MediaSession::~MediaSession() {
+    d_->commands.Close();
     d_->StopGraph();
     d_->DestroyGraph();
 }
@@ -444,8 +458,60 @@ void MediaSession::RebuildGraph() { d_->RebuildGraph(); }
 bool MediaSession::HasGraph() const { return d_->pGB != nullptr; }
 
 HRESULT MediaSession::LoadMediaFile(const std::string& utf8Path, LoadedMedia* out) {
-    return d_->LoadMediaFile(utf8Path, out);
+    const std::chrono::milliseconds timeout = d_->loadTimeout;
+    if (timeout.count() <= 0) return d_->LoadMediaFile(utf8Path, out);
+    if (out != nullptr) *out = LoadedMedia{};
+    // The previous graph goes first, as in every load.
+    d_->DestroyGraph();
+    // The load runs in a fresh session with this one's settings; its result
+    // then becomes this session.
+    const Impl& me = *d_;
+    AsyncLoad::Setup setup = [notify = me.notify, unsynchronised = me.unsynchronised,
+                              capture = me.captureInGraph, main = me.mainWindow,
+                              host = me.videoHost, left = me.hostLeft, top = me.hostTop,
+                              width = me.hostWidth, height = me.hostHeight](MediaSession& session) {
+        session.SetEventNotify(notify);
+        session.SetUnsynchronised(unsynchronised);
+        session.SetCaptureInGraph(capture);
+        session.SetVideoHost(main, host, static_cast<int>(left), static_cast<int>(top),
+                             static_cast<int>(width), static_cast<int>(height));
+    };
+    struct Done {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+    };
+    auto done = std::make_shared<Done>();
+    AsyncLoad load;
+    load.Start(d_->engine, utf8Path, std::move(setup), [done] {
+        std::lock_guard lock(done->mutex);
+        done->done = true;
+        done->cv.notify_all();
+    });
+    {
+        std::unique_lock lock(done->mutex);
+        done->cv.wait_for(lock, timeout, [&] { return done->done; });
+    }
+    LoadOutcome outcome;
+    if (!load.Take(&outcome)) {
+        // Stuck inside the media framework: left to its own thread.
+        load.Abandon();
+        d_->RebuildGraph();
+        ReportLoadTimedOut(utf8Path, timeout);
+        return kLoadTimedOut;
+    }
+    for (const Report& report : outcome.reports) {
+        ReportError(ReportDetails{report.details}, "%s", report.text.c_str());
+    }
+    if (out != nullptr) *out = outcome.media;
+    if (outcome.session != nullptr) {
+        outcome.session->d_->loadTimeout = timeout;
+        std::swap(d_, outcome.session->d_);
+    }
+    return outcome.hr;
 }
+
+void MediaSession::SetLoadTimeout(std::chrono::milliseconds timeout) { d_->loadTimeout = timeout; }
 
 CallbackRef MediaSession::callback() const { return CallbackRef(d_->m_pCallBack); }
 
@@ -509,6 +575,42 @@ void MediaSession::StopAndRewind() {
     if (Failed(hr)) ReportError("Failed to seek to beginning of media!  hr=0x%x\r\n", Hex(hr));
     hr = StopWhenReady();
     if (Failed(hr)) ReportError("Failed in StopWhenReady!  hr=0x%x\r\n", Hex(hr));
+}
+
+void MediaSession::Command(std::function<void(MediaSession&)> command, int key) {
+    d_->commands.Post(
+        [this, command = std::move(command)] {
+            std::vector<Report> reports;
+            const ReportSink previous =
+                SetThreadReportSink([&reports](const Report& r) { reports.push_back(r); });
+            command(*this);
+            SetThreadReportSink(previous);
+            if (reports.empty()) return;
+            std::function<void()> reported;
+            {
+                std::lock_guard lock(d_->reportMutex);
+                for (Report& r : reports) d_->commandReports.push_back(std::move(r));
+                reported = d_->commandReported;
+            }
+            if (reported) reported();
+        },
+        key);
+}
+
+void MediaSession::SetCommandReported(std::function<void()> reported) {
+    std::lock_guard lock(d_->reportMutex);
+    d_->commandReported = std::move(reported);
+}
+
+std::vector<Report> MediaSession::TakeCommandReports() {
+    std::lock_guard lock(d_->reportMutex);
+    return std::exchange(d_->commandReports, {});
+}
+
+bool MediaSession::commandsIdle() const { return d_->commands.idle(); }
+
+bool MediaSession::WaitCommandsIdle(std::chrono::milliseconds timeout) const {
+    return d_->commands.WaitIdle(timeout);
 }
 
 void MediaSession::SetEventNotify(std::function<void()> notify) { d_->notify = std::move(notify); }

@@ -4,16 +4,22 @@
 //
 // A session is used by one thread at a time: the window builds it on a load
 // thread (AsyncLoad), then hands it to the GUI thread; the headless modes use
-// it on their main thread. Only the grabber callback runs on the streaming
-// thread. Destroying a session with a graph stops the graph: the window
+// it on their main thread. The window's state changes and seeks run on the
+// session's command thread (Command), which the GUI thread never waits for;
+// the GUI thread keeps to positions, events, volume and video meanwhile.
+// Only the grabber callback runs on the streaming thread. Destroying a
+// session waits for its running command, then stops the graph: the window
 // leaves that to a background thread (Reap).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "analysis/report_error.h"
 #include "analysis/ui_text.h"
 #include "engine.h"
 #include "grabber_callback.h"
@@ -54,14 +60,19 @@ class MediaSession {
     // CaptureBlock. Reports refusals and diagnostics through ReportError.
     // Negative on refusal (the graph is then rebuilt and empty where the
     // refusal rules say so); `out` is filled as far as the load got.
+    // Blocks for at most the load timeout (LoadTimeout(), async_load.h): the
+    // load runs on a thread of its own, and one that has not finished by
+    // then (a named pipe with no writer) is abandoned to that thread and
+    // refused with the usual message and the reason.
     HRESULT LoadMediaFile(const std::string& utf8Path, LoadedMedia* out);
 
     // The callback of the current load, with a reference of the caller's
     // own; null after a refusal and while no file is loaded.
     CallbackRef callback() const;
 
-    // Transport. graphState(): 0 stopped, 1 paused, 2 running, changed only
-    // when the engine call succeeds.
+    // Transport, on the calling thread (or in a Command). graphState(): 0
+    // stopped, 1 paused, 2 running, changed only when the engine call
+    // succeeds; any thread may read it.
     HRESULT RunGraph();
     HRESULT PauseGraph();
     HRESULT StopGraph();
@@ -71,6 +82,17 @@ class MediaSession {
     HRESULT GetCurrentPosition(std::int64_t* position);  // 100 ns units
     // Absolute current position; stop position untouched when stop is null.
     HRESULT SetPositions(std::int64_t current, const std::int64_t* stop);
+
+    // Off the calling thread: `command` runs on the session's command thread
+    // after every command posted before it. A non-zero `key` replaces a
+    // command of the same key still waiting (a newer seek). What commands
+    // report is kept for TakeCommandReports, and `reported` (set before the
+    // first command) is then called on the command thread: it must only post.
+    void Command(std::function<void(MediaSession&)> command, int key = 0);
+    void SetCommandReported(std::function<void()> reported);
+    std::vector<Report> TakeCommandReports();
+    bool commandsIdle() const;
+    bool WaitCommandsIdle(std::chrono::milliseconds timeout) const;
 
     // Events: `notify` may be called on any thread whenever events are queued
     // (the window posts one message to its own thread); GetEvent never waits
@@ -99,6 +121,10 @@ class MediaSession {
     // The graph half of a rewind: StopGraph, GetState(500), seek to 0 and
     // StopWhenReady, each failure reported and the next step run anyway.
     void StopAndRewind();
+
+    // How long LoadMediaFile may block; zero or less: it loads on the
+    // calling thread, unbounded (a caller that does not wait for it).
+    void SetLoadTimeout(std::chrono::milliseconds timeout);
 
     // Headless use (command line): decode as fast as possible, no sound.
     void SetUnsynchronised(bool on);

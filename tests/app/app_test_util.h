@@ -72,12 +72,21 @@ class DialogTest : public ::testing::Test {
         QCoreApplication::processEvents();
     }
 
-    // The transport at a glance: play state (0 none, 1 stopped, 2 paused,
-    // 3 playing), graph state (0 stopped, 1 paused, 2 running), loaded,
-    // capture complete, captured samples, then "save" when Save As is
-    // enabled, "timer" while the refresh timer runs and "capturing" while
-    // the capture decode runs.
+    // Waits for the graph commands the window has posted, then delivers
+    // what they posted back.
+    static void Settle(const TestDialog& d) {
+        if (d.m_session != nullptr) {
+            ASSERT_TRUE(d.m_session->WaitCommandsIdle(std::chrono::seconds(5)));
+        }
+        QCoreApplication::processEvents();
+    }
+
+    // The transport at a glance, once the graph has caught up: play state (0 none, 1 stopped, 2
+    // paused, 3 playing), graph state (0 stopped, 1 paused, 2 running), loaded, capture complete,
+    // captured samples, then "save" when Save As is enabled, "timer" while the refresh timer runs
+    // and "capturing" while the capture decode runs.
     static std::string State(const TestDialog& d) {
+        Settle(d);
         auto n = [](auto v) { return std::to_string(v); };
         return "play " + n(d.m_nPlayState) + " graph " +
                n(d.m_session != nullptr ? d.m_session->graphState() : -1) + " loaded " +

@@ -2,6 +2,7 @@
 // the media framework leaves the window usable, yields to a newer open and
 // to the close, is refused after the time limit, and nothing of it is left
 // running once the framework lets go.
+#include <QElapsedTimer>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
@@ -63,6 +64,37 @@ TEST_F(LoadTest, TheCloseAbandonsAHangingLoadAtOnce) {
     ASSERT_TRUE(media::WaitForDetachedJobs(5s));
     QCoreApplication::processEvents();  // the finished load finds nothing to apply
     EXPECT_EQ(d.windowTitle(), QStringLiteral("Vurma"));
+    EXPECT_EQ(engine->liveGraphs(), 0);
+    EXPECT_TRUE(reports.empty());
+}
+
+// A state change stuck inside the media framework holds only the session's
+// command thread: the play state changes at once, the later commands queue
+// behind it, a menu opens and the window closes at once.
+TEST_F(LoadTest, AHangingStateChangeNeverHoldsTheWindow) {
+    TestDialog& d = MakeDialog();
+    d.show();
+    ASSERT_TRUE(vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("music.wav"))));
+    EXPECT_EQ(State(d), "play 3 graph 2 loaded 0 complete 0 samples 0 timer capturing");
+    engine->HangCall("Graph.Pause");
+    QElapsedTimer clock;
+    clock.start();
+    d.OnPause();
+    EXPECT_EQ(d.m_nPlayState, 2);
+    d.OnRewind();
+    EXPECT_EQ(d.m_nPlayState, 1);
+    EXPECT_EQ(d.m_sliderTime->value(), 0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return engine->rendersHeld() == 1; }, 5000));
+    QMenu* file = d.m_menuBar->findChildren<QMenu*>().at(0);
+    file->popup(d.mapToGlobal(QPoint(0, 0)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return file->isVisible(); }, 1000));
+    file->close();
+    EXPECT_FALSE(d.m_session->commandsIdle());
+    d.close();
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_LT(clock.elapsed(), 1000);
+    engine->ReleaseRenders();
+    ASSERT_TRUE(media::WaitForDetachedJobs(5s));
     EXPECT_EQ(engine->liveGraphs(), 0);
     EXPECT_TRUE(reports.empty());
 }

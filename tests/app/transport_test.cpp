@@ -137,6 +137,14 @@ TEST_F(TransportTest, TheTransportMovesPlaybackOnlyAndTheEndOfPlaybackOnlyRewind
     EXPECT_EQ(State(d), "play 1 graph 1 loaded 1 complete 1 samples 44100 save");
     EXPECT_EQ(d.m_sliderTime->value(), 0);
     EXPECT_EQ(engine->CallCount("Decode.Start"), 1);
+
+    // A state change that fails is reported once the graph has tried it; the
+    // play state is the one asked for, as before.
+    reports.clear();
+    engine->FailCall("Graph.Run", media::E_FAIL, 0, 1);
+    d.OnPlay();
+    EXPECT_EQ(State(d), "play 3 graph 1 loaded 1 complete 1 samples 44100 save timer");
+    EXPECT_EQ(reports, std::vector<std::string>{"\r\n*** Failed(80004005) in Run()!\r\n"});
 }
 
 // A damaged file: the capture fails part-way and the playback breaks off.
@@ -183,15 +191,18 @@ TEST_F(TransportTest, SliderSeeksOnlyWhenLoadedAndNotPlaying) {
     TestDialog& d = Open(44100);
     engine->graph()->position = 0;
     d.m_sliderTime->setValue(100);  // capturing: neither start sample nor seek
+    Settle(d);
     EXPECT_EQ(engine->graph()->position, 0);
     EXPECT_EQ(d.m_nStartSample, 0);
     EndCapture();
     d.m_sliderTime->setValue(11025);  // playing: no seek
+    Settle(d);
     EXPECT_EQ(engine->graph()->position, 0);
     EXPECT_EQ(d.m_nStartSample, 11025);
     d.OnPause();
     d.m_sliderTime->setValue(22050);  // paused: seeks to (end - start) * s / n
     EXPECT_EQ(d.m_nStartSample, 22050);
+    Settle(d);
     EXPECT_EQ(engine->graph()->position, 15000000);
 }
 
@@ -255,6 +266,7 @@ TEST_F(TransportTest, AHeldPositionIsNotSnappedBackAndPlaybackContinuesFromTheRe
         tick(end * 3 / 4);
         EXPECT_EQ(d.m_sliderTime->value(), range / 4);
         hold(false);
+        Settle(d);
         EXPECT_NEAR(static_cast<double>(clock), end / 4.0, end / range + 1.0);
         tick(clock);
         EXPECT_EQ(d.m_sliderTime->value(), range / 4);
@@ -266,14 +278,17 @@ TEST_F(TransportTest, AHeldPositionIsNotSnappedBackAndPlaybackContinuesFromTheRe
     d.m_sliderTime->triggerAction(QAbstractSlider::SliderPageStepAdd);
     const int paged = range / 2 + d.m_sliderTime->pageStep();
     EXPECT_EQ(d.m_sliderTime->value(), paged);
+    Settle(d);
     EXPECT_NEAR(static_cast<double>(clock), static_cast<double>(end) * paged / range, 1.0);
 
     d.OnPause();
     d.m_sliderTime->setSliderDown(true);
     d.m_sliderTime->setValue(range / 8);
+    Settle(d);
     const std::int64_t seeked = clock;
     engine->ClearCalls();
     d.m_sliderTime->setSliderDown(false);
+    Settle(d);
     EXPECT_EQ(engine->CallCount("Graph.SetPositions"), 0);
     EXPECT_EQ(clock, seeked);
     EXPECT_EQ(d.m_nPlayState, 2);
@@ -283,21 +298,26 @@ TEST_F(TransportTest, AHeldPositionIsNotSnappedBackAndPlaybackContinuesFromTheRe
 // button drive it, and mute holds across slider moves and loads.
 TEST_F(TransportTest, VolumeFollowsTheSliderUnlessMuted) {
     TestDialog& d = Open();
+    // The level the graph has once its commands have run.
+    auto volume = [&] {
+        Settle(d);
+        return engine->graph()->volume;
+    };
     d.m_sliderVolume->setValue(0);
-    EXPECT_EQ(engine->graph()->volume, -10000);
+    EXPECT_EQ(volume(), -10000);
     d.m_sliderVolume->setValue(50);
-    EXPECT_EQ(engine->graph()->volume, -5000);
+    EXPECT_EQ(volume(), -5000);
     d.OnMute();
     EXPECT_TRUE(d.m_btnMute->isChecked());
-    EXPECT_EQ(engine->graph()->volume, -10000);
+    EXPECT_EQ(volume(), -10000);
     d.m_sliderVolume->setValue(100);  // muted: nothing audible changes
-    EXPECT_EQ(engine->graph()->volume, -10000);
+    EXPECT_EQ(volume(), -10000);
     vurma::test::OpenAndWait(d, QString::fromStdString(AddFile("next.wav")));
     ASSERT_EQ(d.m_nPlayState, 3);
-    EXPECT_EQ(engine->graph()->volume, -10000);
+    EXPECT_EQ(volume(), -10000);
     d.OnMute();  // back to the slider's level
     EXPECT_FALSE(d.m_btnMute->isChecked());
-    EXPECT_EQ(engine->graph()->volume, 0);
+    EXPECT_EQ(volume(), 0);
 }
 
 TEST_F(TransportTest, ShortCapturesAreRefusedOrStepTheSizeDownOnce) {

@@ -2,6 +2,7 @@
 // ends in the recording information or in the program's own message, with
 // the exit status to match, and never in a crash or a hang.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -98,6 +99,25 @@ TEST(HostileInfo, EveryFileEndsInItsInformationOrItsMessage) {
         EXPECT_EQ(lines[2].substr(0, c.length.size()), c.length);
         EXPECT_EQ(err.find("FAILED"), std::string::npos) << err;
     }
+}
+
+// A named pipe with no writer never delivers data: the load is refused
+// after its timeout (shortened here) with the reason, instead of hanging.
+TEST(HostileInfo, ANamedPipeWithoutAWriterIsRefusedAfterTheLoadTimeout) {
+    test::ScratchDir dir("hostile-pipe");
+    const std::string path = dir / "pipe.wav";
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    const int raw = std::system(("VURMA_LOAD_TIMEOUT_MS=1000 timeout 60 " +
+                                 test::ProgramCommand(VURMA_EXE) + " --info " + ShellQuote(path) +
+                                 " >" + ShellQuote(dir / "out") + " 2>" + ShellQuote(dir / "err"))
+                                    .c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 1);  // 124 had it hung
+    const std::string err = test::ReadFile(dir / "err");
+    EXPECT_NE(
+        err.find(std::string(kMsgCannotProcess) + "\n" + path + "\n1秒たってもﾃﾞｰﾀが届きません。"),
+        std::string::npos)
+        << err;
+    EXPECT_TRUE(test::ReadFile(dir / "out").empty());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "hostile_corpus.h"
+#include "media/background.h"
 #include "media/media_session.h"
 #include "window_util.h"
 
@@ -21,6 +22,12 @@ class HostileWindow : public ::testing::Test {
         ASSERT_TRUE(WriteWav(good, {.frames = 8820}));  // 0.2 s
         dlg = std::make_unique<app::test::TestDialog>(media::CreateGstEngine());
         dlg->show();
+    }
+
+    // Nothing of the window's graphs may run into the test's exit.
+    void TearDown() override {
+        dlg.reset();
+        EXPECT_TRUE(media::WaitForDetachedJobs(std::chrono::seconds(5)));
     }
 
     void Open(const std::string& path) {

@@ -96,6 +96,9 @@ class FakeDevEnum final : public ICreateDevEnum {
     FakeEngine* engine_;
 };
 
+// Graphs are made and destroyed on load and teardown threads at once.
+std::mutex g_rotMutex;
+
 class FakeRot final : public IRunningObjectTable {
   public:
     FakeRot(FakeEngine* engine, std::uint32_t* nextCookie)
@@ -104,6 +107,7 @@ class FakeRot final : public IRunningObjectTable {
                      std::uint32_t* cookie) override {
         const HRESULT hr = engine_->Hook("Rot.Register");
         if (Failed(hr)) return hr;
+        std::lock_guard lock(g_rotMutex);
         engine_->registeredName = itemName;
         *cookie = (*nextCookie_)++;
         engine_->registered.push_back(*cookie);
@@ -112,6 +116,7 @@ class FakeRot final : public IRunningObjectTable {
     HRESULT Revoke(std::uint32_t cookie) override {
         const HRESULT hr = engine_->Hook("Rot.Revoke");
         if (Failed(hr)) return hr;
+        std::lock_guard lock(g_rotMutex);
         auto& list = engine_->registered;
         const auto it = std::find(list.begin(), list.end(), cookie);
         if (it == list.end()) return E_FAIL;
@@ -238,6 +243,11 @@ void FakeEngine::HoldRender() {
     --rendersHeld_;
 }
 
+void FakeEngine::HangCall(const std::string& call) {
+    std::lock_guard lock(mutex_);
+    hangs_.insert(call);
+}
+
 void FakeEngine::ReleaseRenders() {
     {
         std::lock_guard lock(mutex_);
@@ -285,8 +295,13 @@ int FakeEngine::liveGraphs() const {
 
 HRESULT FakeEngine::Hook(const std::string& call) {
     if (onCall) onCall(call);  // outside the lock: the probe may query the engine
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     calls_.push_back(call);
+    if (hangs_.count(call) != 0) {
+        ++rendersHeld_;
+        renderCv_.wait(lock, [this] { return rendersGo_; });
+        --rendersHeld_;
+    }
     auto [first, last] = failures_.equal_range(call);
     for (auto it = first; it != last; ++it) {
         Failure& f = it->second;

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -162,9 +163,13 @@ class FakeEngine final : public IEngine {
     // The capture decode created last (null when none is alive).
     std::shared_ptr<FakeAudioDecode> decode() const;
 
-    // Lets every RenderFile held by a hanging file go on (and those to come).
+    // Every later call of this name (as logged) waits until ReleaseRenders:
+    // a state change or seek stuck inside the media framework.
+    void HangCall(const std::string& call);
+    // Lets every RenderFile held by a hanging file, and every call held by
+    // HangCall, go on (and those to come).
     void ReleaseRenders();
-    // RenderFile calls waiting in a hanging file now.
+    // Calls waiting in a hanging file or a hung call now.
     int rendersHeld() const;
     void HoldRender();
 
@@ -205,8 +210,9 @@ class FakeEngine final : public IEngine {
     std::vector<std::weak_ptr<FakeGraph>> graphs_;
     std::uint32_t nextCookie_ = 1;
     std::condition_variable renderCv_;
-    int rendersHeld_ = 0;     // guarded by mutex_
-    bool rendersGo_ = false;  // guarded by mutex_
+    int rendersHeld_ = 0;          // guarded by mutex_
+    bool rendersGo_ = false;       // guarded by mutex_
+    std::set<std::string> hangs_;  // guarded by mutex_
 };
 
 class FakeGraph final : public IGraphBuilder,
