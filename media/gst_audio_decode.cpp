@@ -17,16 +17,6 @@
 namespace vurma::media {
 namespace {
 
-// Caps a demuxer takes: such streams are containers and must be opened.
-bool IsContainer(GstCaps* caps) {
-    static GList* demuxers =
-        gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DEMUXER, GST_RANK_MARGINAL);
-    GList* found = gst_element_factory_list_filter(demuxers, caps, GST_PAD_SINK, FALSE);
-    const bool container = found != nullptr;
-    gst_plugin_feature_list_free(found);
-    return container;
-}
-
 // What the streaming threads share with the decode. It lives until the
 // pipeline has been set to NULL, which may happen on a background thread
 // long after the decode object is gone.
@@ -121,7 +111,7 @@ class GstAudioDecode final : public IAudioDecode {
         if (caps == nullptr || gst_caps_get_size(caps) == 0) return TRUE;
         const gchar* name = gst_structure_get_name(gst_caps_get_structure(caps, 0));
         if (g_str_has_prefix(name, "audio/")) return TRUE;
-        return IsContainer(caps) ? TRUE : FALSE;
+        return IsContainerCaps(caps) ? TRUE : FALSE;
     }
 
     static void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {

@@ -65,6 +65,15 @@ GstPadProbeReturn AddChannelMask(GstPad*, GstPadProbeInfo* info, gpointer) {
 
 }  // namespace
 
+bool IsContainerCaps(GstCaps* caps) {
+    static GList* demuxers =
+        gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DEMUXER, GST_RANK_MARGINAL);
+    GList* found = gst_element_factory_list_filter(demuxers, caps, GST_PAD_SINK, FALSE);
+    const bool container = found != nullptr;
+    gst_plugin_feature_list_free(found);
+    return container;
+}
+
 bool SetUpCaptureConversion(GstCaps* decoded, GstElement* convert, GstElement* filter,
                             WaveFormat* wave) {
     guint64 mask = 0;

@@ -16,6 +16,10 @@ namespace vurma::media {
 bool SetUpCaptureConversion(GstCaps* decoded, GstElement* convert, GstElement* filter,
                             WaveFormat* wave);
 
+// True for caps a demuxer takes (a WAV or MP4 file as a whole): such a
+// stream is a container to open, not the audio itself.
+bool IsContainerCaps(GstCaps* caps);
+
 // The capture decode: uridecodebin that decodes only audio, into the
 // grabber element and a sink that does not wait for the clock.
 std::shared_ptr<IAudioDecode> CreateGstAudioDecode();

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "gst_internal.h"
+
 namespace vurma::media {
 namespace {
 
@@ -97,21 +99,11 @@ struct Probe {
     GstElement* pipeline = nullptr;
 };
 
-// Caps a demuxer takes (a WAV or MP4 file as a whole) are not the stream.
-bool IsContainer(GstCaps* caps) {
-    static GList* demuxers =
-        gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DEMUXER, GST_RANK_MARGINAL);
-    GList* found = gst_element_factory_list_filter(demuxers, caps, GST_PAD_SINK, FALSE);
-    const bool container = found != nullptr;
-    gst_plugin_feature_list_free(found);
-    return container;
-}
-
 gboolean OnContinue(GstElement*, GstPad*, GstCaps* caps, gpointer data) {
     auto* probe = static_cast<Probe*>(data);
     if (caps != nullptr && gst_caps_get_size(caps) > 0 &&
         g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/") &&
-        !IsContainer(caps)) {
+        !IsContainerCaps(caps)) {
         std::lock_guard lock(probe->mutex);
         if (probe->stored == nullptr) probe->stored = gst_caps_copy(caps);
     }
