@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
-#include <random>
 #include <vector>
 
 namespace vurma {
@@ -64,6 +63,7 @@ RecordingReport Measure(const Signal& s, int bits = 16, std::size_t chunk = 6553
     return acc.Finish();
 }
 
+// EBU Tech 3341 test 1, with every other figure of a steady sine.
 TEST(RecordingReport, SineAtMinus23DbfsReadsMinus23Lufs) {
     const RecordingReport r = Measure(Signal().Sine(20, -23.0));
     ASSERT_TRUE(r.integratedLufs);
@@ -95,7 +95,6 @@ TEST(RecordingReport, EbuTestSignalsGiveTheirPublishedResults) {
         double range;  // < 0: not checked
     };
     const Case cases[] = {
-        {"3341 test 1", {{20, -23}}, -23.0, -1},
         {"3341 test 2", {{20, -33}}, -33.0, -1},
         {"3341 test 3", {{10, -36}, {60, -23}, {10, -36}}, -23.0, -1},
         {"3341 test 4", {{10, -72}, {10, -36}, {60, -23}, {10, -36}, {10, -72}}, -23.0, -1},
@@ -287,38 +286,6 @@ TEST(RecordingReport, WholePcmMatchesTheStreamAndStopsWhenCancelled) {
               ReportJson(Measure(s, 16, 4099)));
     std::atomic<bool> cancel{true};
     EXPECT_EQ(MeasurePcm(pcm.data(), pcm.size(), layout, &cancel).durationS, 0.0);
-}
-
-// Pink noise (Kellet's filter over white noise), stereo.
-Signal PinkNoise(double seconds, int rate) {
-    Signal s;
-    s.rate = rate;
-    std::mt19937 rng(3);
-    std::normal_distribution<double> white(0.0, 0.05);
-    for (int c = 0; c < 2; ++c) {
-        double b[7] = {};
-        const std::size_t n = static_cast<std::size_t>(seconds * rate);
-        s.x.resize(2 * n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const double w = white(rng);
-            b[0] = 0.99886 * b[0] + w * 0.0555179;
-            b[1] = 0.99332 * b[1] + w * 0.0750759;
-            b[2] = 0.96900 * b[2] + w * 0.1538520;
-            b[3] = 0.86650 * b[3] + w * 0.3104856;
-            b[4] = 0.55000 * b[4] + w * 0.5329522;
-            b[5] = -0.7616 * b[5] - w * 0.0168980;
-            s.x[2 * i + c] = b[0] + b[1] + b[2] + b[3] + b[4] + b[5] + b[6] + w * 0.5362;
-            b[6] = w * 0.115926;
-        }
-    }
-    return s;
-}
-
-TEST(RecordingReport, FullBandNoiseIsNotSuspect) {
-    const RecordingReport r = Measure(PinkNoise(10, 44100));
-    ASSERT_TRUE(r.bandwidthHz);
-    EXPECT_GT(*r.bandwidthHz, 20000.0);
-    EXPECT_EQ(r.lossySuspect, false);
 }
 
 TEST(JudgeBandwidth, ShelvesAndSlopes) {

@@ -5,10 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
-#include <string>
 #include <vector>
 
-#include "analysis/analysis_pass.h"
 #include "analysis/cpu_dispatch.h"
 #include "analysis/sample_span.h"
 #include "analysis/sample_store.h"
@@ -107,27 +105,6 @@ TEST(ConvertSamplesTest, EverySampleValueMatchesThePlainDivision) {
             ASSERT_EQ(out.samples[i], sum / channels) << channels << " " << i;
         }
     }
-}
-
-// The same sine captured at 16 and at 24 bits reads the same peak.
-TEST(ConvertSamplesTest, TwentyFourBitsReadLikeSixteen) {
-    const int frames = 2048;
-    std::string peaks[2];
-    for (int i = 0; i < 2; ++i) {
-        const int bits = i == 0 ? 16 : 24;
-        const double full = i == 0 ? 32767 : 8388607;
-        const std::vector<std::uint8_t> bytes =
-            test::Pcm(bits, test::Sine(2, 44100, frames, 1000, full / 2));
-        Out out(frames);
-        ASSERT_TRUE(ConvertSamples(View(bytes, 2, bits), 0, frames, out.samples.data(),
-                                   out.windowed.data(), 0));
-        SpectrumArrays spectrum;
-        AnalysisResult result;
-        ASSERT_TRUE(Analyze(out.samples.data(), out.windowed.data(), frames, 0, 44100, {}, spectrum,
-                            &result));
-        peaks[i] = result.peakText + result.noteText;
-    }
-    EXPECT_EQ(peaks[0], peaks[1]);  // "%7.2fdB": equal to 0.01 dB
 }
 
 TEST(ConvertSamplesTest, PlacesFramesAtTheRequestedIndex) {

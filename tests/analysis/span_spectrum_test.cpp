@@ -243,19 +243,6 @@ TEST(SpanSpectrum, SnapshotsFillInAndCancelStopsEarly) {
     EXPECT_EQ(acc.FramesDone(), s.frames);
 }
 
-TEST(SpanSpectrum, ChannelNamesAndAvailability) {
-    EXPECT_EQ(ParseSpectrumChannel("Side"), SpectrumChannel::kSide);
-    EXPECT_EQ(ParseSpectrumChannel("centre"), std::nullopt);
-    EXPECT_TRUE(HasSpectrumChannel(SpectrumChannel::kMix, 1));
-    EXPECT_FALSE(HasSpectrumChannel(SpectrumChannel::kLeft, 1));
-    EXPECT_TRUE(HasSpectrumChannel(SpectrumChannel::kRight, 6));
-    EXPECT_EQ(AllSpectrumChannels(1).size(), 1u);
-    EXPECT_FALSE(IsSpanFftSize(256));
-    EXPECT_FALSE(IsSpanFftSize(3000));
-    EXPECT_TRUE(IsSpanFftSize(65536));
-    EXPECT_FALSE(IsSpanFftSize(131072));
-}
-
 TEST(SpectrumPeaks, NotesInScientificPitchWithCents) {
     struct Case {
         double hz, a4;

@@ -280,11 +280,7 @@ TEST(SpectrogramTest, ARunOnAPoolMatchesSharesThePoolAndStops) {
     const int rate = 16000;
     const std::vector<std::uint8_t> pcm =
         test::Pcm(16, test::Sine(1, rate, 60 * rate, 1000, 16000));  // 60 s
-    SpectrogramSource source;
-    source.pcm = {pcm.data(), static_cast<std::uint32_t>(pcm.size()), 1, 16};
-    source.sampleRate = rate;
-    source.totalFrames = CompleteFrames(source.pcm);
-    source.complete = true;
+    const SpectrogramSource source = Source(pcm, 1, 16, rate);
     const int columns = 400, rows = 40;
     SpectrogramSettings settings;
     auto plan = std::make_shared<SpectrogramPlan>(settings, rate, 1, source.totalFrames, 0,

@@ -308,7 +308,7 @@ TEST_F(WindowTest, CtrlOOpensAndCtrlSSavesWhenSaveAsIsEnabled) {
     EXPECT_EQ(asked, 1);
 }
 
-TEST_F(WindowTest, SpectrogramOpensFromTheViewMenuAndAClickMovesTheSlider) {
+TEST_F(WindowTest, SpectrogramOpensFromTheViewMenuAndGrownRowsHaveNoReadout) {
     TestDialog& d = MakeDialog();
     d.show();
     OpenAndFeed(AddFile("tone.wav"), 132300);  // 3 s, the whole file
@@ -320,13 +320,9 @@ TEST_F(WindowTest, SpectrogramOpensFromTheViewMenuAndAClickMovesTheSlider) {
     EXPECT_TRUE(d.spectrogram()->isVisible());
     QTest::qWait(300);  // the size settles, a tick passes
     EXPECT_EQ(d.spectrogram()->windowTitle(), QStringLiteral("スペクトログラム - [tone.wav]"));
-    const QRect plot = d.spectrogram()->PlotRect();
-    const QPoint at(plot.left() + plot.width() * 3 / 4, plot.center().y());
-    QTest::mouseClick(d.spectrogram()->plot(), Qt::LeftButton, {}, at);
-    EXPECT_NEAR(d.m_sliderTime->value(), 132300 * 3 / 4, 132300 / plot.width() + 1);
-    EXPECT_EQ(d.m_nStartSample, d.m_sliderTime->value());
-
+    // A click moving the slider is checked where both views follow the model.
     // Grown, before the picture is laid out anew: the new rows have no readout.
+    const QPoint at(d.spectrogram()->PlotRect().center());
     QWidget* area = d.spectrogram()->plot();
     area->resize(area->width(), area->height() + 100);
     const QPoint low(at.x(), d.spectrogram()->PlotRect().bottom());

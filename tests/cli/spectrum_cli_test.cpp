@@ -1,7 +1,6 @@
 // Runs `vurma --spectrum` on WAV files written here: the CSV, the peak
 // lines, spans, channels, batches and every kind of bad input.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -16,12 +15,6 @@
 
 namespace vurma {
 namespace {
-
-struct RunResult {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
 
 // Stereo 16-bit at 44.1 kHz: `left` and `right` give the sample at frame i.
 void WriteStereo(const std::string& path, int frames, double (*left)(int), double (*right)(int)) {
@@ -51,13 +44,8 @@ class SpectrumCli : public ::testing::Test {
     static void TearDownTestSuite() { dir_.reset(); }
     static std::string Path(const std::string& name) { return *dir_ / name; }
 
-    static RunResult Vurma(const std::string& args) {
-        const std::string out = Path("stdout.txt"), err = Path("stderr.txt");
-        const int status = std::system((test::ProgramCommand(VURMA_EXE, "en_US.UTF-8") + " " +
-                                        args + " >'" + out + "' 2>'" + err + "'")
-                                           .c_str());
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, test::ReadFile(out),
-                test::ReadFile(err)};
+    static test::RunResult Vurma(const std::string& args) {
+        return test::RunProgram(VURMA_EXE, args, "en_US.UTF-8", dir_->path);
     }
 
     static std::unique_ptr<test::ScratchDir> dir_;
@@ -77,8 +65,9 @@ std::vector<std::string> Fields(const std::string& line) {
 TEST_F(SpectrumCli, SpanPeaksAndColumns) {
     // The first three seconds: the left-only tone, found to within 0.05 Hz.
     const std::string csv = Path("first.csv");
-    RunResult r = Vurma("--spectrum '" + csv + "' --to 3 --fft 65536 --peaks 1 --channels all '" +
-                        Path("two.wav") + "'");
+    test::RunResult r =
+        Vurma("--spectrum '" + csv + "' --to 3 --fft 65536 --peaks 1 --channels all '" +
+              Path("two.wav") + "'");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     std::vector<std::string> peak = Fields(test::Lines(r.out).at(0));
     ASSERT_EQ(peak.size(), 4u) << r.out;
@@ -138,7 +127,7 @@ TEST_F(SpectrumCli, BadInputExitsTwoNamingTheValue) {
         {out + "--colour red" + two, "--colour"},
     };
     for (const auto& c : cases) {
-        const RunResult r = Vurma(c.args);
+        const test::RunResult r = Vurma(c.args);
         EXPECT_EQ(r.exitCode, 2) << c.args;
         EXPECT_NE(r.err.find(c.named), std::string::npos) << c.args << "\n" << r.err;
     }
@@ -147,7 +136,7 @@ TEST_F(SpectrumCli, BadInputExitsTwoNamingTheValue) {
 
 TEST_F(SpectrumCli, TooShortMissingFilesAndBatches) {
     // Shorter than one frame: said so, nothing written, exit 1.
-    RunResult r =
+    test::RunResult r =
         Vurma("--spectrum '" + Path("short.csv") + "' --fft 2048 '" + Path("short.wav") + "'");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("shorter than one FFT frame (2048"), std::string::npos) << r.err;

@@ -2,6 +2,8 @@
 // small file and text helpers.
 #pragma once
 
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -78,6 +80,24 @@ inline std::vector<std::string> Lines(const std::string& text) {
     std::stringstream s(text);
     for (std::string line; std::getline(s, line);) lines.push_back(line);
     return lines;
+}
+
+// What a run of the built program left: its exit code and both streams.
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    std::vector<std::string> lines() const { return Lines(out); }
+};
+
+// Runs the built program `exe` with `args` (shell words) in `locale`; the
+// streams pass through files in `dir`.
+inline RunResult RunProgram(const std::string& exe, const std::string& args,
+                            const std::string& locale, const std::string& dir) {
+    const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
+    const int status = std::system(
+        (ProgramCommand(exe, locale) + " " + args + " >'" + out + "' 2>'" + err + "'").c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(out), ReadFile(err)};
 }
 
 }  // namespace vurma::test
