@@ -541,6 +541,28 @@ void SpanSpectrumWindow::ShowReadout(QPoint at) {
                     .arg(QString::fromLatin1(SpectrumChannelName(c.channel)))
                     .arg(c.averageDb[k], 0, 'f', 1)
                     .arg(c.maxDb[k], 0, 'f', 1);
+    // The current frame and the reference have bins of their own (their FFT
+    // size or rate may differ from the average's).
+    const auto binOf = [hz](const SpanSpectrum& s) {
+        if (s.HzPerBin() <= 0) return -1;
+        const int bin = static_cast<int>(std::lround(hz / s.HzPerBin()));
+        return bin >= 0 && bin < s.bins() ? bin : -1;
+    };
+    if (m_chkFrame->isChecked() && !m_frame.curves.empty()) {
+        if (const int b = binOf(m_frame); b >= 0)
+            text += QStringLiteral("  %1: %2")
+                        .arg(Tr("現在のﾌﾚｰﾑ"))
+                        .arg(m_frame.curves.front().averageDb[b], 0, 'f', 1);
+    }
+    if (!m_reference.curves.empty()) {
+        if (const int b = binOf(m_reference); b >= 0)
+            for (const SpectrumCurves& c : m_reference.curves)
+                text += QStringLiteral("  %1 %2: %3 / %4")
+                            .arg(Tr("参照"))
+                            .arg(QString::fromLatin1(SpectrumChannelName(c.channel)))
+                            .arg(c.averageDb[b], 0, 'f', 1)
+                            .arg(c.maxDb[b], 0, 'f', 1);
+    }
     m_readout->setText(text + QStringLiteral(" dBFS"));
 }
 

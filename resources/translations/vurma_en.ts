@@ -426,6 +426,10 @@ scale</translation>
         <translation>Computing... %1%</translation>
     </message>
     <message>
+        <source>参照</source>
+        <translation>Reference</translation>
+    </message>
+    <message>
         <source>参照 (破線)</source>
         <translation>Reference (dashed)</translation>
     </message>

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QTest>
 #include <cmath>
 #include <numbers>
@@ -120,6 +121,22 @@ TEST_F(SpanSpectrumWindowTest, WholeFileThenSelectionSameNumbersAsTheCommandLine
     const int bin = static_cast<int>(std::lround(1000 / w.spectrum().HzPerBin()));
     EXPECT_GT(w.spectrum().curves[1].averageDb[bin], -20);
     EXPECT_LT(w.spectrum().curves[2].averageDb[bin], -150);
+}
+
+TEST_F(SpanSpectrumWindowTest, TheReadoutGivesTheKeptReferenceBesideTheSpan) {
+    SpanSpectrumWindow w(&model, &state, nullptr);
+    w.show();
+    ASSERT_TRUE(Finished(w));
+    w.m_btnReference->click();
+    state.setSelection({kRate, kFrames});
+    ASSERT_TRUE(Finished(w));
+    const QPoint centre = w.m_plot->rect().center();
+    QMouseEvent move(QEvent::MouseMove, QPointF(centre), w.m_plot->mapToGlobal(QPointF(centre)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(w.m_plot, &move);
+    const QString text = w.m_readout->text();
+    EXPECT_TRUE(text.contains(QStringLiteral("参照 mix: "))) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral(" dBFS"))) << text.toStdString();
 }
 
 TEST_F(SpanSpectrumWindowTest, TooShortASpanSaysSoAndAReleaseStopsTheWork) {
