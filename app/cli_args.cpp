@@ -1,5 +1,7 @@
 #include "cli_args.h"
 
+#include <filesystem>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -101,6 +103,30 @@ int WindowIndexArg(const std::string& value) {
         if (name == g_strWindowName[i]) return i;
     UsageError("--window takes Rectangular, Hanning or Humming, not ", value);
     return -1;
+}
+
+bool DecideBatchFolder(const std::string& output, std::size_t files, bool* toFolder) {
+    std::error_code ec;
+    const bool folder = std::filesystem::is_directory(output, ec);
+    *toFolder = files > 1 || folder;
+    if (*toFolder && !folder) {
+        UsageError("several files need an existing folder, not ", output);
+        return false;
+    }
+    return true;
+}
+
+std::string BatchOutputs::PathFor(const std::string& folder, const std::string& file,
+                                  const char* extension) {
+    const std::string path = (std::filesystem::path(folder) /
+                              (std::filesystem::path(file).filename().string() + extension))
+                                 .string();
+    if (!taken_.insert(path).second) {
+        ReportError("vurma: %s: another file of this batch is already written as %s", file.c_str(),
+                    path.c_str());
+        return {};
+    }
+    return path;
 }
 
 }  // namespace vurma

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,5 +36,20 @@ int FftIndexArg(const std::string& value);
 // Index of the offered window named `value` ("Hamming" picks the list's
 // "Humming"), or -1 (reported).
 int WindowIndexArg(const std::string& value);
+
+// Whether OUT is a folder for the batch: it is when several files are given
+// or OUT is an existing folder; several files need one (reported, false).
+bool DecideBatchFolder(const std::string& output, std::size_t files, bool* toFolder);
+
+// The result paths of one batch: FOLDER/<file name><extension>. Two files of
+// the same name from different folders would share one result, so the later
+// one gets an empty path (reported) rather than overwrite the first.
+class BatchOutputs {
+  public:
+    std::string PathFor(const std::string& folder, const std::string& file, const char* extension);
+
+  private:
+    std::set<std::string> taken_;
+};
 
 }  // namespace vurma

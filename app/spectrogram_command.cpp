@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <set>
 
 #include "analysis/report_error.h"
 #include "analysis/ui_text.h"
@@ -74,11 +73,6 @@ bool ParseChannels(const std::string& text, SpectrogramSettings* settings) {
         return false;
     }
     return true;
-}
-
-bool IsFolder(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_directory(path, ec);
 }
 
 }  // namespace
@@ -156,11 +150,7 @@ bool ParseSpectrogramArgs(const std::vector<std::string>& args, SpectrogramComma
         UsageError("--spectrogram needs the media FILE to draw", "");
         return false;
     }
-    o.toFolder = o.files.size() > 1 || IsFolder(o.output);
-    if (o.toFolder && !IsFolder(o.output)) {
-        UsageError("several files need an existing folder, not ", o.output);
-        return false;
-    }
+    if (!DecideBatchFolder(o.output, o.files.size(), &o.toFolder)) return false;
     *command = o;
     return true;
 }
@@ -308,22 +298,12 @@ int DrawOne(const std::shared_ptr<media::IEngine>& engine, const SpectrogramComm
 int DrawSpectrograms(const std::shared_ptr<media::IEngine>& engine,
                      const SpectrogramCommand& command, const std::function<void()>& meanwhile) {
     int exitCode = kExitOk;
-    std::set<std::string> outputs;
+    BatchOutputs outputs;
     for (const std::string& path : command.files) {
-        std::string outputPath = command.output;
-        if (command.toFolder)
-            outputPath = (std::filesystem::path(command.output) /
-                          (std::filesystem::path(path).filename().string() + ".png"))
-                             .string();
-        // Two files of the same name from different folders would share one
-        // picture: the later one is refused rather than overwrite the first.
-        int code = kExitFailed;
-        if (command.toFolder && !outputs.insert(outputPath).second) {
-            ReportError("vurma: %s: another file of this batch is already written as %s",
-                        path.c_str(), outputPath.c_str());
-        } else {
-            code = DrawOne(engine, command, path, outputPath, meanwhile);
-        }
+        const std::string outputPath =
+            command.toFolder ? outputs.PathFor(command.output, path, ".png") : command.output;
+        const int code = outputPath.empty() ? kExitFailed
+                                            : DrawOne(engine, command, path, outputPath, meanwhile);
         exitCode = std::max(exitCode, code);
     }
     return exitCode;

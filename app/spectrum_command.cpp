@@ -4,9 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
-#include <set>
 
 #include "analysis/report_error.h"
 #include "analysis/ui_text.h"
@@ -42,11 +40,6 @@ namespace {
 constexpr char kMsgDecodeError[] = UI_TEXT("ﾌｧｲﾙの読み込み中にｴﾗｰが発生しました。  ");
 constexpr char kMsgSpanTooShort[] =
     UI_TEXT("区間がFFTの1ﾌﾚｰﾑ(%dｻﾝﾌﾟﾙ)より短いので、ｽﾍﾟｸﾄﾙを計算できません。  ");
-
-bool IsFolder(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::is_directory(path, ec);
-}
 
 bool ParseChannels(const std::string& value, SpectrumCommand* o) {
     o->settings.channels.clear();
@@ -234,11 +227,7 @@ bool ParseSpectrumArgs(const std::vector<std::string>& args, SpectrumCommand* co
         UsageError("--peaks prints to stdout, which OUT - already takes: ", "--peaks");
         return false;
     }
-    o.toFolder = o.files.size() > 1 || IsFolder(o.output);
-    if (o.toFolder && !IsFolder(o.output)) {
-        UsageError("several files need an existing folder, not ", o.output);
-        return false;
-    }
+    if (!DecideBatchFolder(o.output, o.files.size(), &o.toFolder)) return false;
     if (o.settings.channels.empty()) o.settings.channels = {SpectrumChannel::kMix};
     *command = o;
     return true;
@@ -249,18 +238,13 @@ int RunSpectrumCommand(const std::vector<std::string>& args) {
     if (!ParseSpectrumArgs(args, &command)) return kExitUsage;
     WorkerPool::SetSharedThreads(WorkerPool::CoreCount(), false);
 
-    std::set<std::string> outputs;
+    BatchOutputs outputs;
     bool failed = false, usage = false;
     for (const std::string& path : command.files) {
         std::string out = command.output;
         if (command.toFolder) {
-            out = (std::filesystem::path(command.output) /
-                   (std::filesystem::path(path).filename().string() + ".csv"))
-                      .string();
-            // Two files of the same name from different folders would share one CSV.
-            if (!outputs.insert(out).second) {
-                ReportError("vurma: %s: another file of this batch is already written as %s",
-                            path.c_str(), out.c_str());
+            out = outputs.PathFor(command.output, path, ".csv");
+            if (out.empty()) {
                 failed = true;
                 continue;
             }

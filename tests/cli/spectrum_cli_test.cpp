@@ -157,6 +157,11 @@ TEST_F(SpectrumCli, TooShortMissingFilesAndBatches) {
     // The failure is one line that names the file.
     EXPECT_EQ(test::Lines(r.err).size(), 1u) << r.err;
     EXPECT_EQ(r.err.rfind("vurma: " + Path("none.wav") + ": ", 0), 0u) << r.err;
+
+    // The same name twice: the second is refused, not written over the first.
+    r = Vurma("--spectrum '" + folder + "' '" + Path("two.wav") + "' '" + Path("two.wav") + "'");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("already written as"), std::string::npos) << r.err;
 }
 
 }  // namespace
